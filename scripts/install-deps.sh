@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12, as root. Packages that
+# are already present are skipped, so running it again costs a few seconds.
+set -euo pipefail
+
+need=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 wine wine32:i386
+      locales lhasa jlha-utils python3)
+
+if [ "$(id -u)" != 0 ]; then
+    echo "install-deps: run as root (apt-get needs it)" >&2
+    exit 1
+fi
+
+missing=()
+for p in "${need[@]}"; do
+    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' \
+        || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    # wine32 lives in the i386 architecture, which a fresh machine lacks.
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Wine maps ja_JP.UTF-8 to code page 932, which Shift_JIS paths need.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+    sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null
+fi

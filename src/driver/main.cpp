@@ -1,0 +1,23 @@
+// The stub's entry: the dialogue, then the payload launch, then a pause so
+// the user can read the screen. Every way out passes through pause_and_exit.
+#include "../dialogue/dialogue.h"
+#include "../launch/launch.h"
+#include "../platform/platform.h"
+#include "console.h"
+
+int main(int argc, char **argv)
+{
+    (void)argc;
+    const Host host = host_default();
+
+    // Taken before the dialogue changes directory: a relative start path, or
+    // one typed without ".exe", would not open the installer file afterwards.
+    static char module_path[1024];
+    const char *installer = plat_module_path(module_path, sizeof module_path);
+    if (installer == NULL)
+        installer = argv[0] != NULL ? argv[0] : "";
+
+    if (run_dialogue(&host) != 0)
+        pause_and_exit(&host, 1);
+    pause_and_exit(&host, launch(&host, installer));
+}

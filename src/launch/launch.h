@@ -1,0 +1,23 @@
+// The payload launch: copies the payload out of the installer file into
+// "tmp.exe" in the current directory, runs it, and deletes it again.
+#ifndef LAUNCH_H
+#define LAUNCH_H
+
+#include <stdio.h>
+
+#include "../driver/console.h"
+
+#define TMP_NAME "tmp.exe"
+
+enum CopyResult { COPY_DONE, COPY_READ_FAILED, COPY_WRITE_FAILED };
+
+// Copies every byte of installer from offset to its end into payload. On
+// failure *errnum holds the error of the failing call.
+CopyResult copy_payload(FILE *installer, FILE *payload, long offset, int *errnum);
+
+// Returns the exit status for the run: 0 once the payload has been run and
+// "del tmp.exe" done, whatever they did; 1 if the payload could not be put
+// in place, after an error report (a partial "tmp.exe" is removed, never run).
+int launch(const Host *h, const char *installer_path);
+
+#endif

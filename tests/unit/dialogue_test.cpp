@@ -1,0 +1,107 @@
+#include <errno.h>
+#include <string.h>
+
+#include <fstream>
+
+#include "dialogue/dialogue.h"
+#include "dialogue/texts.h"
+#include "support.h"
+
+static const std::string PROMPT = "\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B\x90\xE6 [\\grelm]: ";
+
+class Dialogue : public ScratchTest {
+protected:
+    int run() { return run_dialogue(&host_); }
+    fs::path cwd() { return fs::current_path(); }
+};
+
+TEST_F(Dialogue, EmptyOrBlankReplyInstallsToTheDefault)
+{
+    type(" \t\r\n" "y\n");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(cwd(), dir_ / "\\grelm");
+    EXPECT_EQ(out(), PROMPT + TEXT_CREATE_QUESTION);
+    EXPECT_EQ(err(), "");
+}
+
+TEST_F(Dialogue, ExistingDirectoryEndsAtOnceTriedWithoutSurroundingSpace)
+{
+    fs::create_directory("target dir");
+    type("  target dir \r\n" "left for the payload\n");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(cwd(), dir_ / "target dir");
+    EXPECT_EQ(out(), PROMPT);
+}
+
+TEST_F(Dialogue, OnlyLowerCaseFirstBytesAnswerAndFailuresReturnToThePrompt)
+{
+    std::ofstream("a file").put('x');
+    type("no/parent\n"      // can't enter it: offer to create
+         "Y\n" " y\n" "\n"  // none of these answers
+         "yes\n"            // creation fails: parent missing
+         "a file\n" "y\n"   // creation fails: an ordinary file is in the way
+         "new\n" "nope\n"   // "n..." declines: ask for a directory again
+         "new\n" "y\n");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(cwd(), dir_ / "new");
+    const std::string Q = TEXT_CREATE_QUESTION, R = TEXT_ANSWER_REQUEST;
+    EXPECT_EQ(out(), PROMPT + Q + R + Q + R + Q + R + Q + TEXT_CREATE_FAILED +
+                     PROMPT + Q + TEXT_CREATE_FAILED +
+                     PROMPT + Q + PROMPT + Q);
+    EXPECT_FALSE(fs::exists(dir_ / "no"));
+    EXPECT_EQ(err(), "");
+}
+
+TEST_F(Dialogue, OverLongLinesLeaveTheirRestForTheNextRead)
+{
+    // 1,023 bytes make the reply; the "y\n" left over answers the question.
+    // Creating a 1,023-byte name fails, so the prompt comes back.
+    // Then a 127-byte "n..." answer leaves "ok\n" for the directory prompt.
+    fs::create_directory("ok");
+    type(std::string(1023, 'd') + "y\n" + "x\n" + std::string(127, 'n') + "ok\n");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(cwd(), dir_ / "ok");
+    const std::string Q = TEXT_CREATE_QUESTION;
+    EXPECT_EQ(out(), PROMPT + Q + TEXT_CREATE_FAILED + PROMPT + Q + PROMPT);
+}
+
+TEST_F(Dialogue, ShiftJisReplyReachesTheFileSystemUnchanged)
+{
+    const std::string name = "\x83\x43\x83\x93\x83\x5C\x95\x5C"; // ends in 5C bytes
+    type(" " + name + "\r\n" "y\n");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(cwd(), dir_ / name);
+}
+
+TEST_F(Dialogue, EndOfInputAtThePromptStopsTheInstallation)
+{
+    type("");
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(out(), PROMPT + "\n" + TEXT_ABORTED);
+}
+
+TEST_F(Dialogue, EndOfInputAtTheQuestionStopsAndCreatesNothing)
+{
+    type("somewhere\n" "Y\n");
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(out(), PROMPT + TEXT_CREATE_QUESTION + TEXT_ANSWER_REQUEST +
+                     TEXT_CREATE_QUESTION + "\n" + TEXT_ABORTED);
+    EXPECT_TRUE(fs::is_empty(dir_));
+    EXPECT_EQ(cwd(), dir_);
+}
+
+static int pretend_to_make_dir(const char *)
+{
+    return 0;
+}
+
+TEST_F(Dialogue, FailedChangeAfterCreationIsReportedWithTheReply)
+{
+    host_.make_dir = pretend_to_make_dir;
+    fs::create_directory("real");
+    type("ghost\n" "y\n" "real\n");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(cwd(), dir_ / "real");
+    EXPECT_EQ(out(), PROMPT + TEXT_CREATE_QUESTION + TEXT_CHDIR_FAILED + PROMPT);
+    EXPECT_EQ(err(), std::string("ghost: ") + strerror(ENOENT) + "\n");
+}

@@ -12,7 +12,9 @@ set(WIN_LINK_FLAGS -static-libgcc -s -Wl,--gc-sections)
 function(add_win_program name)
     add_executable(${name} ${ARGN})
     target_compile_options(${name} PRIVATE ${WIN_FLAGS})
-    target_link_options(${name} PRIVATE ${WIN_LINK_FLAGS} -Wl,-Map=${name}.map)
+    target_link_options(${name} PRIVATE ${WIN_LINK_FLAGS} -Wl,-Map=${CMAKE_BINARY_DIR}/${name}.map)
+    # All Windows programs side by side, where tests and tools look for them.
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endfunction()
 
 add_win_program(stub_image src/driver/main.cpp ${STUB_LOGIC} src/platform/platform_win32.cpp)

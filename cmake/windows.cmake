@@ -27,3 +27,6 @@ add_custom_command(
     DEPENDS stub_image ${CMAKE_SOURCE_DIR}/cmake/pad.cmake
     COMMENT "Padding stub to ${PAYLOAD_OFFSET} bytes")
 add_custom_target(stub ALL DEPENDS ${STUB_EXE})
+
+# The self-extractor that a packed installer carries as its payload.
+add_win_program(sfx src/sfx/main.cpp ${LZH_SOURCES} src/platform/platform_win32.cpp)

@@ -17,4 +17,14 @@ const char *plat_module_path(char *buf, size_t size);
 // Hands one line to the command interpreter and waits for it to finish.
 int plat_run_command(const char *line);
 
+// Whether c starts a double-byte character in the system's ANSI code page
+// (Shift_JIS on Japanese Windows; natively, Shift_JIS is assumed).
+int plat_is_lead_byte(unsigned char c);
+
+// Moves from over to, replacing a file already there. 0, or -1 with errno.
+int plat_replace_file(const char *from, const char *to);
+
+// Sets a file's modification time, in seconds since 1970 UTC.
+int plat_set_mtime(const char *path, long long seconds);
+
 #endif

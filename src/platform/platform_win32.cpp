@@ -67,3 +67,39 @@ int plat_run_command(const char *line)
 {
     return system(line);
 }
+
+int plat_is_lead_byte(unsigned char c)
+{
+    return IsDBCSLeadByte(c) != 0;
+}
+
+int plat_replace_file(const char *from, const char *to)
+{
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+        return 0;
+    errno = errno_from_win32(GetLastError());
+    return -1;
+}
+
+int plat_set_mtime(const char *path, long long seconds)
+{
+    HANDLE h = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = errno_from_win32(GetLastError());
+        return -1;
+    }
+    // FILETIME counts 100 ns steps from 1601.
+    unsigned long long t = (unsigned long long)(seconds + 11644473600LL) * 10000000ULL;
+    FILETIME ft;
+    ft.dwLowDateTime = (DWORD)t;
+    ft.dwHighDateTime = (DWORD)(t >> 32);
+    BOOL ok = SetFileTime(h, NULL, NULL, &ft);
+    DWORD code = GetLastError();
+    CloseHandle(h);
+    if (!ok) {
+        errno = errno_from_win32(code);
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,375 @@
+#include "decode.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include "crc16.h"
+
+enum {
+    NC = 510,             // literals 0-255, then match lengths 3-256
+    NT = 19,              // symbols of the code-length code
+    NPT = 20,             // room for the largest of NT and the position codes
+    MAX_MATCH = 256,
+    HIST = 1 << 16,       // the largest window (lh7); smaller ones fit inside
+    CHUNK = 1 << 18,      // output handed on per flush
+    IN_SIZE = 1 << 15,
+    C_FAST = 12,
+    PT_FAST = 8,
+};
+
+// A canonical Huffman code: a table indexed by the next `fast` bits settles
+// most symbols at once; longer codes fall to a search by length.
+enum { NO_CODE = 0xFFFF, LONG_CODE = 0xFFFE };
+
+struct Code {
+    int fast;
+    uint16_t table[1 << C_FAST];  // (symbol << 5) | length, or a marker
+    uint16_t first[17], count[17], offset[17];
+    uint16_t sorted[NC];
+};
+
+struct Bits {
+    uint64_t acc;       // unread bits, left-aligned
+    int n;              // how many of them
+    const unsigned char *p, *end;
+    FILE *in;
+    uint64_t file_left;  // bytes of the member not yet read from the file
+    uint64_t fed;        // bytes put into acc, padding zeros included
+    LzhStatus error;
+};
+
+static unsigned char inbuf[IN_SIZE];
+static unsigned char window[HIST + CHUNK + MAX_MATCH];
+static struct Code c_code, pt_code;
+static unsigned char c_len[NC], pt_len[NPT];
+
+static void fill_input(struct Bits *b)
+{
+    size_t want = b->file_left < IN_SIZE ? (size_t)b->file_left : (size_t)IN_SIZE;
+    size_t got = want ? fread(inbuf, 1, want, b->in) : 0;
+    if (got < want && b->error == LZH_OK)
+        b->error = ferror(b->in) ? LZH_READ_ERROR : LZH_TRUNCATED;
+    b->file_left -= got;
+    b->p = inbuf;
+    b->end = inbuf + got;
+}
+
+// Past the member's data the stream reads as zeros; whether codes were taken
+// from there is judged once, at the end, from the count of bytes fed.
+static inline void refill(struct Bits *b)
+{
+    while (b->n <= 56) {
+        if (b->p == b->end)
+            fill_input(b);
+        unsigned byte = b->p < b->end ? *b->p++ : 0;
+        b->acc |= (uint64_t)byte << (56 - b->n);
+        b->n += 8;
+        b->fed++;
+    }
+}
+
+static inline unsigned peek(const struct Bits *b, int k)
+{
+    return (unsigned)(b->acc >> (64 - k));
+}
+
+static inline void skip(struct Bits *b, int k)
+{
+    b->acc <<= k;
+    b->n -= k;
+}
+
+static inline unsigned get(struct Bits *b, int k)
+{
+    if (k == 0)
+        return 0;
+    refill(b);
+    unsigned v = peek(b, k);
+    skip(b, k);
+    return v;
+}
+
+// Builds the decoding tables from code lengths (0 = unused symbol). An
+// over-subscribed set of lengths is corrupt; an incomplete one is accepted
+// and only its unused codes are errors.
+static int build(struct Code *code, int nsym, const unsigned char *len, int fast)
+{
+    uint16_t next[17];
+    memset(code->count, 0, sizeof code->count);
+    for (int s = 0; s < nsym; s++)
+        code->count[len[s]]++;
+    code->count[0] = 0;
+
+    int left = 1;
+    unsigned c = 0, idx = 0;
+    for (int l = 1; l <= 16; l++) {
+        left = left * 2 - code->count[l];
+        if (left < 0)
+            return -1;
+        code->first[l] = (uint16_t)c;
+        next[l] = (uint16_t)c;
+        code->offset[l] = (uint16_t)idx;
+        idx += code->count[l];
+        c = (c + code->count[l]) << 1;
+    }
+
+    code->fast = fast;
+    int size = 1 << fast;
+    for (int i = 0; i < size; i++)
+        code->table[i] = NO_CODE;
+    uint16_t placed[17];
+    memcpy(placed, code->offset, sizeof placed);
+    for (int s = 0; s < nsym; s++) {
+        int l = len[s];
+        if (l == 0)
+            continue;
+        code->sorted[placed[l]++] = (uint16_t)s;
+        unsigned v = next[l]++;
+        if (l <= fast) {
+            int span = 1 << (fast - l);
+            uint16_t entry = (uint16_t)((s << 5) | l);
+            for (int i = 0; i < span; i++)
+                code->table[(v << (fast - l)) + i] = entry;
+        } else {
+            code->table[v >> (l - fast)] = LONG_CODE;
+        }
+    }
+    return 0;
+}
+
+// A code of one symbol takes no bits at all.
+static void build_single(struct Code *code, int symbol, int fast)
+{
+    code->fast = fast;
+    for (int i = 0; i < (1 << fast); i++)
+        code->table[i] = (uint16_t)(symbol << 5);
+}
+
+// Needs at least 16 bits in acc. Returns the symbol, or -1 for a code that
+// was never assigned.
+static inline int decode(struct Bits *b, const struct Code *code)
+{
+    unsigned e = code->table[peek(b, code->fast)];
+    if (e < LONG_CODE) {
+        skip(b, e & 31);
+        return e >> 5;
+    }
+    if (e == NO_CODE)
+        return -1;
+    unsigned bits16 = peek(b, 16);
+    for (int l = code->fast + 1; l <= 16; l++) {
+        unsigned v = bits16 >> (16 - l);
+        if (v - code->first[l] < code->count[l]) {
+            skip(b, l);
+            return code->sorted[code->offset[l] + v - code->first[l]];
+        }
+    }
+    return -1;
+}
+
+// Lengths of the code-length code, and of the position code: 3-bit values,
+// with 7 extended in unary. After `special` lengths a 2-bit count of zeros.
+static int read_pt_len(struct Bits *b, int nn, int nbit, int special)
+{
+    int n = (int)get(b, nbit);
+    if (n == 0) {
+        int c = (int)get(b, nbit);
+        if (c >= nn)
+            return -1;
+        build_single(&pt_code, c, PT_FAST);
+        return 0;
+    }
+    if (n > nn)
+        return -1;
+    int i = 0;
+    while (i < n) {
+        refill(b);
+        int c = (int)peek(b, 3);
+        if (c == 7) {
+            uint64_t mask = (uint64_t)1 << 60;
+            while (b->acc & mask) {
+                mask >>= 1;
+                if (++c > 16)
+                    return -1;
+            }
+            skip(b, c - 3);
+        } else {
+            skip(b, 3);
+        }
+        pt_len[i++] = (unsigned char)c;
+        if (i == special) {
+            int zeros = (int)get(b, 2);
+            while (zeros-- > 0 && i < nn)
+                pt_len[i++] = 0;
+        }
+    }
+    while (i < nn)
+        pt_len[i++] = 0;
+    return build(&pt_code, nn, pt_len, PT_FAST);
+}
+
+// Lengths of the literal/length code, themselves coded with pt_code;
+// symbols 0-2 stand for runs of zero lengths.
+static int read_c_len(struct Bits *b)
+{
+    int n = (int)get(b, 9);
+    if (n == 0) {
+        int c = (int)get(b, 9);
+        if (c >= NC)
+            return -1;
+        build_single(&c_code, c, C_FAST);
+        return 0;
+    }
+    if (n > NC)
+        return -1;
+    int i = 0;
+    while (i < n) {
+        refill(b);
+        int c = decode(b, &pt_code);
+        if (c < 0)
+            return -1;
+        if (c <= 2) {
+            int zeros = c == 0 ? 1 : c == 1 ? (int)get(b, 4) + 3 : (int)get(b, 9) + 20;
+            if (i + zeros > NC)
+                return -1;
+            while (zeros-- > 0)
+                c_len[i++] = 0;
+        } else {
+            c_len[i++] = (unsigned char)(c - 2);
+        }
+    }
+    while (i < NC)
+        c_len[i++] = 0;
+    return build(&c_code, NC, c_len, C_FAST);
+}
+
+struct Out {
+    LzhSink sink;
+    void *ctx;
+    uint16_t crc;
+};
+
+static int emit(struct Out *o, const unsigned char *p, size_t n)
+{
+    o->crc = crc16_update(o->crc, p, n);
+    return o->sink(o->ctx, p, n);
+}
+
+static LzhStatus copy_stored(struct Bits *b, uint64_t size, struct Out *o)
+{
+    while (size > 0) {
+        fill_input(b);
+        size_t n = (size_t)(b->end - b->p);
+        if (b->error != LZH_OK)
+            return b->error;
+        if (emit(o, b->p, n) != 0)
+            return LZH_WRITE_ERROR;
+        size -= n;
+    }
+    return LZH_OK;
+}
+
+LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original, int window_bits,
+                     LzhSink sink, void *ctx, uint16_t *crc)
+{
+    struct Bits b;
+    memset(&b, 0, sizeof b);
+    b.in = in;
+    b.file_left = packed;
+    struct Out o = {sink, ctx, 0};
+    *crc = 0;
+
+    if (window_bits == 0) {
+        if (packed != original)
+            return LZH_CORRUPT;
+        LzhStatus s = copy_stored(&b, original, &o);
+        *crc = o.crc;
+        return s;
+    }
+    if (window_bits < 13 || window_bits > 16)
+        return LZH_CORRUPT;
+
+    const int np = window_bits + 1;
+    const int pbit = window_bits == 13 ? 4 : 5;
+    // Matches may reach before the first byte; the window starts as spaces.
+    memset(window, ' ', HIST);
+    size_t pos = HIST;
+    uint64_t left = original;
+    unsigned block_left = 0;
+
+    while (left > 0) {
+        if (block_left == 0) {
+            // Zeros past the end decode as empty blocks for ever; stop them.
+            if (b.error != LZH_OK)
+                return b.error;
+            if (b.fed > packed + 16)
+                return LZH_CORRUPT;
+            block_left = get(&b, 16);
+            if (read_pt_len(&b, NT, 5, 3) != 0 || read_c_len(&b) != 0)
+                return b.error != LZH_OK ? b.error : LZH_CORRUPT;
+            // The position code replaces the code-length code, now done with.
+            if (read_pt_len(&b, np, pbit, -1) != 0)
+                return b.error != LZH_OK ? b.error : LZH_CORRUPT;
+            continue;
+        }
+        block_left--;
+        refill(&b);
+        int c = decode(&b, &c_code);
+        if (c < 0)
+            return b.error != LZH_OK ? b.error : LZH_CORRUPT;
+        if (c < 256) {
+            window[pos++] = (unsigned char)c;
+            left--;
+        } else {
+            size_t len = (size_t)(c - 253);
+            refill(&b);
+            int j = decode(&b, &pt_code);
+            if (j < 0)
+                return b.error != LZH_OK ? b.error : LZH_CORRUPT;
+            size_t dist = (j == 0 ? 0 : ((size_t)1 << (j - 1)) + get(&b, j - 1)) + 1;
+            if (len > left)
+                len = (size_t)left;
+            unsigned char *dst = window + pos;
+            const unsigned char *src = window + (pos - dist);  // pos >= HIST >= dist
+            if (dist >= len) {
+                memcpy(dst, src, len);
+            } else {
+                for (size_t k = 0; k < len; k++)
+                    dst[k] = src[k];
+            }
+            pos += len;
+            left -= len;
+        }
+        if (pos >= HIST + CHUNK) {
+            if (emit(&o, window + HIST, pos - HIST) != 0)
+                return LZH_WRITE_ERROR;
+            memmove(window, window + pos - HIST, HIST);
+            pos = HIST;
+        }
+    }
+    if (pos > HIST && emit(&o, window + HIST, pos - HIST) != 0)
+        return LZH_WRITE_ERROR;
+    *crc = o.crc;
+    if (b.error != LZH_OK)
+        return b.error;
+    // Codes read from past the member's data mean it was cut or damaged.
+    if (b.fed * 8 - (uint64_t)b.n > packed * 8)
+        return LZH_CORRUPT;
+    // Leftover bytes of the member are skipped so the next header follows.
+    if (b.file_left > 0 && fseek(in, (long)b.file_left, SEEK_CUR) != 0)
+        return LZH_READ_ERROR;
+    return LZH_OK;
+}
+
+int lzh_method_bits(const char method[5])
+{
+    if (memcmp(method, "-lh", 3) != 0 || method[4] != '-')
+        return -1;
+    switch (method[3]) {
+    case '0': return 0;
+    case '5': return 13;
+    case '6': return 15;
+    case '7': return 16;
+    default: return -1;
+    }
+}

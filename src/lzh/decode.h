@@ -1,0 +1,30 @@
+// Decoding of LZH member data: stored ("-lh0-") and the static-Huffman LZ77
+// methods "-lh5-", "-lh6-" and "-lh7-" (8, 32 and 64 KiB windows).
+#ifndef LZH_DECODE_H
+#define LZH_DECODE_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+enum LzhStatus {
+    LZH_OK = 0,
+    LZH_TRUNCATED,    // the file ended inside the member's data
+    LZH_CORRUPT,      // data that no encoder writes, or codes past its end
+    LZH_READ_ERROR,   // errno tells why
+    LZH_WRITE_ERROR,  // the sink failed; errno tells why
+};
+
+// Takes decoded bytes in order; returns 0, or -1 (with errno set) to stop.
+typedef int (*LzhSink)(void *ctx, const unsigned char *p, size_t n);
+
+// Window bits of a method: 0 for stored, 13/15/16 for lh5/lh6/lh7, -1 for
+// methods this decoder does not know.
+int lzh_method_bits(const char method[5]);
+
+// Reads exactly `packed` bytes from in and hands `original` decoded bytes to
+// sink; *crc receives their CRC-16. Memory use is fixed, whatever the sizes.
+// Not reentrant: the window and tables are static.
+LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original, int window_bits,
+                     LzhSink sink, void *ctx, uint16_t *crc);
+
+#endif

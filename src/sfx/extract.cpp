@@ -1,0 +1,220 @@
+#include "extract.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include "../lzh/decode.h"
+#include "../lzh/header.h"
+#include "../platform/platform.h"
+
+#ifdef _WIN32
+static const char SEP = '\\';
+#else
+static const char SEP = '/';
+#endif
+
+static int ascii_upper(int c)
+{
+    return c >= 'a' && c <= 'z' ? c - 32 : c;
+}
+
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension.
+static int is_device_name(const char *c, size_t n)
+{
+    static const char *const names[] = {"CON", "PRN", "AUX", "NUL", "COM", "LPT"};
+    size_t stem = 0;
+    while (stem < n && c[stem] != '.')
+        stem++;
+    for (size_t k = 0; k < sizeof names / sizeof names[0]; k++) {
+        size_t len = strlen(names[k]);
+        if (stem < len)
+            continue;
+        size_t i = 0;
+        while (i < len && ascii_upper((unsigned char)c[i]) == names[k][i])
+            i++;
+        if (i < len)
+            continue;
+        if (stem == len && k < 4)
+            return 1;
+        if (stem == len + 1 && k >= 4 && c[len] >= '1' && c[len] <= '9')
+            return 1;
+    }
+    return 0;
+}
+
+static int component_ok(const char *c, size_t n)
+{
+    int dots_and_spaces = 1;
+    for (size_t i = 0; i < n; i++) {
+        unsigned char b = (unsigned char)c[i];
+        if (b < 0x20 || b == ':')
+            return 0;
+        if (b != '.' && b != ' ')
+            dots_and_spaces = 0;
+    }
+    // Windows strips trailing dots and spaces, so ". ." or "..." is "..".
+    return !dots_and_spaces && !is_device_name(c, n);
+}
+
+int safe_relative_path(const char *member_path, char sep, char *out, size_t size)
+{
+    const char *p = member_path;
+    size_t len = 0;
+    out[0] = '\0';
+    if (*p == LZH_SEP)
+        return -1;  // rooted: "\x" is the root of the current drive
+    while (*p != '\0') {
+        const char *end = strchr(p, LZH_SEP);
+        size_t n = end ? (size_t)(end - p) : strlen(p);
+        if (!(n == 0 || (n == 1 && p[0] == '.'))) {
+            if (!component_ok(p, n) || len + n + 2 > size)
+                return -1;
+            if (len > 0)
+                out[len++] = sep;
+            memcpy(out + len, p, n);
+            len += n;
+            out[len] = '\0';
+        }
+        p += n;
+        if (*p == LZH_SEP)
+            p++;
+    }
+    return 0;
+}
+
+// Creates every directory of path up to its last separator (or all of it,
+// with whole set). Existing directories are fine.
+static int make_dirs(char *path, int whole)
+{
+    for (char *p = path;; p++) {
+        if (*p == SEP || (*p == '\0' && whole)) {
+            char c = *p;
+            *p = '\0';
+            int r = plat_make_dir(path);
+            int e = errno;
+            *p = c;
+            if (r != 0 && e != EEXIST) {
+                errno = e;
+                return -1;
+            }
+        }
+        if (*p == '\0')
+            return 0;
+    }
+}
+
+static int write_to_file(void *ctx, const unsigned char *p, size_t n)
+{
+    return fwrite(p, 1, n, (FILE *)ctx) == n ? 0 : -1;
+}
+
+static void report(FILE *err, const char *subject, const char *text)
+{
+    fprintf(err, "%s: %s\n", subject, text);
+}
+
+static const char *data_error(LzhStatus s, int errnum)
+{
+    switch (s) {
+    case LZH_TRUNCATED: return "archive ends inside this file's data";
+    case LZH_CORRUPT: return "data is corrupt";
+    case LZH_READ_ERROR: return errnum ? strerror(errnum) : "read error";
+    case LZH_WRITE_ERROR: return errnum ? strerror(errnum) : "write error";
+    default: return "error";
+    }
+}
+
+// Decodes one member into path by way of a temporary file next to it, so a
+// failure never leaves a damaged file, nor destroys one already there.
+static int extract_file(FILE *in, const struct LzhMember *m, int bits, char *path, FILE *err)
+{
+    static char temp[LZH_PATH_MAX + 8];
+    snprintf(temp, sizeof temp, "%s.~sfx", path);
+    if (make_dirs(path, 0) != 0) {
+        report(err, path, strerror(errno));
+        return -1;
+    }
+    FILE *f = fopen(temp, "wb");
+    if (f == NULL) {
+        report(err, path, strerror(errno));
+        return -1;
+    }
+    uint16_t crc;
+    errno = 0;
+    LzhStatus s = lzh_decode(in, m->packed, m->original, bits, write_to_file, f, &crc);
+    int errnum = errno;
+    if (fclose(f) != 0 && s == LZH_OK) {
+        s = LZH_WRITE_ERROR;
+        errnum = errno;
+    }
+    const char *problem = NULL;
+    if (s != LZH_OK)
+        problem = data_error(s, errnum);
+    else if (crc != m->crc)
+        problem = "CRC error";
+    else if (plat_replace_file(temp, path) != 0)
+        problem = strerror(errno);
+    if (problem != NULL) {
+        remove(temp);
+        fprintf(err, "%s: %s; not extracted\n", path, problem);
+        return -1;
+    }
+    if (m->has_mtime)
+        plat_set_mtime(path, m->mtime);
+    return 0;
+}
+
+int extract_archive(FILE *in, FILE *out, FILE *err)
+{
+    static struct LzhMember m;
+    static char path[LZH_PATH_MAX];
+    unsigned count = 0;
+
+    for (;; count++) {
+        long at = ftell(in);
+        LzhHeaderStatus hs = lzh_read_header(in, &m);
+        if (hs == HDR_END) {
+            if (count == 0) {
+                report(err, "archive", "no members found");
+                return 1;
+            }
+            return 0;
+        }
+        if (hs != HDR_OK) {
+            fprintf(err, "archive: member %u (header at byte %ld): %s\n", count + 1, at,
+                    hs == HDR_READ_ERROR ? strerror(errno) : lzh_header_error(hs));
+            return 1;
+        }
+        if (safe_relative_path(m.path, SEP, path, sizeof path) != 0) {
+            // Shown as stored, separators and all, so the user sees what it was.
+            for (char *p = m.path; *p; p++)
+                if (*p == LZH_SEP)
+                    *p = SEP;
+            fprintf(err, "%s: refused: the name leads outside the install folder\n", m.path);
+            return 1;
+        }
+        int bits = lzh_method_bits(m.method);
+        if (!m.is_dir && bits < 0) {
+            fprintf(err, "%s: unsupported method %s\n", path, m.method);
+            return 1;
+        }
+        if (!m.is_dir && path[0] == '\0') {
+            fprintf(err, "archive: member %u has no file name\n", count + 1);
+            return 1;
+        }
+        if (m.is_dir) {
+            if (path[0] != '\0' && make_dirs(path, 1) != 0) {
+                report(err, path, strerror(errno));
+                return 1;
+            }
+            if (m.packed > 0 && fseek(in, (long)m.packed, SEEK_CUR) != 0) {
+                report(err, "archive", strerror(errno));
+                return 1;
+            }
+            continue;
+        }
+        if (extract_file(in, &m, bits, path, err) != 0)
+            return 1;
+        fprintf(out, "%s\n", path);
+    }
+}

@@ -30,3 +30,12 @@ add_custom_target(stub ALL DEPENDS ${STUB_EXE})
 
 # The self-extractor that a packed installer carries as its payload.
 add_win_program(sfx src/sfx/main.cpp ${LZH_SOURCES} src/platform/platform_win32.cpp)
+
+# The packing tool, for publishers who build on Windows. It may use the whole
+# C++ library, linked in statically so that it too needs only system DLLs.
+add_executable(mkinstaller src/tools/mkinstaller.cpp src/tools/archive_writer.cpp
+               src/tools/codepage.cpp ${LZH_SOURCES} src/platform/platform_win32.cpp)
+target_include_directories(mkinstaller PRIVATE src)
+target_compile_options(mkinstaller PRIVATE -O2 -Wall -Wextra)
+target_link_options(mkinstaller PRIVATE -static -s)
+set_target_properties(mkinstaller PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

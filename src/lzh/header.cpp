@@ -127,9 +127,11 @@ static LzhHeaderStatus read_extensions(FILE *in, struct LzhMember *m, size_t at,
 LzhHeaderStatus lzh_read_header(FILE *in, struct LzhMember *m)
 {
     memset(m, 0, sizeof *m);
+    // Archives end with a zero byte; without it, a file cut between two
+    // members would pass for a whole archive.
     int first = getc(in);
     if (first == EOF)
-        return ferror(in) ? HDR_READ_ERROR : HDR_END;
+        return ferror(in) ? HDR_READ_ERROR : HDR_NO_END_MARK;
     if (first == 0)
         return HDR_END;
     hdr[0] = (unsigned char)first;
@@ -224,6 +226,7 @@ const char *lzh_header_error(LzhHeaderStatus s)
     case HDR_OK: return "no error";
     case HDR_END: return "end of archive";
     case HDR_TRUNCATED: return "archive ends inside a header";
+    case HDR_NO_END_MARK: return "archive ends without its end mark (truncated?)";
     case HDR_BAD_CHECKSUM: return "header checksum mismatch";
     case HDR_BAD_CRC: return "header CRC mismatch";
     case HDR_BAD_LEVEL: return "unsupported header level";

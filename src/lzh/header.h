@@ -27,8 +27,9 @@ struct LzhMember {
 
 enum LzhHeaderStatus {
     HDR_OK = 0,
-    HDR_END,             // end-of-archive mark, or end of file between members
+    HDR_END,             // the end-of-archive mark
     HDR_TRUNCATED,
+    HDR_NO_END_MARK,     // end of file where a header or the end mark belongs
     HDR_BAD_CHECKSUM,    // level 0/1 header sum
     HDR_BAD_CRC,         // header CRC extension
     HDR_BAD_LEVEL,       // a level other than 0, 1 and 2

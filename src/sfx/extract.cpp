@@ -180,6 +180,10 @@ int extract_archive(FILE *in, FILE *out, FILE *err)
             }
             return 0;
         }
+        if (hs == HDR_NO_END_MARK && count == 0) {
+            report(err, "archive", "none found after the program");
+            return 1;
+        }
         if (hs != HDR_OK) {
             fprintf(err, "archive: member %u (header at byte %ld): %s\n", count + 1, at,
                     hs == HDR_READ_ERROR ? strerror(errno) : lzh_header_error(hs));

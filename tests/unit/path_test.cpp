@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "lzh/header.h"
+#include "sfx/extract.h"
+
+// Archive paths are written here with '|' for the component separator.
+static std::string member(std::string s)
+{
+    for (char &c : s)
+        if (c == '|')
+            c = LZH_SEP;
+    return s;
+}
+
+static bool accepted(const std::string &path, std::string *out = nullptr)
+{
+    char buf[LZH_PATH_MAX];
+    int r = safe_relative_path(member(path).c_str(), '/', buf, sizeof buf);
+    if (out)
+        *out = buf;
+    return r == 0;
+}
+
+TEST(SafeRelativePath, KeepsOrdinaryRelativeNames)
+{
+    std::string out;
+    EXPECT_TRUE(accepted("grelm.exe", &out));
+    EXPECT_EQ(out, "grelm.exe");
+    EXPECT_TRUE(accepted("data|sub|x.dat", &out));
+    EXPECT_EQ(out, "data/sub/x.dat");
+    EXPECT_TRUE(accepted(".|a||b|", &out));
+    EXPECT_EQ(out, "a/b");
+    EXPECT_TRUE(accepted("..a|b..|.profile|COM0|LPT10|nul1", &out));
+    EXPECT_TRUE(accepted("\x95\x5C\x8E\xA6.txt", &out));  // "表示" keeps its 5C byte
+    EXPECT_EQ(out, "\x95\x5C\x8E\xA6.txt");
+}
+
+TEST(SafeRelativePath, RefusesWhatLeavesTheCurrentDirectory)
+{
+    for (const char *bad : {"|etc|passwd", "..", "a|..|..|b", "a|..", "...", ". .", ".. ",
+                            "C:x", "C:|x", "a|b:stream", "file::$DATA", "CON", "nul.txt",
+                            "a|Com1", "lpt9.log", "a\tb", "x\x01"}) {
+        EXPECT_FALSE(accepted(bad)) << bad;
+    }
+}
+
+TEST(SafeRelativePath, RefusesPathsTooLongForTheBuffer)
+{
+    char small[8];
+    EXPECT_EQ(safe_relative_path("abcdefgh", '/', small, sizeof small), -1);
+    EXPECT_EQ(safe_relative_path("abc", '/', small, sizeof small), 0);
+}
+
+TEST(AppendName, SplitsOnEverySeparatorButShiftJisTrailBytes)
+{
+    char path[LZH_PATH_MAX] = "";
+    const std::string name = "a\\b/c\xFF\x83\x5C\\\x95\x5C";  // a b c ソ 表
+    ASSERT_EQ(lzh_append_name(path, sizeof path, (const unsigned char *)name.data(), name.size()), 0);
+    EXPECT_EQ(std::string(path), member("a|b|c|\x83\x5C|\x95\x5C"));
+
+    // A lead byte with nothing after it stays a byte of its own.
+    char lone[LZH_PATH_MAX] = "";
+    ASSERT_EQ(lzh_append_name(lone, sizeof lone, (const unsigned char *)"x\x81", 2), 0);
+    EXPECT_EQ(std::string(lone), "x\x81");
+
+    char tiny[4] = "";
+    EXPECT_EQ(lzh_append_name(tiny, sizeof tiny, (const unsigned char *)"abcdef", 6), -1);
+}

@@ -1,0 +1,77 @@
+"""Test data for the archive tools: source trees, and LZH archives made by
+jlha or crafted by hand (a second, independent writer, for names and damage
+no archiver would produce)."""
+import os
+import random
+import struct
+import subprocess
+from pathlib import Path
+
+
+def crc16(data, crc=0):
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+def member(path, data, mtime=1_500_000_000):
+    """A level 2, stored member; path is bytes, '/' or '\\' separated, kept
+    exactly as given (so "..", "C:" and leading separators survive)."""
+    name = path.replace(b"/", b"\\")
+    ext = struct.pack("<HB", 5, 0) + b"\0\0"           # header CRC, filled below
+    ext += struct.pack("<HB", len(name) + 3, 1) + name  # file name
+    ext += struct.pack("<H", 0)
+    base_len = 24
+    total = base_len + len(ext)
+    head = struct.pack("<H5sIIIBBHB", total, b"-lh0-", len(data), len(data), mtime,
+                       0x20, 2, crc16(data), ord("M"))
+    header = bytearray(head + ext)
+    crc_at = base_len + 3
+    struct.pack_into("<H", header, crc_at, crc16(bytes(header)))
+    return bytes(header) + data
+
+
+def archive(*members):
+    return b"".join(members) + b"\0"
+
+
+def make_tree(root, seed=1):
+    """A product-like tree: nested folders, Shift_JIS-worthy names (表 and ソ
+    end in the byte 0x5C), an empty file, text and binary of some size."""
+    rnd = random.Random(seed)
+    root = Path(root)
+    (root / "bin").mkdir(parents=True)
+    (root / "データ" / "表示").mkdir(parents=True)
+    words = [bytes(rnd.choice(b"abcdefghijklmnop") for _ in range(rnd.randint(1, 8)))
+             for _ in range(500)]
+    (root / "readme.txt").write_bytes(b" ".join(rnd.choice(words) for _ in range(60000)))
+    (root / "bin" / "tool.bin").write_bytes(bytes(rnd.getrandbits(8) for _ in range(50000))
+                                            + bytes(range(256)) * 200)
+    (root / "データ" / "表示" / "ソフト.dat").write_bytes("表示ソフト\r\n".encode("cp932") * 300)
+    (root / "empty").write_bytes(b"")
+    return root
+
+
+def jlha(archive_path, level, method, cwd, *names):
+    """Archives names (relative to cwd) with jlha; Shift_JIS names, as in a
+    Japanese locale."""
+    env = dict(os.environ, LC_ALL="ja_JP.UTF-8")
+    subprocess.run(["jlha", f"c{level}o{method}q", str(archive_path), *names], cwd=cwd,
+                   env=env, check=True, stdout=subprocess.DEVNULL)
+
+
+def files_of(root, decode_names=False):
+    """{relative path: bytes} of every file under root. With decode_names,
+    names stored as raw Shift_JIS bytes (as natively extracted) are read back
+    as text."""
+    out = {}
+    root = Path(root)
+    for dirpath, _, filenames in os.walk(os.fsencode(root)):
+        for f in filenames:
+            full = os.path.join(dirpath, f)
+            rel = os.path.relpath(full, os.fsencode(root))
+            key = rel.decode("cp932") if decode_names else os.fsdecode(rel)
+            out[key] = Path(os.fsdecode(full)).read_bytes()
+    return out

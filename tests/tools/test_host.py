@@ -1,0 +1,202 @@
+"""The archive tools, natively: our extractor against archives made by jlha
+or by hand, and mkinstaller's archives checked by lhasa."""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+from lzhdata import archive, files_of, jlha, make_tree, member
+
+BUILD = Path(os.environ["HOST_BUILD_DIR"])
+SFX = BUILD / "sfx"
+MKINSTALLER = BUILD / "mkinstaller"
+PAYLOAD_OFFSET = int(os.environ.get("PAYLOAD_OFFSET", "35328"))
+
+
+def fake_pe(size, image_end):
+    """The smallest file our tools take for a Windows program: DOS and PE
+    headers and no sections, its image ending at image_end."""
+    head = bytearray(size)
+    head[0:2] = b"MZ"
+    struct.pack_into("<I", head, 0x3C, 0x40)
+    head[0x40:0x44] = b"PE\0\0"
+    struct.pack_into("<HHIIIHH", head, 0x44, 0x14C, 0, 0, 0, 0, 224, 0x102)
+    struct.pack_into("<I", head, 0x58 + 60, image_end)  # SizeOfHeaders
+    return bytes(head)
+
+
+def run(cmd, cwd=None):
+    r = subprocess.run([str(c) for c in cmd], cwd=cwd, capture_output=True)
+    return r.returncode, r.stdout, r.stderr
+
+
+class Scratch(unittest.TestCase):
+    def setUp(self):
+        self.tmp = Path(tempfile.mkdtemp(prefix="tools-test-"))
+        self.addCleanup(shutil.rmtree, self.tmp)
+
+    def extract(self, archive_path, into="out"):
+        dest = self.tmp / into
+        dest.mkdir(parents=True)
+        return (*run([SFX, archive_path], cwd=dest), dest)
+
+
+class JlhaRoundTrip(Scratch):
+    def test_every_level_and_method_unpacks_byte_for_byte(self):
+        src = make_tree(self.tmp / "src")
+        want = files_of(src)
+        for level in (0, 1, 2):
+            for method in (5, 6, 7):
+                arc = self.tmp / f"l{level}m{method}.lzh"
+                jlha(arc, level, method, src, *sorted(os.listdir(src)))
+                status, out, err, dest = self.extract(arc, f"x{level}{method}")
+                self.assertEqual((status, err), (0, b""), arc.name)
+                self.assertEqual(files_of(dest, decode_names=True), want, arc.name)
+                self.assertEqual(len(out.splitlines()), len(want), arc.name)
+
+
+class BadArchives(Scratch):
+    def setUp(self):
+        super().setUp()
+        self.good = archive(member(b"first.txt", b"kept"), member(b"second.txt", b"x" * 5000))
+
+    def attempt(self, data, name):
+        arc = self.tmp / name
+        arc.write_bytes(data)
+        status, out, err, dest = self.extract(arc, "inst/deep")
+        self.assertNotEqual(status, 0, name)
+        self.assertTrue(err.strip(), name)
+        return err, files_of(self.tmp / "inst")
+
+    def test_damage_is_reported_and_only_verified_files_stay(self):
+        cut = self.good[:len(self.good) - 100]
+        flipped_data = bytearray(self.good)
+        flipped_data[-10] ^= 1
+        flipped_header = bytearray(self.good)
+        flipped_header[len(member(b"first.txt", b"kept")) + 9] ^= 1  # second's size
+        first = {os.path.join("deep", "first.txt"): b"kept"}
+        both = {**first, os.path.join("deep", "second.txt"): b"x" * 5000}
+        for data, name, expect, kept in ((cut, "cut", b"second.txt: archive ends", first),
+                                         (bytes(flipped_data), "data", b"second.txt: CRC error", first),
+                                         (bytes(flipped_header), "header", b"member 2", first),
+                                         (self.good[:-1], "no-end", b"end mark", both)):
+            err, left = self.attempt(data, name)
+            self.assertIn(expect, err, name)
+            self.assertEqual(left, kept, name)
+            shutil.rmtree(self.tmp / "inst")
+
+    def test_names_leading_outside_are_refused_and_write_nothing(self):
+        for bad in (b"../escaped", b"ok/../../escaped", b"/abs", b"\\abs", b"C:escaped",
+                    b"C:\\escaped", b"\\\\server\\share\\x", b". ./escaped"):
+            data = archive(member(b"fine", b"1"), member(bad, b"evil"))
+            err, left = self.attempt(data, "bad.lzh")
+            self.assertIn(b"refused", err, bad)
+            self.assertEqual(list(left), [os.path.join("deep", "fine")], bad)
+            shutil.rmtree(self.tmp / "inst")
+
+
+class Mkinstaller(Scratch):
+    def setUp(self):
+        super().setUp()
+        self.stub = self.tmp / "stub.exe"
+        self.stub.write_bytes(fake_pe(PAYLOAD_OFFSET, 512))
+        self.sfx_bytes = fake_pe(4096, 4096)
+        self.sfx = self.tmp / "sfx.exe"
+        self.sfx.write_bytes(self.sfx_bytes)
+
+    def pack(self, *args, output="setup.exe"):
+        return run([MKINSTALLER, "-o", self.tmp / output, "--stub", self.stub, *args])
+
+    def archive_part(self, output="setup.exe"):
+        data = (self.tmp / output).read_bytes()
+        self.assertEqual(data[:PAYLOAD_OFFSET], self.stub.read_bytes())
+        self.assertEqual(data[PAYLOAD_OFFSET:PAYLOAD_OFFSET + 4096], self.sfx_bytes)
+        arc = self.tmp / "part.lzh"
+        arc.write_bytes(data[PAYLOAD_OFFSET + 4096:])
+        return arc
+
+    def test_packed_files_are_verified_by_lhasa_and_unpack_with_their_names(self):
+        src = make_tree(self.tmp / "product")
+        (self.tmp / "extra.txt").write_bytes(b"extra")
+        status, out, err = self.pack("--sfx", self.sfx, src, self.tmp / "extra.txt")
+        self.assertEqual((status, err), (0, b""))
+        arc = self.archive_part()
+        status, out, err = run(["lhasa", "t", arc])
+        self.assertEqual(status, 0, out + err)
+        self.assertEqual(out.count(b"Tested"), len(files_of(src)) + 1)
+        status, _, err, dest = self.extract(arc)
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual(files_of(dest, decode_names=True),
+                         {**files_of(src), "extra.txt": b"extra"})
+
+        status, out, err = run([MKINSTALLER, "--check", self.tmp / "setup.exe"])
+        self.assertEqual((status, err), (0, b""))
+        self.assertIn("データ/表示/ソフト.dat".encode(), out)
+        self.assertIn(b"every CRC verified", out)
+
+    def test_existing_archive_and_own_payload_are_appended_as_they_are(self):
+        src = make_tree(self.tmp / "src")
+        arc = self.tmp / "product.lzh"
+        jlha(arc, 2, 5, src, "readme.txt", "bin")
+        self.assertEqual(self.pack("--sfx", self.sfx, "--archive", arc)[0], 0)
+        self.assertEqual(self.archive_part().read_bytes(), arc.read_bytes())
+        status, out, _ = run([MKINSTALLER, "--check", self.tmp / "setup.exe"])
+        self.assertEqual(status, 0)
+        self.assertIn(b"-lh5-", out)
+
+        own = fake_pe(9000, 9000)
+        (self.tmp / "own.exe").write_bytes(own)
+        self.assertEqual(self.pack("--payload", self.tmp / "own.exe", output="own-setup.exe")[0], 0)
+        self.assertEqual((self.tmp / "own-setup.exe").read_bytes(), self.stub.read_bytes() + own)
+
+    def test_check_finds_damage(self):
+        (self.tmp / "f").write_bytes(b"abc" * 1000)
+        self.assertEqual(self.pack("--sfx", self.sfx, self.tmp / "f")[0], 0)
+        setup = bytearray((self.tmp / "setup.exe").read_bytes())
+        setup[-50] ^= 0xFF
+        (self.tmp / "bad.exe").write_bytes(setup)
+        status, _, err = run([MKINSTALLER, "--check", self.tmp / "bad.exe"])
+        self.assertEqual(status, 1)
+        self.assertIn(b"CRC error", err)
+        (self.tmp / "short.exe").write_bytes(setup[:PAYLOAD_OFFSET])
+        status, _, err = run([MKINSTALLER, "--check", self.tmp / "short.exe"])
+        self.assertEqual(status, 1)
+        self.assertIn(b"no payload", err)
+
+    def test_refusals_leave_no_output_behind(self):
+        (self.tmp / "f").write_bytes(b"data")
+        (self.tmp / "empty").write_bytes(b"")
+        (self.tmp / "bad.lzh").write_bytes(archive(member(b"../x", b"1")))
+        (self.tmp / "short-stub.exe").write_bytes(fake_pe(PAYLOAD_OFFSET - 1, 512))
+        (self.tmp / "text-stub.exe").write_bytes(b"x" * PAYLOAD_OFFSET)
+        (self.tmp / "setup.exe").write_bytes(b"previous installer")
+        cases = [
+            (["--stub", self.tmp / "short-stub.exe", "--sfx", self.sfx, self.tmp / "f"], b"not the 35328"),
+            (["--stub", self.tmp / "text-stub.exe", "--sfx", self.sfx, self.tmp / "f"], b"not a Windows executable"),
+            (["--sfx", self.sfx, "--archive", self.tmp / "bad.lzh"], b"outside the install folder"),
+            (["--payload", self.tmp / "empty"], b"payload is empty"),
+            (["--sfx", self.sfx, self.tmp / "missing"], b"missing"),
+            (["--sfx", self.sfx, self.tmp / "f", self.tmp / "setup.exe"], b"one of the inputs"),
+        ]
+        for args, message in cases:
+            stub = [] if "--stub" in args else ["--stub", self.stub]
+            status, _, err = run([MKINSTALLER, "-o", self.tmp / "setup.exe", *stub, *args])
+            self.assertEqual(status, 1, args)
+            self.assertIn(message, err, args)
+            self.assertEqual((self.tmp / "setup.exe").read_bytes(), b"previous installer")
+            self.assertEqual(sorted(p.name for p in self.tmp.iterdir() if "tmp" in p.name), [])
+
+    def test_usage_errors_exit_2(self):
+        for args in ([], ["-o", "x"], ["-o", "x", "--archive", "a", "f"], ["--check"],
+                     ["--bogus", "x"], ["--check", "a", "-o", "b"], ["-o", "x", "--payload", "p", "--sfx", "s"]):
+            status, _, err = run([MKINSTALLER, *args])
+            self.assertEqual(status, 2, args)
+            self.assertIn(b"usage:", err)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -83,10 +83,15 @@ int safe_relative_path(const char *member_path, char sep, char *out, size_t size
 }
 
 // Creates every directory of path up to its last separator (or all of it,
-// with whole set). Existing directories are fine.
+// with whole set). Existing directories are fine. A trail byte equal to the
+// separator (as in Shift_JIS "表") is part of its character, not a separator.
 static int make_dirs(char *path, int whole)
 {
     for (char *p = path;; p++) {
+        if (plat_is_lead_byte((unsigned char)*p) && p[1] != '\0') {
+            p++;
+            continue;
+        }
         if (*p == SEP || (*p == '\0' && whole)) {
             char c = *p;
             *p = '\0';

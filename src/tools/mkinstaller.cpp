@@ -120,7 +120,7 @@ static fs::path own_directory()
 {
     static char buf[4096];
     const char *self = plat_module_path(buf, sizeof buf);
-    return self ? fs::path(self).parent_path() : fs::current_path();
+    return self ? path_from_native(self).parent_path() : fs::current_path();
 }
 
 // A Windows program built by this project: beside this tool, or in the
@@ -130,8 +130,8 @@ static std::string find_built(const char *name)
     fs::path dir = own_directory();
     for (const fs::path &p : {dir / name, dir / ".." / "win32" / name})
         if (fs::is_regular_file(p))
-            return p.string();
-    fail(std::string("no ") + name + " beside " + dir.string() + "; name one with --" +
+            return native_from_path(p);
+    fail(std::string("no ") + name + " beside " + native_from_path(dir) + "; name one with --" +
          std::string(name).substr(0, std::string(name).find('.')));
 }
 
@@ -163,11 +163,12 @@ static void add_entry(std::vector<ArchiveEntry> &entries, const fs::path &source
 {
     ArchiveEntry e;
     e.is_dir = is_dir;
-    e.source = is_dir ? "" : source.string();
+    e.source = is_dir ? "" : native_from_path(source);
     for (const fs::path &part : name) {
-        std::optional<std::string> converted = to_archive_name(part.string());
-        if (!converted)
-            fail(source.string() + ": name can't be written in the Shift_JIS code page");
+        std::string native = native_from_path(part);
+        std::optional<std::string> converted = to_archive_name(native);
+        if (native.empty() || !converted)
+            fail(native_from_path(source) + ": name can't be written in the Shift_JIS code page");
         e.path.push_back(*converted);
     }
     auto when = fs::last_write_time(source);
@@ -183,21 +184,22 @@ static std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
     std::vector<ArchiveEntry> entries;
     for (const std::string &input : inputs) {
         std::error_code ec;
-        fs::file_status st = fs::status(input, ec);
+        fs::path root = path_from_native(input);
+        fs::file_status st = fs::status(root, ec);
         if (ec)
             fail(input + ": " + ec.message());
         if (fs::is_regular_file(st)) {
-            add_entry(entries, input, fs::path(input).filename(), false);
+            add_entry(entries, root, root.filename(), false);
         } else if (fs::is_directory(st)) {
             std::vector<fs::path> found;
-            for (const auto &d : fs::recursive_directory_iterator(input))
+            for (const auto &d : fs::recursive_directory_iterator(root))
                 found.push_back(d.path());
             std::sort(found.begin(), found.end());
             for (const fs::path &p : found) {
                 bool dir = fs::is_directory(p);
                 if (!dir && !fs::is_regular_file(p))
-                    fail(p.string() + ": neither a file nor a directory");
-                add_entry(entries, p, p.lexically_relative(input), dir);
+                    fail(native_from_path(p) + ": neither a file nor a directory");
+                add_entry(entries, p, p.lexically_relative(root), dir);
             }
         } else {
             fail(input + ": neither a file nor a directory");
@@ -318,13 +320,13 @@ static void write_installer(const Options &o, const std::string &stub, const std
 static void refuse_overwriting_inputs(const Options &o, const std::vector<ArchiveEntry> &entries)
 {
     std::error_code ec;
-    if (!fs::exists(o.output, ec))
+    if (!fs::exists(path_from_native(o.output), ec))
         return;
     std::vector<std::string> inputs = {o.stub, o.sfx, o.archive, o.payload};
     for (const ArchiveEntry &e : entries)
         inputs.push_back(e.source);
     for (const std::string &in : inputs)
-        if (!in.empty() && fs::equivalent(o.output, in, ec))
+        if (!in.empty() && fs::equivalent(path_from_native(o.output), path_from_native(in), ec))
             fail(o.output + ": the output is one of the inputs");
 }
 
@@ -344,7 +346,7 @@ static int pack(Options o)
         check_archive_file(o.archive);
     if (!o.payload.empty()) {
         std::error_code ec;
-        auto size = fs::file_size(o.payload, ec);
+        auto size = fs::file_size(path_from_native(o.payload), ec);
         if (ec)
             fail(o.payload + ": " + ec.message());
         if (size == 0)

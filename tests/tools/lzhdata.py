@@ -51,6 +51,7 @@ def make_tree(root, seed=1):
                                             + bytes(range(256)) * 200)
     (root / "データ" / "表示" / "ソフト.dat").write_bytes("表示ソフト\r\n".encode("cp932") * 300)
     (root / "empty").write_bytes(b"")
+    (root / "表.txt").write_bytes(b"top-level name ending in 0x5C")
     return root
 
 
@@ -75,3 +76,9 @@ def files_of(root, decode_names=False):
             key = rel.decode("cp932") if decode_names else os.fsdecode(rel)
             out[key] = Path(os.fsdecode(full)).read_bytes()
     return out
+
+
+def dirs_of(root):
+    """Relative paths of every directory under root."""
+    root = Path(root)
+    return sorted(str(p.relative_to(root)) for p in root.rglob("*") if p.is_dir())

@@ -1,0 +1,98 @@
+"""End-to-end tests of the self-extractor and of packed installers, as
+Windows programs under Wine."""
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+
+from harness import BUILD, WineTest, pause_text, wine  # noqa: E402
+from lzhdata import archive, dirs_of, files_of, jlha, make_tree, member  # noqa: E402
+from test_stub import CREATE, PROMPT_DEFAULT  # noqa: E402
+
+HOST_BUILD = Path(os.environ.get("HOST_BUILD_DIR", BUILD.parent / "host"))
+
+
+class Extractor(WineTest):
+    def setUp(self):
+        super().setUp()
+        self.sfx = self.build_file("sfx.exe")
+        self.src = make_tree(self.work / "src")
+        self.dest = self.work / "dest"
+        self.dest.mkdir()
+
+    def run_sfx(self, archive_bytes):
+        (self.dest / "x.exe").write_bytes(self.sfx + archive_bytes)
+        status, out, err = wine(["x.exe"], cwd=self.dest)
+        (self.dest / "x.exe").unlink()
+        return status, out, err
+
+    def test_jlha_archives_unpack_with_names_and_times(self):
+        want = files_of(self.src)
+        os.utime(self.src / "readme.txt", (1_300_000_000, 1_300_000_000))
+        for level, method in ((0, 5), (1, 6), (2, 7)):
+            arc = self.work / f"l{level}.lzh"
+            jlha(arc, level, method, self.src, *sorted(os.listdir(self.src)))
+            status, out, err = self.run_sfx(arc.read_bytes())
+            self.assertEqual((status, err), (0, b""), level)
+            self.assertEqual(files_of(self.dest), want, level)
+            self.assertEqual(dirs_of(self.dest), dirs_of(self.src), level)
+            # One line per file, names in Shift_JIS with Windows separators.
+            self.assertIn("データ\\表示\\ソフト.dat\r\n".encode("cp932"), out)
+            self.assertEqual(out.count(b"\r\n"), len(want))
+            mtime = (self.dest / "readme.txt").stat().st_mtime
+            self.assertLessEqual(abs(mtime - 1_300_000_000), 2, level)
+            shutil.rmtree(self.dest)
+            self.dest.mkdir()
+
+    def test_hostile_or_damaged_archives_stop_with_nothing_outside(self):
+        good = member(b"kept.txt", b"kept")
+        for data, expect in ((archive(good, member(b"..\\..\\escaped.txt", b"x")), b"refused"),
+                             (archive(good, member(b"C:\\escaped.txt", b"x")), b"refused"),
+                             (archive(good, member(b"big.bin", b"y" * 3000))[:-500], b"archive ends"),
+                             (b"", b"none found")):
+            status, out, err = self.run_sfx(data)
+            self.assertEqual(status, 1, expect)
+            self.assertIn(expect, err)
+            left = files_of(self.work)
+            self.assertFalse([p for p in left if "escaped" in p or "big.bin" in p], left.keys())
+            self.assertFalse((self.work.parent / "escaped.txt").exists())
+            for p in self.dest.iterdir():
+                p.unlink()
+
+
+class PackedInstaller(WineTest):
+    def test_installer_runs_the_dialogue_then_unpacks_the_product(self):
+        product = make_tree(self.work / "product")
+        setup = self.work / "setup.exe"
+        subprocess.run([HOST_BUILD / "mkinstaller", "-o", setup, "--stub", BUILD / "stub.exe",
+                        "--sfx", BUILD / "sfx.exe", product], check=True)
+        status, out, err = self.run_program("setup.exe", stdin=b"inst\r\ny\r\n")
+        listing = b"".join(sorted(name.replace("/", "\\").encode("cp932") + b"\r\n"
+                                  for name in files_of(product)))
+        self.assertEqual(out, PROMPT_DEFAULT + CREATE + listing + pause_text())
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual(files_of(self.work / "inst"), files_of(product))
+        self.assertEqual(dirs_of(self.work / "inst"), dirs_of(product))
+
+    def test_windows_build_of_mkinstaller_packs_and_checks(self):
+        (self.work / "tools").mkdir()
+        for name in ("mkinstaller.exe", "stub.exe", "sfx.exe"):
+            shutil.copy(BUILD / name, self.work / "tools" / name)
+        (self.work / "product").mkdir()
+        (self.work / "product" / "表示.txt").write_bytes(b"hello")
+        status, out, err = self.run_program("tools\\mkinstaller.exe", "-o", "setup.exe", "product")
+        self.assertEqual((status, err), (0, b""))
+        status, out, err = self.run_program("tools\\mkinstaller.exe", "--check", "setup.exe")
+        self.assertEqual((status, err), (0, b""))
+        self.assertIn("表示.txt".encode("cp932"), out)
+        status, out, err = self.run_program("setup.exe", stdin=b"inst\r\ny\r\n")
+        self.assertEqual(status, 0)
+        self.assertEqual((self.work / "inst" / "表示.txt").read_bytes(), b"hello")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

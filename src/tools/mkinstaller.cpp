@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -94,7 +95,9 @@ static std::optional<Options> parse_args(int argc, char **argv)
     return o;
 }
 
-static std::string read_file(const std::string &path)
+// Up to limit bytes of a file from offset; all of it by default.
+static std::string read_file(const std::string &path, uint64_t offset = 0,
+                             size_t limit = SIZE_MAX)
 {
     FILE *f = fopen(path.c_str(), "rb");
     if (f == NULL)
@@ -102,13 +105,34 @@ static std::string read_file(const std::string &path)
     std::string bytes;
     char buf[1 << 16];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+    bool bad = fseek(f, long(offset), SEEK_SET) != 0;
+    while (!bad && bytes.size() < limit &&
+           (n = fread(buf, 1, std::min(sizeof buf, limit - bytes.size()), f)) > 0)
         bytes.append(buf, n);
-    bool bad = ferror(f);
+    bad = bad || ferror(f);
     fclose(f);
     if (bad)
         fail(path + ": read error");
     return bytes;
+}
+
+// Appends a whole file to out, a block at a time: archives and payloads may
+// be large. Returns what went wrong, or an empty string.
+static std::string append_file(FILE *out, const std::string &path)
+{
+    FILE *in = fopen(path.c_str(), "rb");
+    if (in == NULL)
+        return path + ": " + strerror(errno);
+    static char buf[1 << 16];
+    size_t n;
+    std::string problem;
+    while (problem.empty() && (n = fread(buf, 1, sizeof buf, in)) > 0)
+        if (fwrite(buf, 1, n, out) != n)
+            problem = "output: " + std::string(strerror(errno));
+    if (problem.empty() && ferror(in))
+        problem = path + ": read error";
+    fclose(in);
+    return problem;
 }
 
 static uint32_t image_end(const std::string &bytes)
@@ -301,9 +325,9 @@ static void write_installer(const Options &o, const std::string &stub, const std
     put(sfx);
     if (problem.empty()) {
         if (!o.archive.empty())
-            put(read_file(o.archive));
+            problem = append_file(out, o.archive);
         else if (!o.payload.empty())
-            put(read_file(o.payload));
+            problem = append_file(out, o.payload);
         else
             problem = write_archive(out, entries);
     }
@@ -359,18 +383,22 @@ static int pack(Options o)
 
 static int check(const std::string &path)
 {
-    std::string bytes = read_file(path);
-    if (bytes.size() < PAYLOAD_OFFSET || image_end(bytes) == 0 || image_end(bytes) > PAYLOAD_OFFSET)
+    std::error_code ec;
+    uint64_t size = fs::file_size(path_from_native(path), ec);
+    if (ec)
+        fail(path + ": " + ec.message());
+    std::string stub = read_file(path, 0, PAYLOAD_OFFSET);
+    if (stub.size() < PAYLOAD_OFFSET || image_end(stub) == 0 || image_end(stub) > PAYLOAD_OFFSET)
         fail(path + ": no installer stub of " + std::to_string(PAYLOAD_OFFSET) + " bytes at its start");
-    if (bytes.size() == PAYLOAD_OFFSET)
+    if (size == PAYLOAD_OFFSET)
         fail(path + ": no payload after the stub");
-    std::string payload = bytes.substr(PAYLOAD_OFFSET);
-    uint32_t program = image_end(payload);
+    uint64_t payload = size - PAYLOAD_OFFSET;
+    uint32_t program = image_end(read_file(path, PAYLOAD_OFFSET, PE_HEAD_SIZE));
     if (program == 0)
         fail(path + ": the payload is not a Windows program");
-    printf("%s: stub %u bytes, payload %zu bytes\n", path.c_str(), unsigned(PAYLOAD_OFFSET),
-           payload.size());
-    if (program >= payload.size()) {
+    printf("%s: stub %u bytes, payload %llu bytes\n", path.c_str(), unsigned(PAYLOAD_OFFSET),
+           (unsigned long long)payload);
+    if (program >= payload) {
         printf("%s: OK; the payload is a program with nothing appended, not checked further\n",
                path.c_str());
         return 0;
@@ -378,7 +406,8 @@ static int check(const std::string &path)
     FILE *f = fopen(path.c_str(), "rb");
     if (f == NULL || fseek(f, long(PAYLOAD_OFFSET + program), SEEK_SET) != 0)
         fail_errno(path);
-    printf("  extractor %u bytes, archive %zu bytes:\n", program, payload.size() - program);
+    printf("  extractor %u bytes, archive %llu bytes:\n", program,
+           (unsigned long long)(payload - program));
     ArchiveSummary sum;
     try {
         sum = scan_archive(f, path, true);
@@ -387,8 +416,8 @@ static int check(const std::string &path)
         throw;
     }
     fclose(f);
-    printf("%s: OK, %u files and %u directories, every CRC verified\n", path.c_str(), sum.files,
-           sum.dirs);
+    printf("%s: OK, %u file%s and %u director%s, every CRC verified\n", path.c_str(), sum.files,
+           sum.files == 1 ? "" : "s", sum.dirs, sum.dirs == 1 ? "y" : "ies");
     return 0;
 }
 

@@ -199,7 +199,7 @@ int extract_archive(FILE *in, FILE *out, FILE *err)
             for (char *p = m.path; *p; p++)
                 if (*p == LZH_SEP)
                     *p = SEP;
-            fprintf(err, "%s: refused: the name leads outside the install folder\n", m.path);
+            fprintf(err, "%s: refused: not a plain name inside the install folder\n", m.path);
             return 1;
         }
         int bits = lzh_method_bits(m.method);

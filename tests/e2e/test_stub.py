@@ -152,13 +152,15 @@ class Build(unittest.TestCase):
         subsystem, = struct.unpack_from("<H", stub, pe + 24 + 68)
         self.assertEqual((machine, magic, subsystem), (0x14C, 0x10B, 3))
 
-    def test_stub_imports_only_system_dlls_and_the_system_printf(self):
-        dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", str(BUILD / "stub_image.exe")],
-                              capture_output=True, text=True, check=True).stdout
-        dlls = sorted(l.split(":")[1].strip() for l in dump.splitlines() if "DLL Name:" in l)
-        self.assertEqual(dlls, ["KERNEL32.dll", "msvcrt.dll"])
-        link_map = (BUILD / "stub_image.map").read_text()
-        self.assertNotIn("mingw_pformat", link_map)
+    def test_programs_import_only_system_dlls_and_the_system_printf(self):
+        for program in ("stub_image.exe", "sfx.exe", "mkinstaller.exe"):
+            dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", str(BUILD / program)],
+                                  capture_output=True, text=True, check=True).stdout
+            dlls = sorted(l.split(":")[1].strip() for l in dump.splitlines() if "DLL Name:" in l)
+            self.assertEqual(dlls, ["KERNEL32.dll", "msvcrt.dll"], program)
+        for small in ("stub_image", "sfx"):
+            self.assertNotIn("mingw_pformat", (BUILD / f"{small}.map").read_text(), small)
+        self.assertLess((BUILD / "sfx.exe").stat().st_size, 32 * 1024)
 
 
 if __name__ == "__main__":

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -95,23 +96,29 @@ static std::optional<Options> parse_args(int argc, char **argv)
     return o;
 }
 
+using File = std::unique_ptr<FILE, int (*)(FILE *)>;
+
+// Opens a file for reading at offset, closed however the caller leaves.
+static File open_at(const std::string &path, uint64_t offset = 0)
+{
+    File f(fopen(path.c_str(), "rb"), fclose);
+    if (!f || fseek(f.get(), long(offset), SEEK_SET) != 0)
+        fail_errno(path);
+    return f;
+}
+
 // Up to limit bytes of a file from offset; all of it by default.
 static std::string read_file(const std::string &path, uint64_t offset = 0,
                              size_t limit = SIZE_MAX)
 {
-    FILE *f = fopen(path.c_str(), "rb");
-    if (f == NULL)
-        fail_errno(path);
+    File f = open_at(path, offset);
     std::string bytes;
     char buf[1 << 16];
     size_t n;
-    bool bad = fseek(f, long(offset), SEEK_SET) != 0;
-    while (!bad && bytes.size() < limit &&
-           (n = fread(buf, 1, std::min(sizeof buf, limit - bytes.size()), f)) > 0)
+    while (bytes.size() < limit &&
+           (n = fread(buf, 1, std::min(sizeof buf, limit - bytes.size()), f.get())) > 0)
         bytes.append(buf, n);
-    bad = bad || ferror(f);
-    fclose(f);
-    if (bad)
+    if (ferror(f.get()))
         fail(path + ": read error");
     return bytes;
 }
@@ -295,16 +302,7 @@ static ArchiveSummary scan_archive(FILE *f, const std::string &what, bool verify
 
 static void check_archive_file(const std::string &path)
 {
-    FILE *f = fopen(path.c_str(), "rb");
-    if (f == NULL)
-        fail_errno(path);
-    try {
-        scan_archive(f, path, false);
-    } catch (...) {
-        fclose(f);
-        throw;
-    }
-    fclose(f);
+    scan_archive(open_at(path).get(), path, false);
 }
 
 // Writes the installer next to its final place and renames it there, so a
@@ -403,19 +401,10 @@ static int check(const std::string &path)
                path.c_str());
         return 0;
     }
-    FILE *f = fopen(path.c_str(), "rb");
-    if (f == NULL || fseek(f, long(PAYLOAD_OFFSET + program), SEEK_SET) != 0)
-        fail_errno(path);
+    File f = open_at(path, PAYLOAD_OFFSET + program);
     printf("  extractor %u bytes, archive %llu bytes:\n", program,
            (unsigned long long)(payload - program));
-    ArchiveSummary sum;
-    try {
-        sum = scan_archive(f, path, true);
-    } catch (...) {
-        fclose(f);
-        throw;
-    }
-    fclose(f);
+    ArchiveSummary sum = scan_archive(f.get(), path, true);
     printf("%s: OK, %u file%s and %u director%s, every CRC verified\n", path.c_str(), sum.files,
            sum.files == 1 ? "" : "s", sum.dirs, sum.dirs == 1 ? "y" : "ies");
     return 0;

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 
+#include "../platform/platform.h"
 #include "layout.h"
 
 // Block copy through the standard streams: the same bytes as a byte loop,
@@ -15,20 +16,20 @@ static int error_or(int fallback)
     return errno != 0 ? errno : fallback;
 }
 
-CopyResult copy_payload(FILE *installer, FILE *payload, long offset, int *errnum)
+CopyResult copy_payload(FILE *installer, FILE *payload, int64_t offset, int *errnum)
 {
     setvbuf(installer, NULL, _IONBF, 0);
     setvbuf(payload, NULL, _IONBF, 0);
     errno = 0;
     // A failed seek would copy the stub itself and run it as the payload.
-    if (fseek(installer, offset, SEEK_SET) != 0) {
+    if (plat_seek(installer, offset, SEEK_SET) != 0) {
         *errnum = error_or(EIO);
         return COPY_READ_FAILED;
     }
     for (;;) {
         errno = 0;
         size_t n = fread(block, 1, sizeof block, installer);
-        if (n > 0 && fwrite(block, 1, n, payload) != n) {
+        if (n > 0 && plat_write(payload, block, n) != 0) {
             *errnum = error_or(EIO);
             return COPY_WRITE_FAILED;
         }

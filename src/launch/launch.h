@@ -3,6 +3,7 @@
 #ifndef LAUNCH_H
 #define LAUNCH_H
 
+#include <stdint.h>
 #include <stdio.h>
 
 #include "../driver/console.h"
@@ -11,9 +12,9 @@
 
 enum CopyResult { COPY_DONE, COPY_READ_FAILED, COPY_WRITE_FAILED };
 
-// Copies every byte of installer from offset to its end into payload. On
-// failure *errnum holds the error of the failing call.
-CopyResult copy_payload(FILE *installer, FILE *payload, long offset, int *errnum);
+// Copies every byte of installer from offset to its end into payload, both
+// left unbuffered. On failure *errnum holds the error of the failing call.
+CopyResult copy_payload(FILE *installer, FILE *payload, int64_t offset, int *errnum);
 
 // Returns the exit status for the run: 0 once the payload has been run and
 // "del tmp.exe" done, whatever they did; 1 if the payload could not be put

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <string.h>
 
+#include "../platform/platform.h"
 #include "crc16.h"
 
 enum {
@@ -356,7 +357,7 @@ LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original, int window_bi
     if (b.fed * 8 - (uint64_t)b.n > packed * 8)
         return LZH_CORRUPT;
     // Leftover bytes of the member are skipped so the next header follows.
-    if (b.file_left > 0 && fseek(in, (long)b.file_left, SEEK_CUR) != 0)
+    if (b.file_left > 0 && plat_seek(in, (int64_t)b.file_left, SEEK_CUR) != 0)
         return LZH_READ_ERROR;
     return LZH_OK;
 }

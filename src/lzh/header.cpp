@@ -28,9 +28,15 @@ static LzhHeaderStatus read_exact(FILE *in, unsigned char *p, size_t n)
     return ferror(in) ? HDR_READ_ERROR : HDR_TRUNCATED;
 }
 
-// MS-DOS date and time, in local time.
-static int64_t dos_time(uint32_t t)
+// MS-DOS date and time, in local time. Returns 0 for fields no clock shows
+// (month 13, hour 31, and the like) and for times mktime can't place, so an
+// invalid stored time leaves the file's time as written.
+static int dos_time(uint32_t t, int64_t *seconds)
 {
+    unsigned sec2 = t & 31, min = (t >> 5) & 63, hour = (t >> 11) & 31;
+    unsigned day = (t >> 16) & 31, mon = (t >> 21) & 15;
+    if (sec2 > 29 || min > 59 || hour > 23 || day < 1 || mon < 1 || mon > 12)
+        return 0;
     struct tm tm;
     memset(&tm, 0, sizeof tm);
     tm.tm_sec = (int)(t & 31) * 2;
@@ -40,7 +46,12 @@ static int64_t dos_time(uint32_t t)
     tm.tm_mon = (int)((t >> 21) & 15) - 1;
     tm.tm_year = (int)(t >> 25) + 80;
     tm.tm_isdst = -1;
-    return (int64_t)mktime(&tm);
+    time_t r = mktime(&tm);
+    // mktime normalises the 31st of a short month into the next one.
+    if (r == (time_t)-1 || tm.tm_mday != (int)day)
+        return 0;
+    *seconds = (int64_t)r;
+    return 1;
 }
 
 int lzh_append_name(char *path, size_t size, const unsigned char *name, size_t n)
@@ -101,7 +112,7 @@ static LzhHeaderStatus read_extensions(FILE *in, struct LzhMember *m, size_t at,
             names->dir_len = n;
             break;
         case 0x41:  // Windows FILETIMEs: creation, last write, last access
-            if (n >= 16) {
+            if (n >= 16 && (u32(data + 8) | u32(data + 12)) != 0) {  // 0: not set
                 uint64_t ft = u32(data + 8) | (uint64_t)u32(data + 12) << 32;
                 m->mtime = (int64_t)(ft / 10000000u) - 11644473600LL;
                 m->has_mtime = 1;
@@ -167,8 +178,7 @@ LzhHeaderStatus lzh_read_header(FILE *in, struct LzhMember *m)
         names.file = hdr + 22;
         names.file_len = name_len;
         m->crc = (uint16_t)u16(hdr + 22 + name_len);
-        m->mtime = dos_time(u32(hdr + 15));
-        m->has_mtime = 1;
+        m->has_mtime = dos_time(u32(hdr + 15), &m->mtime);
         end = base;
         if (m->level == 1) {
             if (22 + name_len + 5 > base)

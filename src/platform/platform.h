@@ -4,6 +4,8 @@
 #define PLATFORM_H
 
 #include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
 
 // Both return 0 on success, or -1 with errno set, so failures can be told to
 // the user with the C library's own error texts.
@@ -26,5 +28,25 @@ int plat_replace_file(const char *from, const char *to);
 
 // Sets a file's modification time, in seconds since 1970 UTC.
 int plat_set_mtime(const char *path, long long seconds);
+
+// A file's modification time, in whole seconds since 1970 UTC (rounded down,
+// also before 1970). 0, or -1 with errno set.
+int plat_get_mtime(const char *path, int64_t *seconds);
+
+// Seeks and tells with 64-bit offsets: a C long is 32 bits on Windows, and a
+// seek by 2 GiB or more through it would go backwards. 0, or -1 with errno.
+int plat_seek(FILE *f, int64_t offset, int whence);
+int64_t plat_tell(FILE *f);  // -1 with errno on failure
+
+// Creates path for binary writing only if no file of that name exists, so a
+// temporary name can never destroy anything. NULL with errno (EEXIST if the
+// name is taken).
+FILE *plat_create_new(const char *path);
+
+// Writes all n bytes to an unbuffered stream, or fails with errno telling the
+// real cause. A disk that fills up part-way through a block makes the system
+// write what fits and report no error (Wine then reports EINVAL); the rest is
+// retried, and that write gives the true reason: ENOSPC.
+int plat_write(FILE *f, const void *p, size_t n);
 
 #endif

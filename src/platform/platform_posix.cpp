@@ -1,5 +1,9 @@
+// Sizes and offsets are 64-bit in a 32-bit build too.
+#define _FILE_OFFSET_BITS 64
+
 #include "platform.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
@@ -49,4 +53,55 @@ int plat_set_mtime(const char *path, long long seconds)
     times[1].tv_sec = (time_t)seconds;
     times[1].tv_nsec = 0;
     return utimensat(AT_FDCWD, path, times, 0);
+}
+
+int plat_get_mtime(const char *path, int64_t *seconds)
+{
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return -1;
+    *seconds = (int64_t)st.st_mtim.tv_sec;  // tv_nsec is never negative
+    return 0;
+}
+
+int plat_seek(FILE *f, int64_t offset, int whence)
+{
+    return fseeko(f, (off_t)offset, whence);
+}
+
+int64_t plat_tell(FILE *f)
+{
+    return (int64_t)ftello(f);
+}
+
+FILE *plat_create_new(const char *path)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return NULL;
+    FILE *f = fdopen(fd, "wb");
+    if (f == NULL) {
+        int e = errno;
+        close(fd);
+        errno = e;
+    }
+    return f;
+}
+
+int plat_write(FILE *f, const void *p, size_t n)
+{
+    const unsigned char *b = (const unsigned char *)p;
+    while (n > 0) {
+        errno = 0;
+        size_t done = fwrite(b, 1, n, f);
+        if (done == 0) {
+            if (errno == 0)
+                errno = EIO;
+            return -1;
+        }
+        clearerr(f);
+        b += done;
+        n -= done;
+    }
+    return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "../lzh/decode.h"
 #include "../lzh/header.h"
+#include "../names/winname.h"
 #include "../platform/platform.h"
 
 #ifdef _WIN32
@@ -13,47 +14,9 @@ static const char SEP = '\\';
 static const char SEP = '/';
 #endif
 
-static int ascii_upper(int c)
-{
-    return c >= 'a' && c <= 'z' ? c - 32 : c;
-}
-
-// CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension.
-static int is_device_name(const char *c, size_t n)
-{
-    static const char *const names[] = {"CON", "PRN", "AUX", "NUL", "COM", "LPT"};
-    size_t stem = 0;
-    while (stem < n && c[stem] != '.')
-        stem++;
-    for (size_t k = 0; k < sizeof names / sizeof names[0]; k++) {
-        size_t len = strlen(names[k]);
-        if (stem < len)
-            continue;
-        size_t i = 0;
-        while (i < len && ascii_upper((unsigned char)c[i]) == names[k][i])
-            i++;
-        if (i < len)
-            continue;
-        if (stem == len && k < 4)
-            return 1;
-        if (stem == len + 1 && k >= 4 && c[len] >= '1' && c[len] <= '9')
-            return 1;
-    }
-    return 0;
-}
-
 static int component_ok(const char *c, size_t n)
 {
-    int dots_and_spaces = 1;
-    for (size_t i = 0; i < n; i++) {
-        unsigned char b = (unsigned char)c[i];
-        if (b < 0x20 || b == ':')
-            return 0;
-        if (b != '.' && b != ' ')
-            dots_and_spaces = 0;
-    }
-    // Windows strips trailing dots and spaces, so ". ." or "..." is "..".
-    return !dots_and_spaces && !is_device_name(c, n);
+    return win_name_problem(c, n, plat_is_lead_byte) == NULL;
 }
 
 int safe_relative_path(const char *member_path, char sep, char *out, size_t size)
@@ -110,7 +73,7 @@ static int make_dirs(char *path, int whole)
 
 static int write_to_file(void *ctx, const unsigned char *p, size_t n)
 {
-    return fwrite(p, 1, n, (FILE *)ctx) == n ? 0 : -1;
+    return plat_write((FILE *)ctx, p, n);
 }
 
 static void report(FILE *err, const char *subject, const char *text)
@@ -129,21 +92,48 @@ static const char *data_error(LzhStatus s, int errnum)
     }
 }
 
+// Creates a temporary file of a name that was free, in the folder of path, so
+// that the rename into place stays within one folder. Its name is in temp.
+// The name is never one the archive chose: an archive can't make us write
+// over a file by naming it after another member's temporary file.
+static FILE *create_temp(const char *path, char *temp, size_t size)
+{
+    static unsigned serial;
+    const char *base = path;
+    for (const char *p = path; *p != '\0'; p++) {
+        if (plat_is_lead_byte((unsigned char)*p) && p[1] != '\0')
+            p++;
+        else if (*p == SEP)
+            base = p + 1;
+    }
+    int dir_len = (int)(base - path);
+    for (int tries = 0; tries < 1000; tries++) {
+        serial = serial * 1103515245u + 12345u + (unsigned)tries;
+        snprintf(temp, size, "%.*s~sfx%08x.tmp", dir_len, path, serial);
+        FILE *f = plat_create_new(temp);
+        if (f != NULL || errno != EEXIST)
+            return f;
+    }
+    return NULL;
+}
+
 // Decodes one member into path by way of a temporary file next to it, so a
 // failure never leaves a damaged file, nor destroys one already there.
 static int extract_file(FILE *in, const struct LzhMember *m, int bits, char *path, FILE *err)
 {
-    static char temp[LZH_PATH_MAX + 8];
-    snprintf(temp, sizeof temp, "%s.~sfx", path);
+    static char temp[LZH_PATH_MAX + 32];
     if (make_dirs(path, 0) != 0) {
         report(err, path, strerror(errno));
         return -1;
     }
-    FILE *f = fopen(temp, "wb");
+    FILE *f = create_temp(path, temp, sizeof temp);
     if (f == NULL) {
         report(err, path, strerror(errno));
         return -1;
     }
+    // Blocks go to the system as the decoder hands them over: a failed write
+    // is seen with its own error, not later at a flush.
+    setvbuf(f, NULL, _IONBF, 0);
     uint16_t crc;
     errno = 0;
     LzhStatus s = lzh_decode(in, m->packed, m->original, bits, write_to_file, f, &crc);
@@ -169,6 +159,18 @@ static int extract_file(FILE *in, const struct LzhMember *m, int bits, char *pat
     return 0;
 }
 
+// Bytes from the current position to the end of the file, or -1.
+static int64_t bytes_left(FILE *in)
+{
+    int64_t here = plat_tell(in);
+    if (here < 0 || plat_seek(in, 0, SEEK_END) != 0)
+        return -1;
+    int64_t end = plat_tell(in);
+    if (plat_seek(in, here, SEEK_SET) != 0 || end < here)
+        return -1;
+    return end - here;
+}
+
 int extract_archive(FILE *in, FILE *out, FILE *err)
 {
     static struct LzhMember m;
@@ -176,7 +178,7 @@ int extract_archive(FILE *in, FILE *out, FILE *err)
     unsigned count = 0;
 
     for (;; count++) {
-        long at = ftell(in);
+        int64_t at = plat_tell(in);
         LzhHeaderStatus hs = lzh_read_header(in, &m);
         if (hs == HDR_END) {
             if (count == 0) {
@@ -190,7 +192,8 @@ int extract_archive(FILE *in, FILE *out, FILE *err)
             return 1;
         }
         if (hs != HDR_OK) {
-            fprintf(err, "archive: member %u (header at byte %ld): %s\n", count + 1, at,
+            fprintf(err, "archive: member %u (header at byte %lld): %s\n", count + 1,
+                    (long long)at,
                     hs == HDR_READ_ERROR ? strerror(errno) : lzh_header_error(hs));
             return 1;
         }
@@ -211,12 +214,20 @@ int extract_archive(FILE *in, FILE *out, FILE *err)
             fprintf(err, "archive: member %u has no file name\n", count + 1);
             return 1;
         }
+        // A size the file can't hold is damage: say so before anything is
+        // created, and never seek by it.
+        int64_t left = bytes_left(in);
+        if (left < 0 || m.packed > (uint64_t)left) {
+            fprintf(err, "%s: %s; not extracted\n", path[0] ? path : "archive",
+                    data_error(LZH_TRUNCATED, 0));
+            return 1;
+        }
         if (m.is_dir) {
             if (path[0] != '\0' && make_dirs(path, 1) != 0) {
                 report(err, path, strerror(errno));
                 return 1;
             }
-            if (m.packed > 0 && fseek(in, (long)m.packed, SEEK_CUR) != 0) {
+            if (m.packed > 0 && plat_seek(in, (int64_t)m.packed, SEEK_CUR) != 0) {
                 report(err, "archive", strerror(errno));
                 return 1;
             }

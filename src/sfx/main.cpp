@@ -23,12 +23,12 @@ int main(int argc, char **argv)
         return 1;
     }
     setvbuf(in, NULL, _IOFBF, 64 * 1024);
-    long start = (long)pe_file_image_end(in);
+    int64_t start = pe_file_image_end(in);
     if (start == 0 && argc == 1) {
         fprintf(stderr, "%s: cannot find the end of this program's image\n", name);
         return 1;
     }
-    if (fseek(in, start, SEEK_SET) != 0) {
+    if (plat_seek(in, start, SEEK_SET) != 0) {
         fprintf(stderr, "%s: %s\n", name, strerror(errno));
         return 1;
     }

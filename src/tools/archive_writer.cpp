@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "lzh/crc16.h"
+#include "platform/platform.h"
 
 static void put16(std::string &s, unsigned v)
 {
@@ -74,17 +75,17 @@ static std::string write_file(FILE *out, const ArchiveEntry &e)
     FILE *in = fopen(e.source.c_str(), "rb");
     if (in == NULL)
         return failure(e.source, errno);
-    long header_at = ftell(out);
+    int64_t header_at = plat_tell(out);
     std::string header = level2_header(e, 0, 0);
     uint64_t size = 0;
     uint16_t crc = 0;
     static unsigned char buf[1 << 16];
     size_t n;
-    bool write_failed = fwrite(header.data(), 1, header.size(), out) != header.size();
+    bool write_failed = header_at < 0 || plat_write(out, header.data(), header.size()) != 0;
     while (!write_failed && (n = fread(buf, 1, sizeof buf, in)) > 0) {
         crc = crc16_update(crc, buf, n);
         size += n;
-        write_failed = fwrite(buf, 1, n, out) != n;
+        write_failed = plat_write(out, buf, n) != 0;
     }
     int read_failed = ferror(in);
     fclose(in);
@@ -95,9 +96,9 @@ static std::string write_file(FILE *out, const ArchiveEntry &e)
     if (size > 0xFFFFFFFFu)
         return e.source + ": larger than 4 GiB, which a member can't hold";
     std::string final_header = level2_header(e, uint32_t(size), crc);
-    if (final_header.size() != header.size() || fseek(out, header_at, SEEK_SET) != 0 ||
-        fwrite(final_header.data(), 1, final_header.size(), out) != final_header.size() ||
-        fseek(out, 0, SEEK_END) != 0)
+    if (final_header.size() != header.size() || plat_seek(out, header_at, SEEK_SET) != 0 ||
+        plat_write(out, final_header.data(), final_header.size()) != 0 ||
+        plat_seek(out, 0, SEEK_END) != 0)
         return failure("output", errno);
     return "";
 }
@@ -107,7 +108,7 @@ std::string write_archive(FILE *out, const std::vector<ArchiveEntry> &entries)
     for (const ArchiveEntry &e : entries) {
         if (e.is_dir) {
             std::string h = level2_header(e, 0, 0);
-            if (fwrite(h.data(), 1, h.size(), out) != h.size())
+            if (plat_write(out, h.data(), h.size()) != 0)
                 return failure("output", errno);
             continue;
         }
@@ -115,7 +116,7 @@ std::string write_archive(FILE *out, const std::vector<ArchiveEntry> &entries)
         if (!problem.empty())
             return problem;
     }
-    if (fputc(0, out) == EOF)
+    if (plat_write(out, "", 1) != 0)
         return failure("output", errno);
     return "";
 }

@@ -18,8 +18,9 @@ struct ArchiveEntry {
 // The level 2 header of one member, with its header CRC.
 std::string level2_header(const ArchiveEntry &e, uint32_t size, uint16_t crc);
 
-// Appends the members and the end mark to out (opened for update). Returns
-// an empty string, or what went wrong and with which file.
+// Appends the members and the end mark to out, an unbuffered stream open for
+// writing and seeking. Returns an empty string, or what went wrong and with
+// which file.
 std::string write_archive(FILE *out, const std::vector<ArchiveEntry> &entries);
 
 #endif

@@ -30,6 +30,7 @@
 #include "launch/layout.h"
 #include "lzh/decode.h"
 #include "lzh/header.h"
+#include "names/winname.h"
 #include "platform/platform.h"
 #include "sfx/extract.h"
 
@@ -39,9 +40,10 @@ static const char USAGE[] =
     "usage: mkinstaller -o OUTPUT [--stub STUB] [--sfx SFX] FILE|DIR...\n"
     "       mkinstaller -o OUTPUT [--stub STUB] [--sfx SFX] --archive ARCHIVE\n"
     "       mkinstaller -o OUTPUT [--stub STUB] --payload PROGRAM\n"
-    "       mkinstaller --check INSTALLER\n"
+    "       mkinstaller [--stub STUB] [--sfx SFX] --check INSTALLER\n"
     "A FILE is stored under its own name, a DIR's contents under their names\n"
-    "relative to it. STUB and SFX default to the ones built beside this tool.\n";
+    "relative to it. STUB and SFX default to the ones built beside this tool;\n"
+    "--check compares the installer's stub and extractor with them.\n";
 
 // Failures carry their message up to main, which prints it and exits 1.
 struct Failure {
@@ -89,8 +91,7 @@ static std::optional<Options> parse_args(int argc, char **argv)
     }
     int sources = !o.inputs.empty() + !o.archive.empty() + !o.payload.empty();
     if (!o.check.empty())
-        return (o.output.empty() && sources == 0 && o.stub.empty() && o.sfx.empty())
-                   ? std::optional<Options>(o) : std::nullopt;
+        return (o.output.empty() && sources == 0) ? std::optional<Options>(o) : std::nullopt;
     if (o.output.empty() || sources != 1 || (!o.payload.empty() && !o.sfx.empty()))
         return std::nullopt;
     return o;
@@ -102,14 +103,30 @@ using File = std::unique_ptr<FILE, int (*)(FILE *)>;
 static File open_at(const std::string &path, uint64_t offset = 0)
 {
     File f(fopen(path.c_str(), "rb"), fclose);
-    if (!f || fseek(f.get(), long(offset), SEEK_SET) != 0)
+    if (!f || plat_seek(f.get(), int64_t(offset), SEEK_SET) != 0)
         fail_errno(path);
     return f;
 }
 
-// Up to limit bytes of a file from offset; all of it by default.
-static std::string read_file(const std::string &path, uint64_t offset = 0,
-                             size_t limit = SIZE_MAX)
+// The size of a regular file; devices, pipes and folders are refused, so
+// that nothing is read without a known end.
+static uint64_t regular_file_size(const std::string &path)
+{
+    std::error_code ec;
+    fs::path p = path_from_native(path);
+    fs::file_status st = fs::status(p, ec);
+    if (ec)
+        fail(path + ": " + ec.message());
+    if (!fs::is_regular_file(st))
+        fail(path + ": not a regular file");
+    uint64_t size = fs::file_size(p, ec);
+    if (ec)
+        fail(path + ": " + ec.message());
+    return size;
+}
+
+// Up to limit bytes of a file from offset.
+static std::string read_file(const std::string &path, uint64_t offset, size_t limit)
 {
     File f = open_at(path, offset);
     std::string bytes;
@@ -123,6 +140,12 @@ static std::string read_file(const std::string &path, uint64_t offset = 0,
     return bytes;
 }
 
+// Writes to the unbuffered output, with the system's own reason on failure.
+static std::string put(FILE *out, const char *p, size_t n)
+{
+    return plat_write(out, p, n) == 0 ? "" : "output: " + std::string(strerror(errno));
+}
+
 // Appends a whole file to out, a block at a time: archives and payloads may
 // be large. Returns what went wrong, or an empty string.
 static std::string append_file(FILE *out, const std::string &path)
@@ -134,8 +157,7 @@ static std::string append_file(FILE *out, const std::string &path)
     size_t n;
     std::string problem;
     while (problem.empty() && (n = fread(buf, 1, sizeof buf, in)) > 0)
-        if (fwrite(buf, 1, n, out) != n)
-            problem = "output: " + std::string(strerror(errno));
+        problem = put(out, buf, n);
     if (problem.empty() && ferror(in))
         problem = path + ": read error";
     fclose(in);
@@ -155,23 +177,39 @@ static fs::path own_directory()
 }
 
 // A Windows program built by this project: beside this tool, or in the
-// Windows build when this tool is the native one.
-static std::string find_built(const char *name)
+// Windows build when this tool is the native one. Empty if there is none.
+static std::string look_for_built(const char *name)
 {
     fs::path dir = own_directory();
+    std::error_code ec;
     for (const fs::path &p : {dir / name, dir / ".." / "win32" / name})
-        if (fs::is_regular_file(p))
+        if (fs::is_regular_file(p, ec))
             return native_from_path(p);
+    return "";
+}
+
+static std::string find_built(const char *name)
+{
+    std::string found = look_for_built(name);
+    if (!found.empty())
+        return found;
+    fs::path dir = own_directory();
     fail(std::string("no ") + name + " beside " + native_from_path(dir) + "; name one with --" +
          std::string(name).substr(0, std::string(name).find('.')));
 }
 
+// Our extractor is some 24 KiB; anything near this is not one.
+enum { SFX_SIZE_MAX = 4 << 20 };
+
 static std::string load_stub(const std::string &path)
 {
-    std::string stub = read_file(path);
-    if (stub.size() != PAYLOAD_OFFSET)
-        fail(path + ": stub is " + std::to_string(stub.size()) + " bytes, not the " +
+    uint64_t size = regular_file_size(path);
+    if (size != PAYLOAD_OFFSET)
+        fail(path + ": stub is " + std::to_string(size) + " bytes, not the " +
              std::to_string(PAYLOAD_OFFSET) + " its payload offset needs");
+    std::string stub = read_file(path, 0, PAYLOAD_OFFSET + 1);
+    if (stub.size() != PAYLOAD_OFFSET)
+        fail(path + ": changed while it was read");
     if (image_end(stub) == 0 || image_end(stub) > stub.size())
         fail(path + ": stub is not a Windows executable");
     return stub;
@@ -179,7 +217,10 @@ static std::string load_stub(const std::string &path)
 
 static std::string load_sfx(const std::string &path)
 {
-    std::string sfx = read_file(path);
+    uint64_t size = regular_file_size(path);
+    if (size > SFX_SIZE_MAX)
+        fail(path + ": " + std::to_string(size) + " bytes, too large for an extractor");
+    std::string sfx = read_file(path, 0, SFX_SIZE_MAX + 1);
     uint32_t end = image_end(sfx);
     if (end == 0)
         fail(path + ": extractor is not a Windows executable");
@@ -189,25 +230,122 @@ static std::string load_sfx(const std::string &path)
     return sfx;
 }
 
+// Level 2 headers hold times as unsigned 32-bit seconds since 1970.
+static int64_t stored_time(const fs::path &source)
+{
+    int64_t t = 0;
+    if (plat_get_mtime(native_from_path(source).c_str(), &t) != 0)
+        fail_errno(native_from_path(source));
+    return std::clamp<int64_t>(t, 0, 0xFFFFFFFF);
+}
+
+// Why a member could not be installed under this name, or nothing. The
+// rules are the extractor's own, so what is packed always unpacks.
+static std::optional<std::string> name_problem(const std::vector<std::string> &native,
+                                               const ArchiveEntry &e)
+{
+    for (size_t i = 0; i < e.path.size(); i++) {
+        // On Windows a native name can't hold one; elsewhere it would become
+        // a folder separator inside the archive.
+        if (native[i].find('\\') != std::string::npos)
+            return std::string("a backslash in the name, which Windows reads as a folder separator");
+        if (const char *why = win_name_problem(e.path[i].data(), e.path[i].size(), plat_is_lead_byte))
+            return std::string(why);
+    }
+    std::string joined;
+    for (const std::string &part : e.path)
+        joined += (joined.empty() ? "" : "\\") + part;
+    if (joined.size() > WIN_RELATIVE_PATH_MAX)
+        return "path of " + std::to_string(joined.size()) + " bytes; Windows opens at most " +
+               std::to_string(WIN_RELATIVE_PATH_MAX) + " below the install folder";
+    char folded[LZH_PATH_MAX];
+    if (e.path.size() == 1 &&
+        std::string(folded, win_name_fold(e.path[0].data(), e.path[0].size(), folded,
+                                          plat_is_lead_byte)) == "TMP.EXE")
+        return std::string("tmp.exe is the name the installer runs its payload under");
+    return std::nullopt;
+}
+
 static void add_entry(std::vector<ArchiveEntry> &entries, const fs::path &source,
                       const fs::path &name, bool is_dir)
 {
     ArchiveEntry e;
     e.is_dir = is_dir;
     e.source = is_dir ? "" : native_from_path(source);
+    std::vector<std::string> native;
     for (const fs::path &part : name) {
-        std::string native = native_from_path(part);
-        std::optional<std::string> converted = to_archive_name(native);
-        if (native.empty() || !converted)
+        native.push_back(native_from_path(part));
+        std::optional<std::string> converted = to_archive_name(native.back());
+        if (native.back().empty() || !converted)
             fail(native_from_path(source) + ": name can't be written in the Shift_JIS code page");
         e.path.push_back(*converted);
     }
-    auto when = fs::last_write_time(source);
-    e.mtime = std::chrono::duration_cast<std::chrono::seconds>(
-                  when - fs::file_time_type::clock::now() + std::chrono::system_clock::now() -
-                  std::chrono::system_clock::from_time_t(0))
-                  .count();
+    if (std::optional<std::string> why = name_problem(native, e))
+        fail(native_from_path(source) + ": can't be installed: " + *why);
+    e.mtime = stored_time(source);
     entries.push_back(e);
+}
+
+// Packs a folder's contents in name order, following symbolic links to
+// folders as to files; a link back to a folder being packed is refused.
+static void walk(std::vector<ArchiveEntry> &entries, const fs::path &dir, const fs::path &rel,
+                 std::vector<fs::path> &open_dirs)
+{
+    std::vector<fs::path> found;
+    for (const auto &d : fs::directory_iterator(dir))
+        found.push_back(d.path());
+    std::sort(found.begin(), found.end());
+    for (const fs::path &p : found) {
+        std::error_code ec;
+        fs::file_status st = fs::status(p, ec);
+        if (ec)
+            fail(native_from_path(p) + ": " + ec.message());
+        if (fs::is_regular_file(st)) {
+            add_entry(entries, p, rel / p.filename(), false);
+        } else if (fs::is_directory(st)) {
+            fs::path real = fs::canonical(p);
+            for (const fs::path &o : open_dirs)
+                if (o == real)
+                    fail(native_from_path(p) + ": a link back to " + native_from_path(o) +
+                         ", which would never end");
+            add_entry(entries, p, rel / p.filename(), true);
+            open_dirs.push_back(real);
+            walk(entries, p, rel / p.filename(), open_dirs);
+            open_dirs.pop_back();
+        } else {
+            fail(native_from_path(p) + ": neither a file nor a directory");
+        }
+    }
+}
+
+static std::string display_path(const std::vector<std::string> &path, size_t n)
+{
+    std::string s;
+    for (size_t i = 0; i < n; i++)
+        s += (i ? "/" : "") + to_display_name(path[i]);
+    return s;
+}
+
+// Windows files "README.txt" and "readme.txt", or "notes" and "notes.", as
+// one; packing both would install one of them. Folders count too, so that a
+// file "Data" and a folder "data" are caught.
+static void refuse_names_windows_merges(const std::vector<ArchiveEntry> &entries)
+{
+    std::map<std::string, std::vector<std::string>> seen;  // folded -> as packed
+    for (const ArchiveEntry &e : entries) {
+        std::string key;
+        for (size_t n = 1; n <= e.path.size(); n++) {
+            const std::string &part = e.path[n - 1];
+            std::string folded(part.size() + 1, '\0');
+            folded.resize(win_name_fold(part.data(), part.size(), folded.data(), plat_is_lead_byte));
+            key += folded + '\xFF';
+            std::vector<std::string> mine(e.path.begin(), e.path.begin() + long(n));
+            auto [it, fresh] = seen.emplace(key, mine);
+            if (!fresh && it->second != mine)
+                fail(display_path(it->second, it->second.size()) + " and " +
+                     display_path(mine, n) + ": Windows takes these names for one file");
+        }
+    }
 }
 
 static std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
@@ -222,16 +360,8 @@ static std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
         if (fs::is_regular_file(st)) {
             add_entry(entries, root, root.filename(), false);
         } else if (fs::is_directory(st)) {
-            std::vector<fs::path> found;
-            for (const auto &d : fs::recursive_directory_iterator(root))
-                found.push_back(d.path());
-            std::sort(found.begin(), found.end());
-            for (const fs::path &p : found) {
-                bool dir = fs::is_directory(p);
-                if (!dir && !fs::is_regular_file(p))
-                    fail(native_from_path(p) + ": neither a file nor a directory");
-                add_entry(entries, p, p.lexically_relative(root), dir);
-            }
+            std::vector<fs::path> open_dirs = {fs::canonical(root)};
+            walk(entries, root, fs::path(), open_dirs);
         } else {
             fail(input + ": neither a file nor a directory");
         }
@@ -240,6 +370,7 @@ static std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
     for (const ArchiveEntry &e : entries)
         if (!names.insert(e.path).second)
             fail(e.source + ": a second member named " + to_display_name(e.path.back()));
+    refuse_names_windows_merges(entries);
     if (entries.empty())
         fail("nothing to pack: the directories are empty");
     return entries;
@@ -249,10 +380,13 @@ struct ArchiveSummary {
     unsigned files = 0, dirs = 0;
 };
 
-// Walks an archive: every header read, every method known, every name one
-// the extractor accepts. With verify, every member is decoded and its CRC
-// checked, and a line per member goes to stdout.
-static ArchiveSummary scan_archive(FILE *f, const std::string &what, bool verify)
+enum class Scan { HEADERS, VERIFY, LIST };
+
+// Walks an archive that ends at byte end of f: every header read, every
+// method known, every name one the extractor accepts, no size beyond the
+// file. VERIFY and LIST also decode every member and check its CRC; LIST
+// prints a line per member.
+static ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan mode)
 {
     ArchiveSummary sum;
     static LzhMember m;
@@ -265,62 +399,69 @@ static ArchiveSummary scan_archive(FILE *f, const std::string &what, bool verify
             fail(at + ": " + (hs == HDR_READ_ERROR ? strerror(errno) : lzh_header_error(hs)));
         char rel[LZH_PATH_MAX];
         if (safe_relative_path(m.path, '/', rel, sizeof rel) != 0)
-            fail(at + ": name leads outside the install folder");
+            fail(at + ": refused: not a plain name inside the install folder");
         std::string name = to_display_name(rel);
         int bits = lzh_method_bits(m.method);
         if (!m.is_dir && bits < 0)
             fail(at + " (" + name + "): unsupported method " + m.method);
-        if (m.is_dir) {
-            sum.dirs++;
-            if (fseek(f, long(m.packed), SEEK_CUR) != 0)
+        int64_t here = plat_tell(f);
+        if (here < 0 || m.packed > end - uint64_t(here))
+            fail(at + " (" + name + "): archive ends inside its data");
+        if (m.is_dir || mode == Scan::HEADERS) {
+            if (plat_seek(f, int64_t(m.packed), SEEK_CUR) != 0)
                 fail_errno(what);
-            if (verify)
+            m.is_dir ? sum.dirs++ : sum.files++;
+            if (m.is_dir && mode == Scan::LIST)
                 printf("  %-5s %10s    %10s  %s/\n", m.method, "", "", name.c_str());
             continue;
         }
         sum.files++;
-        if (!verify) {
-            if (fseek(f, long(m.packed), SEEK_CUR) != 0)
-                fail_errno(what);
-            continue;
-        }
         uint16_t crc;
+        errno = 0;
         LzhStatus s = lzh_decode(f, m.packed, m.original, bits,
                                  [](void *, const unsigned char *, size_t) { return 0; }, NULL, &crc);
+        if (s == LZH_READ_ERROR)
+            fail(at + " (" + name + "): " + strerror(errno ? errno : EIO));
         if (s != LZH_OK)
             fail(at + " (" + name + "): " +
                  (s == LZH_TRUNCATED ? "archive ends inside its data" : "data is corrupt"));
         if (crc != m.crc)
             fail(at + " (" + name + "): CRC error");
-        printf("  %-5s %10llu -> %10llu  %s\n", m.method, (unsigned long long)m.packed,
-               (unsigned long long)m.original, name.c_str());
+        if (mode == Scan::LIST)
+            printf("  %-5s %10llu -> %10llu  %s\n", m.method, (unsigned long long)m.packed,
+                   (unsigned long long)m.original, name.c_str());
     }
     if (sum.files + sum.dirs == 0)
         fail(what + ": no members");
     return sum;
 }
 
+// An archive is decoded and verified whole before it is packed: a damaged
+// one would be found only by the user, half-way through installing.
 static void check_archive_file(const std::string &path)
 {
-    scan_archive(open_at(path).get(), path, false);
+    uint64_t size = regular_file_size(path);
+    scan_archive(open_at(path).get(), size, path, Scan::VERIFY);
 }
 
 // Writes the installer next to its final place and renames it there, so a
-// failed run never leaves a half-written installer.
+// failed run never leaves a half-written installer. The temporary name is
+// created afresh, never taken over from a file already there.
 static void write_installer(const Options &o, const std::string &stub, const std::string &sfx,
                             const std::vector<ArchiveEntry> &entries)
 {
-    std::string temp = o.output + ".tmp-" + std::to_string(getpid());
-    FILE *out = fopen(temp.c_str(), "w+b");
-    if (out == NULL)
-        fail_errno(temp);
-    std::string problem;
-    auto put = [&](const std::string &bytes) {
-        if (problem.empty() && fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size())
-            problem = "output: " + std::string(strerror(errno));
-    };
-    put(stub);
-    put(sfx);
+    std::string temp;
+    FILE *out = NULL;
+    for (int n = 0; out == NULL; n++) {
+        temp = o.output + ".tmp-" + std::to_string(getpid()) + (n ? "-" + std::to_string(n) : "");
+        out = plat_create_new(temp.c_str());
+        if (out == NULL && (errno != EEXIST || n == 100))
+            fail_errno(temp);
+    }
+    setvbuf(out, NULL, _IONBF, 0);
+    std::string problem = put(out, stub.data(), stub.size());
+    if (problem.empty())
+        problem = put(out, sfx.data(), sfx.size());
     if (problem.empty()) {
         if (!o.archive.empty())
             problem = append_file(out, o.archive);
@@ -352,6 +493,21 @@ static void refuse_overwriting_inputs(const Options &o, const std::vector<Archiv
             fail(o.output + ": the output is one of the inputs");
 }
 
+// A payload of the publisher's own must be a whole Windows program: the stub
+// runs it as "tmp.exe", and anything else fails on the user's machine.
+static void check_payload_program(const std::string &path)
+{
+    uint64_t size = regular_file_size(path);
+    if (size == 0)
+        fail(path + ": payload is empty");
+    uint32_t end = image_end(read_file(path, 0, PE_HEAD_SIZE));
+    if (end == 0)
+        fail(path + ": payload is not a Windows program");
+    if (end > size)
+        fail(path + ": payload is cut short: its program needs " + std::to_string(end) +
+             " bytes, the file has " + std::to_string(size));
+}
+
 static int pack(Options o)
 {
     if (o.stub.empty())
@@ -366,47 +522,78 @@ static int pack(Options o)
         entries = collect(o.inputs);
     if (!o.archive.empty())
         check_archive_file(o.archive);
-    if (!o.payload.empty()) {
-        std::error_code ec;
-        auto size = fs::file_size(path_from_native(o.payload), ec);
-        if (ec)
-            fail(o.payload + ": " + ec.message());
-        if (size == 0)
-            fail(o.payload + ": payload is empty");
-    }
+    if (!o.payload.empty())
+        check_payload_program(o.payload);
     refuse_overwriting_inputs(o, entries);
     write_installer(o, stub, sfx, entries);
     return 0;
 }
 
-static int check(const std::string &path)
+// Where two byte strings first differ, as text; they are assumed to differ.
+static std::string first_difference(const std::string &a, const std::string &b)
 {
-    std::error_code ec;
-    uint64_t size = fs::file_size(path_from_native(path), ec);
-    if (ec)
-        fail(path + ": " + ec.message());
+    size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i])
+        i++;
+    return "first difference at byte " + std::to_string(i);
+}
+
+// Checks an installer without running it: the stub and the extractor are
+// byte for byte the ones this tool would pack, and every archive member
+// decodes to its CRC. A payload of the publisher's own is taken as it is.
+static int check(const Options &o)
+{
+    const std::string &path = o.check;
+    uint64_t size = regular_file_size(path);
+    std::string stub_path = o.stub.empty() ? find_built("stub.exe") : o.stub;
+    std::string real_stub = load_stub(stub_path);
     std::string stub = read_file(path, 0, PAYLOAD_OFFSET);
     if (stub.size() < PAYLOAD_OFFSET || image_end(stub) == 0 || image_end(stub) > PAYLOAD_OFFSET)
         fail(path + ": no installer stub of " + std::to_string(PAYLOAD_OFFSET) + " bytes at its start");
+    if (stub != real_stub)
+        fail(path + ": the stub differs from " + stub_path + " (" +
+             first_difference(stub, real_stub) + ")");
     if (size == PAYLOAD_OFFSET)
         fail(path + ": no payload after the stub");
     uint64_t payload = size - PAYLOAD_OFFSET;
     uint32_t program = image_end(read_file(path, PAYLOAD_OFFSET, PE_HEAD_SIZE));
     if (program == 0)
         fail(path + ": the payload is not a Windows program");
-    printf("%s: stub %u bytes, payload %llu bytes\n", path.c_str(), unsigned(PAYLOAD_OFFSET),
-           (unsigned long long)payload);
-    if (program >= payload) {
-        printf("%s: OK; the payload is a program with nothing appended, not checked further\n",
-               path.c_str());
+    if (program > payload)
+        fail(path + ": the payload is cut inside its program (" + std::to_string(payload) +
+             " of " + std::to_string(program) + " bytes)");
+
+    std::string sfx_path = o.sfx.empty() ? look_for_built("sfx.exe") : o.sfx;
+    std::string real_sfx = sfx_path.empty() ? "" : load_sfx(sfx_path);
+    std::string head = read_file(path, PAYLOAD_OFFSET, program);
+    // Our extractor is known by its bytes, and by an archive after it; an
+    // extractor damaged in place keeps its length.
+    static LzhMember m;
+    File f = open_at(path, PAYLOAD_OFFSET + program);
+    bool archive_follows = program < payload && lzh_read_header(f.get(), &m) == HDR_OK;
+    bool ours = !real_sfx.empty() && head == real_sfx;
+    if (!ours && !archive_follows && !(real_sfx.size() == program && !real_sfx.empty())) {
+        printf("%s: stub %u bytes, payload %llu bytes\n", path.c_str(), unsigned(PAYLOAD_OFFSET),
+               (unsigned long long)payload);
+        printf("%s: OK; the payload is a program of its own, not checked further\n", path.c_str());
         return 0;
     }
-    File f = open_at(path, PAYLOAD_OFFSET + program);
+    if (real_sfx.empty())
+        find_built("sfx.exe");  // fails, saying where it looked
+    if (!ours)
+        fail(path + ": the extractor differs from " + sfx_path + " (" +
+             first_difference(head, real_sfx) + " of the payload)");
+    if (program == payload)
+        fail(path + ": no archive after the extractor");
+    printf("%s: stub %u bytes, payload %llu bytes\n", path.c_str(), unsigned(PAYLOAD_OFFSET),
+           (unsigned long long)payload);
     printf("  extractor %u bytes, archive %llu bytes:\n", program,
            (unsigned long long)(payload - program));
-    ArchiveSummary sum = scan_archive(f.get(), path, true);
-    printf("%s: OK, %u file%s and %u director%s, every CRC verified\n", path.c_str(), sum.files,
-           sum.files == 1 ? "" : "s", sum.dirs, sum.dirs == 1 ? "y" : "ies");
+    f = open_at(path, PAYLOAD_OFFSET + program);
+    ArchiveSummary sum = scan_archive(f.get(), size, path, Scan::LIST);
+    printf("%s: OK, %u file%s and %u director%s, every CRC verified; stub and extractor as built\n",
+           path.c_str(), sum.files, sum.files == 1 ? "" : "s", sum.dirs,
+           sum.dirs == 1 ? "y" : "ies");
     return 0;
 }
 
@@ -418,7 +605,7 @@ int main(int argc, char **argv)
         return 2;
     }
     try {
-        return o->check.empty() ? pack(*o) : check(o->check);
+        return o->check.empty() ? pack(*o) : check(*o);
     } catch (const Failure &f) {
         fprintf(stderr, "mkinstaller: %s\n", f.message.c_str());
     } catch (const fs::filesystem_error &e) {

@@ -1,0 +1,31 @@
+// Windows' rules for file names, in one place: the extractor refuses a member
+// that breaks them, and the packer refuses to pack one. Names are bytes in the
+// ANSI code page; is_lead tells which bytes start a double-byte character, so
+// a trail byte such as the 0x7C of "ポ" or the 0x5C of "表" is never taken for
+// the ASCII character of the same value.
+#ifndef WINNAME_H
+#define WINNAME_H
+
+#include <stddef.h>
+
+typedef int (*LeadByteRule)(unsigned char c);
+
+// Longest relative path Windows' ANSI file functions can open from any folder:
+// MAX_PATH (260) less the terminating NUL and the shortest root, "C:\".
+enum { WIN_RELATIVE_PATH_MAX = 256 };
+
+// Why Windows could not hold the path component c[0..n) as a file or folder
+// of that very name, or NULL if it can. Windows drops trailing dots and
+// spaces, so a component of only dots and spaces (such as "..") and device
+// names with or without an extension ("NUL", "com1 .txt", "CONIN$") are
+// refused, as are control characters and < > : " / \ | ? *.
+const char *win_name_problem(const char *c, size_t n, LeadByteRule is_lead);
+
+// The name Windows files c[0..n) under, folded so that two names Windows takes
+// for the same file compare equal: trailing dots and spaces dropped, letters
+// in upper case (ASCII, and the full-width Latin, Greek and Cyrillic letters
+// of code page 932). Writes at most n bytes and a NUL to out; returns the
+// length written.
+size_t win_name_fold(const char *c, size_t n, char *out, LeadByteRule is_lead);
+
+#endif

@@ -241,13 +241,14 @@ static int64_t stored_time(const fs::path &source)
 
 // Why a member could not be installed under this name, or nothing. The
 // rules are the extractor's own, so what is packed always unpacks.
-static std::optional<std::string> name_problem(const std::vector<std::string> &native,
+static std::optional<std::string> name_problem(const std::vector<std::string> &utf8,
                                                const ArchiveEntry &e)
 {
     for (size_t i = 0; i < e.path.size(); i++) {
-        // On Windows a native name can't hold one; elsewhere it would become
-        // a folder separator inside the archive.
-        if (native[i].find('\\') != std::string::npos)
+        // Only a POSIX name can hold one, as UTF-8, where the byte 0x5C is
+        // never part of a longer character. In the archive it would become a
+        // folder separator.
+        if (utf8[i].find('\\') != std::string::npos)
             return std::string("a backslash in the name, which Windows reads as a folder separator");
         if (const char *why = win_name_problem(e.path[i].data(), e.path[i].size(), plat_is_lead_byte))
             return std::string(why);
@@ -272,15 +273,16 @@ static void add_entry(std::vector<ArchiveEntry> &entries, const fs::path &source
     ArchiveEntry e;
     e.is_dir = is_dir;
     e.source = is_dir ? "" : native_from_path(source);
-    std::vector<std::string> native;
+    std::vector<std::string> utf8;
     for (const fs::path &part : name) {
-        native.push_back(native_from_path(part));
-        std::optional<std::string> converted = to_archive_name(native.back());
-        if (native.back().empty() || !converted)
+        std::string native = native_from_path(part);
+        std::optional<std::string> converted = to_archive_name(native);
+        if (native.empty() || !converted)
             fail(native_from_path(source) + ": name can't be written in the Shift_JIS code page");
         e.path.push_back(*converted);
+        utf8.push_back(part.u8string());
     }
-    if (std::optional<std::string> why = name_problem(native, e))
+    if (std::optional<std::string> why = name_problem(utf8, e))
         fail(native_from_path(source) + ": can't be installed: " + *why);
     e.mtime = stored_time(source);
     entries.push_back(e);

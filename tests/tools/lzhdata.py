@@ -16,16 +16,19 @@ def crc16(data, crc=0):
     return crc
 
 
-def member(path, data, mtime=1_500_000_000):
-    """A level 2, stored member; path is bytes, '/' or '\\' separated, kept
-    exactly as given (so "..", "C:" and leading separators survive)."""
+def member(path, data, mtime=1_500_000_000, method=b"-lh0-", packed=None):
+    """A level 2 member, its data stored as given; path is bytes, '/' or '\\'
+    separated, kept exactly as given (so "..", "C:" and leading separators
+    survive). packed, given as a function of the header's length, overrides
+    the stored packed size."""
     name = path.replace(b"/", b"\\")
     ext = struct.pack("<HB", 5, 0) + b"\0\0"           # header CRC, filled below
     ext += struct.pack("<HB", len(name) + 3, 1) + name  # file name
     ext += struct.pack("<H", 0)
     base_len = 24
     total = base_len + len(ext)
-    head = struct.pack("<H5sIIIBBHB", total, b"-lh0-", len(data), len(data), mtime,
+    size = len(data) if packed is None else packed(total) & 0xFFFFFFFF
+    head = struct.pack("<H5sIIIBBHB", total, method, size, len(data), mtime,
                        0x20, 2, crc16(data), ord("M"))
     header = bytearray(head + ext)
     crc_at = base_len + 3

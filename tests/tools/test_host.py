@@ -111,6 +111,9 @@ class Mkinstaller(Scratch):
     def pack(self, *args, output="setup.exe"):
         return run([MKINSTALLER, "-o", self.tmp / output, "--stub", self.stub, *args])
 
+    def check(self, installer):
+        return run([MKINSTALLER, "--stub", self.stub, "--sfx", self.sfx, "--check", installer])
+
     def archive_part(self, output="setup.exe"):
         data = (self.tmp / output).read_bytes()
         self.assertEqual(data[:PAYLOAD_OFFSET], self.stub.read_bytes())
@@ -119,9 +122,21 @@ class Mkinstaller(Scratch):
         arc.write_bytes(data[PAYLOAD_OFFSET + 4096:])
         return arc
 
-    def test_packed_files_are_verified_by_lhasa_and_unpack_with_their_names(self):
+    def assert_refused(self, args, message, output="setup.exe"):
+        """Exit 1 with message, and nothing written: no output, no temporary."""
+        before = sorted(p.name for p in self.tmp.iterdir())
+        status, _, err = self.pack(*args, output=output)
+        self.assertEqual(status, 1, err)
+        self.assertIn(message, err)
+        self.assertEqual(sorted(p.name for p in self.tmp.iterdir()), before)
+
+    def test_packed_files_are_verified_by_lhasa_and_unpack_with_their_names_and_times(self):
         src = make_tree(self.tmp / "product")
         (self.tmp / "extra.txt").write_bytes(b"extra")
+        # Whole seconds, a fraction, and one before 1970 (stored as 1970).
+        os.utime(src / "readme.txt", (1_000_000_000, 1_000_000_000))
+        os.utime(src / "empty", ns=(1_234_567_890_999_999_999, 1_234_567_890_999_999_999))
+        os.utime(self.tmp / "extra.txt", (-5, -5))
         status, out, err = self.pack("--sfx", self.sfx, src, self.tmp / "extra.txt")
         self.assertEqual((status, err), (0, b""))
         arc = self.archive_part()
@@ -132,8 +147,11 @@ class Mkinstaller(Scratch):
         self.assertEqual((status, err), (0, b""))
         self.assertEqual(files_of(dest, decode_names=True),
                          {**files_of(src), "extra.txt": b"extra"})
+        self.assertEqual(os.stat(dest / "readme.txt").st_mtime, 1_000_000_000)
+        self.assertEqual(os.stat(dest / "empty").st_mtime, 1_234_567_890)
+        self.assertEqual(os.stat(dest / "extra.txt").st_mtime, 0)
 
-        status, out, err = run([MKINSTALLER, "--check", self.tmp / "setup.exe"])
+        status, out, err = self.check(self.tmp / "setup.exe")
         self.assertEqual((status, err), (0, b""))
         self.assertIn("データ/表示/ソフト.dat".encode(), out)
         self.assertIn(b"every CRC verified", out)
@@ -144,7 +162,7 @@ class Mkinstaller(Scratch):
         jlha(arc, 2, 5, src, "readme.txt", "bin")
         self.assertEqual(self.pack("--sfx", self.sfx, "--archive", arc)[0], 0)
         self.assertEqual(self.archive_part().read_bytes(), arc.read_bytes())
-        status, out, _ = run([MKINSTALLER, "--check", self.tmp / "setup.exe"])
+        status, out, _ = self.check(self.tmp / "setup.exe")
         self.assertEqual(status, 0)
         self.assertIn(b"-lh5-", out)
 
@@ -152,50 +170,140 @@ class Mkinstaller(Scratch):
         (self.tmp / "own.exe").write_bytes(own)
         self.assertEqual(self.pack("--payload", self.tmp / "own.exe", output="own-setup.exe")[0], 0)
         self.assertEqual((self.tmp / "own-setup.exe").read_bytes(), self.stub.read_bytes() + own)
+        status, out, _ = self.check(self.tmp / "own-setup.exe")
+        self.assertEqual(status, 0)
+        self.assertIn(b"program of its own", out)
 
-    def test_check_finds_damage(self):
+    def test_folders_linked_into_the_tree_are_followed_and_loops_refused(self):
+        (self.tmp / "shared" / "deep").mkdir(parents=True)
+        (self.tmp / "shared" / "deep" / "lib.dat").write_bytes(b"shared")
+        (self.tmp / "product").mkdir()
+        (self.tmp / "product" / "app.exe").write_bytes(b"app")
+        (self.tmp / "product" / "libs").symlink_to(self.tmp / "shared")
+        self.assertEqual(self.pack("--sfx", self.sfx, self.tmp / "product")[0], 0)
+        status, _, err, dest = self.extract(self.archive_part())
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual(files_of(dest), {"app.exe": b"app",
+                                          os.path.join("libs", "deep", "lib.dat"): b"shared"})
+        (self.tmp / "shared" / "deep" / "back").symlink_to(self.tmp / "product")
+        self.assert_refused(["--sfx", self.sfx, self.tmp / "product"], b"would never end",
+                            output="loop.exe")
+
+    def test_names_windows_cannot_install_are_refused_naming_file_and_rule(self):
+        # (file name under a packed folder, the rule the message must give)
+        device, char = b"device name", b"does not allow"
+        cases = [("aux.c", device), ("con", device), ("nul.txt", device), ("com1.log", device),
+                 ("lpt9", device), ("COM1 .txt", device), ("CONIN$", device),
+                 ("what?", char), ("star*", char), ("a<b", char), ("a>b", char),
+                 ("pipe|", char), ('quote"', char), ("colon:x", char),
+                 ("bell\x07", b"control character"), ("...", b"only dots"),
+                 ("back\\slash", b"backslash"), ("tmp.exe", b"tmp.exe"),
+                 ("TMP.EXE.", b"tmp.exe"),
+                 ("d" * 200 + "/" + "f" * 60, b"Windows opens at most 256")]
+        for name, rule in cases:
+            with self.subTest(name=name):
+                root = self.tmp / "case"
+                shutil.rmtree(root, ignore_errors=True)
+                (root / name).parent.mkdir(parents=True, exist_ok=True)
+                (root / name).write_bytes(b"x")
+                self.assert_refused(["--sfx", self.sfx, root], rule)
+                _, _, err = self.pack("--sfx", self.sfx, root)
+                self.assertIn(os.fsencode(name.split("/")[-1]), err)
+        # Below the top level tmp.exe is an ordinary name.
+        (self.tmp / "ok" / "sub").mkdir(parents=True)
+        (self.tmp / "ok" / "sub" / "tmp.exe").write_bytes(b"x")
+        self.assertEqual(self.pack("--sfx", self.sfx, self.tmp / "ok")[0], 0)
+
+    def test_names_windows_takes_for_one_file_are_refused_naming_both(self):
+        for first, second, named in (("README.txt", "readme.txt", None), ("notes", "notes.", None),
+                                     ("Data/x", "data", ("Data", "data")),
+                                     ("ａ.txt", "Ａ.TXT", None), ("dir/Ёж", "dir/ёЖ", None)):
+            with self.subTest(first=first, second=second):
+                root = self.tmp / "case"
+                shutil.rmtree(root, ignore_errors=True)
+                for name in (first, second):
+                    (root / name).parent.mkdir(parents=True, exist_ok=True)
+                    (root / name).write_bytes(b"x")
+                self.assert_refused(["--sfx", self.sfx, root], b"Windows takes these names for one file")
+                _, _, err = self.pack("--sfx", self.sfx, root)
+                names = err.split(b": ")[1].split(b" and ")
+                self.assertEqual(sorted(names), sorted(n.encode() for n in named or (first, second)))
+
+    def test_check_compares_stub_and_extractor_and_needs_the_archive(self):
         (self.tmp / "f").write_bytes(b"abc" * 1000)
         self.assertEqual(self.pack("--sfx", self.sfx, self.tmp / "f")[0], 0)
-        setup = bytearray((self.tmp / "setup.exe").read_bytes())
-        setup[-50] ^= 0xFF
-        (self.tmp / "bad.exe").write_bytes(setup)
-        status, _, err = run([MKINSTALLER, "--check", self.tmp / "bad.exe"])
-        self.assertEqual(status, 1)
-        self.assertIn(b"CRC error", err)
-        (self.tmp / "short.exe").write_bytes(setup[:PAYLOAD_OFFSET])
-        status, _, err = run([MKINSTALLER, "--check", self.tmp / "short.exe"])
-        self.assertEqual(status, 1)
-        self.assertIn(b"no payload", err)
+        good = (self.tmp / "setup.exe").read_bytes()
+        self.assertEqual(self.check(self.tmp / "setup.exe")[0], 0)
+        sfx_end = PAYLOAD_OFFSET + len(self.sfx_bytes)
+
+        def zeroed(start, end):  # our fakes are mostly zeros: invert instead
+            return good[:start] + bytes(b ^ 0xFF for b in good[start:end]) + good[end:]
+
+        def flipped(at):
+            return good[:at] + bytes([good[at] ^ 0xFF]) + good[at + 1:]
+
+        cases = [(good[:PAYLOAD_OFFSET], b"no payload"),
+                 (good[:PAYLOAD_OFFSET - 1], b"no installer stub"),
+                 (good[:sfx_end - 100], b"cut inside its program"),
+                 (good[:sfx_end], b"no archive after the extractor"),
+                 (zeroed(600, 1000), b"the stub differs"),
+                 (zeroed(PAYLOAD_OFFSET + 1024, PAYLOAD_OFFSET + 2048), b"the extractor differs"),
+                 (flipped(len(good) - 50), b"CRC error"),
+                 (good[:-10], b"archive ends inside its data"),
+                 (good[:-1], b"end mark")]
+        for data, message in cases:
+            with self.subTest(message=message):
+                (self.tmp / "bad.exe").write_bytes(data)
+                status, out, err = self.check(self.tmp / "bad.exe")
+                self.assertEqual(status, 1, out)
+                self.assertIn(message, err)
 
     def test_refusals_leave_no_output_behind(self):
         (self.tmp / "f").write_bytes(b"data")
         (self.tmp / "empty").write_bytes(b"")
+        (self.tmp / "text.exe").write_bytes(b"@echo off\r\necho not a program\r\n")
+        (self.tmp / "cut.exe").write_bytes(fake_pe(4096, 8192))
         (self.tmp / "bad.lzh").write_bytes(archive(member(b"../x", b"1")))
+        (self.tmp / "device.lzh").write_bytes(archive(member(b"COM1 .txt", b"1")))
+        damaged = bytearray(archive(member(b"a.txt", b"payload bytes")))
+        damaged[-3] ^= 1
+        (self.tmp / "crc.lzh").write_bytes(damaged)
+        (self.tmp / "hang.lzh").write_bytes(
+            archive(member(b"x", b"", method=b"-lhd-", packed=lambda hl: 2**32 - hl)))
         (self.tmp / "short-stub.exe").write_bytes(fake_pe(PAYLOAD_OFFSET - 1, 512))
         (self.tmp / "text-stub.exe").write_bytes(b"x" * PAYLOAD_OFFSET)
         (self.tmp / "setup.exe").write_bytes(b"previous installer")
         cases = [
             (["--stub", self.tmp / "short-stub.exe", "--sfx", self.sfx, self.tmp / "f"], b"not the 35328"),
             (["--stub", self.tmp / "text-stub.exe", "--sfx", self.sfx, self.tmp / "f"], b"not a Windows executable"),
-            (["--sfx", self.sfx, "--archive", self.tmp / "bad.lzh"], b"outside the install folder"),
+            (["--stub", "/dev/zero", "--sfx", self.sfx, self.tmp / "f"], b"not a regular file"),
+            (["--sfx", "/dev/zero", self.tmp / "f"], b"not a regular file"),
+            (["--sfx", self.sfx, "--archive", self.tmp / "bad.lzh"], b"not a plain name"),
+            (["--sfx", self.sfx, "--archive", self.tmp / "device.lzh"], b"not a plain name"),
+            (["--sfx", self.sfx, "--archive", self.tmp / "crc.lzh"], b"CRC error"),
+            (["--sfx", self.sfx, "--archive", self.tmp / "hang.lzh"], b"archive ends inside"),
             (["--payload", self.tmp / "empty"], b"payload is empty"),
+            (["--payload", self.tmp / "text.exe"], b"not a Windows program"),
+            (["--payload", self.tmp / "cut.exe"], b"cut short"),
             (["--sfx", self.sfx, self.tmp / "missing"], b"missing"),
             (["--sfx", self.sfx, self.tmp / "f", self.tmp / "setup.exe"], b"one of the inputs"),
         ]
         for args, message in cases:
-            stub = [] if "--stub" in args else ["--stub", self.stub]
-            status, _, err = run([MKINSTALLER, "-o", self.tmp / "setup.exe", *stub, *args])
-            self.assertEqual(status, 1, args)
-            self.assertIn(message, err, args)
-            self.assertEqual((self.tmp / "setup.exe").read_bytes(), b"previous installer")
-            self.assertEqual(sorted(p.name for p in self.tmp.iterdir() if "tmp" in p.name), [])
+            with self.subTest(message=message):
+                stub = [] if "--stub" in args else ["--stub", self.stub]
+                status, _, err = run([MKINSTALLER, "-o", self.tmp / "setup.exe", *stub, *args])
+                self.assertEqual(status, 1, args)
+                self.assertIn(message, err, args)
+                self.assertEqual((self.tmp / "setup.exe").read_bytes(), b"previous installer")
+                self.assertEqual(sorted(p.name for p in self.tmp.iterdir() if "tmp" in p.name), [])
 
     def test_usage_errors_exit_2(self):
         for args in ([], ["-o", "x"], ["-o", "x", "--archive", "a", "f"], ["--check"],
                      ["--bogus", "x"], ["--check", "a", "-o", "b"], ["-o", "x", "--payload", "p", "--sfx", "s"]):
-            status, _, err = run([MKINSTALLER, *args])
-            self.assertEqual(status, 2, args)
-            self.assertIn(b"usage:", err)
+            with self.subTest(args=args):
+                status, _, err = run([MKINSTALLER, *args])
+                self.assertEqual(status, 2, args)
+                self.assertIn(b"usage:", err)
 
 
 if __name__ == "__main__":

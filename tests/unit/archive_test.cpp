@@ -1,9 +1,12 @@
+#include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include <fstream>
 #include <iterator>
 #include <map>
 
+#include "lzh/crc16.h"
 #include "lzh/decode.h"
 #include "sfx/extract.h"
 #include "support.h"
@@ -172,4 +175,100 @@ TEST(Decode, RejectsUnknownMethodsAndStoredSizeMismatch)
                          nullptr, &crc),
               LZH_CORRUPT);
     fclose(f);
+}
+
+// A level 0, stored member, for what only old archives can say.
+static std::string level0_member(const std::string &name, const std::string &data, uint32_t dos_time)
+{
+    std::string h;
+    auto put = [&](uint64_t v, int n) {
+        for (int i = 0; i < n; i++)
+            h += char((v >> (8 * i)) & 0xFF);
+    };
+    h += "-lh0-";
+    put(data.size(), 4);
+    put(data.size(), 4);
+    put(dos_time, 4);
+    put(0x20, 1);  // attribute
+    put(0, 1);     // level
+    put(name.size(), 1);
+    h += name;
+    put(crc16_update(0, (const unsigned char *)data.data(), data.size()), 2);
+    unsigned sum = 0;
+    for (char c : h)
+        sum += (unsigned char)c;
+    return std::string(1, char(h.size())) + char(sum & 0xFF) + h + data;
+}
+
+TEST_F(Archive, InvalidStoredTimesLeaveTheTimeAsWritten)
+{
+    // 0xFFFFFFFF: month 15, hour 31; 0x00210000: 1 January 1980, a valid time
+    // to show that the level 0 time is otherwise used.
+    std::string bytes = level0_member("bad", "x", 0xFFFFFFFFu) +
+                        level0_member("feb31", "y", (20u << 25 | 2u << 21 | 31u << 16)) +
+                        level0_member("good", "z", 0x00210000u) + std::string(1, '\0');
+    time_t before = time(nullptr);
+    ASSERT_EQ(extract(bytes, "out"), 0) << err();
+    struct stat st;
+    for (const char *name : {"out/bad", "out/feb31"}) {
+        ASSERT_EQ(stat(name, &st), 0);
+        EXPECT_GE(st.st_mtime, before - 1) << name;
+    }
+    ASSERT_EQ(stat("out/good", &st), 0);
+    EXPECT_LT(st.st_mtime, 400000000);  // 1980, in any time zone
+}
+
+TEST_F(Archive, SizesTheFileCannotHoldAreDamageNotSeeks)
+{
+    // A header of 42 bytes whose packed size is 2^32 - 42: a seek by it
+    // through a 32-bit long goes back to the header itself, for ever.
+    for (const char *method : {"-lhd-", "-lh5-", "-lh0-"}) {
+        ArchiveEntry e;
+        e.path = {"x"};
+        e.is_dir = strcmp(method, "-lhd-") == 0;
+        std::string h = level2_header(e, 0, 0);
+        memcpy(&h[2], method, 5);
+        uint32_t packed = uint32_t(0x100000000ull - h.size());
+        for (int i = 0; i < 4; i++)
+            h[7 + i] = char((packed >> (8 * i)) & 0xFF);
+        // Header CRC again, over the changed bytes.
+        size_t crc_at = 27;
+        h[crc_at] = h[crc_at + 1] = 0;
+        uint16_t c = crc16_update(0, (const unsigned char *)h.data(), h.size());
+        h[crc_at] = char(c & 0xFF);
+        h[crc_at + 1] = char(c >> 8);
+        fs::path into = std::string("run") + method;
+        EXPECT_EQ(extract(h + std::string(1, '\0'), into), 1) << method;
+        EXPECT_NE(err().find("archive ends inside"), std::string::npos) << method << err();
+        EXPECT_TRUE(tree(into).empty()) << method;
+    }
+}
+
+TEST_F(Archive, TemporaryNamesNeverTakeOverAFile)
+{
+    // A member named like another's temporary file under a fixed scheme, a
+    // file already in the folder under such a name, and one under the first
+    // name the extractor tries: all are kept as they were.
+    fs::create_directories("src");
+    std::ofstream("src/a", std::ios::binary) << "first";
+    std::ofstream("src/b", std::ios::binary) << "second";
+    std::vector<ArchiveEntry> entries(2);
+    entries[0].path = {"readme.txt.~sfx"};
+    entries[0].source = "src/a";
+    entries[1].path = {"readme.txt"};
+    entries[1].source = "src/b";
+    FILE *f = tmpfile();
+    ASSERT_EQ(write_archive(f, entries), "");
+    std::string bytes = read_all(f);
+    fclose(f);
+
+    fs::create_directories("out");
+    std::ofstream("out/~sfx00003039.tmp", std::ios::binary) << "mine";
+    std::ofstream("out/other.tmp", std::ios::binary) << "mine too";
+    ASSERT_EQ(extract(bytes, "out"), 0) << err();
+    std::map<std::string, std::string> want = {{"readme.txt.~sfx", "first"},
+                                               {"readme.txt", "second"},
+                                               {"~sfx00003039.tmp", "mine"},
+                                               {"other.tmp", "mine too"}};
+    EXPECT_EQ(tree("out"), want);
 }

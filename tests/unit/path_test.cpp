@@ -32,7 +32,7 @@ TEST(SafeRelativePath, KeepsOrdinaryRelativeNames)
     EXPECT_EQ(out, "data/sub/x.dat");
     EXPECT_TRUE(accepted(".|a||b|", &out));
     EXPECT_EQ(out, "a/b");
-    EXPECT_TRUE(accepted("..a|b..|.profile|COM0|LPT10|nul1", &out));
+    EXPECT_TRUE(accepted("..a|b..|.profile|COM10|LPT10|nul1", &out));
     EXPECT_TRUE(accepted("\x95\x5C\x8E\xA6.txt", &out));  // "表示" keeps its 5C byte
     EXPECT_EQ(out, "\x95\x5C\x8E\xA6.txt");
 }
@@ -41,7 +41,8 @@ TEST(SafeRelativePath, RefusesWhatLeavesTheCurrentDirectory)
 {
     for (const char *bad : {"|etc|passwd", "..", "a|..|..|b", "a|..", "...", ". .", ".. ",
                             "C:x", "C:|x", "a|b:stream", "file::$DATA", "CON", "nul.txt",
-                            "a|Com1", "lpt9.log", "a\tb", "x\x01"}) {
+                            "a|Com1", "lpt9.log", "a\tb", "x\x01", "COM1 .txt", "a|NUL ",
+                            "CONOUT$"}) {
         EXPECT_FALSE(accepted(bad)) << bad;
     }
 }

@@ -45,7 +45,8 @@ static int is_device_name(const char *c, size_t n)
 
 const char *win_name_problem(const char *c, size_t n, LeadByteRule is_lead)
 {
-    for (size_t i = 0; i < n; i++) {
+    size_t chars = 0;
+    for (size_t i = 0; i < n; i++, chars++) {
         unsigned char b = (unsigned char)c[i];
         if (is_lead(b) && i + 1 < n) {
             i++;
@@ -56,6 +57,8 @@ const char *win_name_problem(const char *c, size_t n, LeadByteRule is_lead)
         if (strchr("<>:\"/\\|?*", b) != NULL)
             return "character Windows does not allow in names (< > : \" / \\ | ? *)";
     }
+    if (chars > WIN_NAME_MAX)
+        return "name longer than the 255 characters Windows allows";
     size_t len = stripped_length(c, n);
     if (len == 0)
         return "name of only dots or spaces";

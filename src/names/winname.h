@@ -14,11 +14,16 @@ typedef int (*LeadByteRule)(unsigned char c);
 // MAX_PATH (260) less the terminating NUL and the shortest root, "C:\".
 enum { WIN_RELATIVE_PATH_MAX = 256 };
 
+// Longest name of one file or folder, in characters (a double-byte character
+// counts once).
+enum { WIN_NAME_MAX = 255 };
+
 // Why Windows could not hold the path component c[0..n) as a file or folder
 // of that very name, or NULL if it can. Windows drops trailing dots and
 // spaces, so a component of only dots and spaces (such as "..") and device
 // names with or without an extension ("NUL", "com1 .txt", "CONIN$") are
-// refused, as are control characters and < > : " / \ | ? *.
+// refused, as are control characters, < > : " / \ | ? * and names longer
+// than WIN_NAME_MAX characters.
 const char *win_name_problem(const char *c, size_t n, LeadByteRule is_lead);
 
 // The name Windows files c[0..n) under, folded so that two names Windows takes

@@ -17,8 +17,9 @@ static int errno_from_win32(DWORD code)
     case ERROR_INVALID_DRIVE:
     case ERROR_BAD_NETPATH:
     case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE:
         return ENOENT;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_WRITE_PROTECT:

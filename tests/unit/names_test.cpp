@@ -28,6 +28,14 @@ TEST(WindowsNames, RefusesWhatWindowsWouldOpenAsADeviceOrCannotHold)
                             ".", "..", "...", ". .", " ", ""}) {
         EXPECT_NE(problem(bad), nullptr) << '"' << bad << '"';
     }
+    // 255 characters is the limit, however many bytes they take.
+    EXPECT_EQ(problem(std::string(255, 'n')), nullptr);
+    EXPECT_NE(problem(std::string(256, 'n')), nullptr);
+    std::string kana;
+    for (int i = 0; i < 255; i++)
+        kana += "\x83\x41";  // full-width "ア"
+    EXPECT_EQ(problem(kana), nullptr);
+    EXPECT_NE(problem(kana + "x"), nullptr);
 }
 
 TEST(WindowsNames, KeepsOrdinaryNamesAndShiftJisTrailBytes)

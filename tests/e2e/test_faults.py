@@ -1,0 +1,200 @@
+"""Faults a user's machine or a damaged download brings, end to end under
+Wine: hostile archives, a full disk, a cut download, a read-only folder, long
+names, and installers of more than 2 GiB."""
+import os
+import subprocess
+import sys
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+
+from harness import BUILD, WineTest, pause_text, windows_path, wine  # noqa: E402
+from lzhdata import archive, member  # noqa: E402
+from test_stub import PROMPT_DEFAULT  # noqa: E402
+
+HOST_BUILD = Path(os.environ.get("HOST_BUILD_DIR", BUILD.parent / "host"))
+
+
+def mount_tmpfs(test, path, size, read_only=False):
+    """A small file system of its own at path, unmounted when the test ends;
+    the test is skipped where this machine does not allow mounting."""
+    path.mkdir(parents=True, exist_ok=True)
+    options = f"size={size}" + (",ro" if read_only else "")
+    r = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", str(path)],
+                       capture_output=True, text=True)
+    if r.returncode != 0:
+        test.skipTest(f"cannot mount a tmpfs here ({r.stderr.strip() or 'mount failed'}); "
+                      "needs root and a mount namespace that allows it")
+    test.addCleanup(subprocess.run, ["umount", "-l", str(path)])
+
+
+def fill(folder, leave):
+    """Fills a file system but for `leave` bytes, so that the next large
+    write fits in part: the case where Windows writes what fits and reports
+    no error of its own."""
+    st = os.statvfs(folder)
+    free = st.f_bavail * st.f_frsize
+    (folder / "filler").write_bytes(bytes(max(free - leave, 0)))
+
+
+class FaultTest(WineTest):
+    def setUp(self):
+        super().setUp()
+        self.sfx = self.build_file("sfx.exe")
+        self.stub = self.build_file("stub.exe")
+
+    def files_in(self, folder):
+        return sorted(str(p.relative_to(folder)) for p in folder.rglob("*") if p.is_file())
+
+    def run_sfx(self, folder, archive_bytes, timeout=60):
+        """Runs the extractor with its archive from a folder outside folder,
+        in folder, as the stub runs it."""
+        program = self.work / "x.exe"
+        program.write_bytes(self.sfx + archive_bytes)
+        return wine([str(program)], cwd=folder, timeout=timeout)
+
+
+class HostileArchives(FaultTest):
+    def test_sizes_the_file_cannot_hold_stop_at_once(self):
+        # Packed size 2^32 less the header: a 32-bit seek by it lands on the
+        # header again, and a reader that trusts it loops for ever.
+        for method in (b"-lhd-", b"-lh5-", b"-lh0-"):
+            with self.subTest(method=method):
+                dest = self.work / method.decode().strip("-")
+                dest.mkdir()
+                data = archive(member(b"x", b"", method=method, packed=lambda hl: 2**32 - hl))
+                status, out, err = self.run_sfx(dest, data, timeout=30)
+                self.assertEqual(status, 1)
+                self.assertIn(b"archive ends inside this file's data", err)
+                self.assertEqual(self.files_in(dest), [])
+
+    def test_windows_mkinstaller_refuses_and_checks_such_archives_without_hanging(self):
+        (self.work / "tools").mkdir()
+        for name in ("mkinstaller.exe", "stub.exe", "sfx.exe"):
+            (self.work / "tools" / name).write_bytes(self.build_file(name))
+        hang = archive(member(b"x", b"", method=b"-lhd-", packed=lambda hl: 2**32 - hl))
+        (self.work / "hang.lzh").write_bytes(hang)
+        (self.work / "hang.exe").write_bytes(self.stub + self.sfx + hang)
+        for args in (["-o", "setup.exe", "--archive", "hang.lzh"], ["--check", "hang.exe"]):
+            with self.subTest(args=args):
+                status, _, err = wine(["tools\\mkinstaller.exe", *args], cwd=self.work, timeout=30)
+                self.assertEqual(status, 1)
+                self.assertIn(b"archive ends inside its data", err)
+        self.assertFalse((self.work / "setup.exe").exists())
+
+    def test_device_names_are_refused_and_nothing_is_sent_to_a_device(self):
+        for name in (b"COM1 .txt", b"AUX .txt", b"NUL ", b"CONOUT$", b"sub/lpt1 .log"):
+            with self.subTest(name=name):
+                dest = self.work / "dest"
+                dest.mkdir(exist_ok=True)
+                status, out, err = self.run_sfx(dest, archive(member(b"first.txt", b"1"),
+                                                              member(name, b"to the port")))
+                self.assertEqual(status, 1)
+                self.assertIn(b"refused", err)
+                self.assertEqual(out, b"first.txt\r\n")
+
+    def test_members_named_like_temporary_files_destroy_nothing(self):
+        dest = self.work / "dest"
+        dest.mkdir()
+        (dest / "notes.txt.~sfx").write_bytes(b"the user's own")
+        status, out, err = self.run_sfx(dest, archive(member(b"readme.txt.~sfx", b"first"),
+                                                      member(b"readme.txt", b"second"),
+                                                      member(b"notes.txt", b"third")))
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual({p.name: p.read_bytes() for p in dest.iterdir()},
+                         {"readme.txt.~sfx": b"first", "readme.txt": b"second",
+                          "notes.txt": b"third", "notes.txt.~sfx": b"the user's own"})
+
+
+class FullDisk(FaultTest):
+    def test_the_stub_reports_the_real_cause_and_leaves_no_tmp_exe(self):
+        disk = self.work / "disk"
+        mount_tmpfs(self, disk, "1m")
+        fill(disk, 100_000)
+        (self.work / "setup.exe").write_bytes(self.stub + os.urandom(400_000))
+        status, out, err = wine(["setup.exe"], cwd=self.work, stdin=b"disk\r\n")
+        self.assertEqual(err, b"tmp.exe: No space left on device\r\n")
+        self.assertEqual(out, PROMPT_DEFAULT + pause_text())
+        self.assertEqual(status, 1)
+        self.assertEqual(self.files_in(disk), ["filler"])
+
+    def test_the_extractor_reports_the_real_cause_and_leaves_nothing_partial(self):
+        disk = self.work / "disk"
+        mount_tmpfs(self, disk, "1m")
+        fill(disk, 100_000)
+        status, out, err = self.run_sfx(disk, archive(member(b"small.txt", b"fits"),
+                                                      member(b"r.bin", os.urandom(400_000))))
+        self.assertEqual(err, b"r.bin: No space left on device; not extracted\r\n")
+        self.assertEqual(out, b"small.txt\r\n")
+        self.assertEqual(status, 1)
+        self.assertEqual(self.files_in(disk), ["filler", "small.txt"])
+
+
+class DamagedInstallers(FaultTest):
+    def test_a_download_cut_mid_payload_says_so_and_leaves_nothing_half_written(self):
+        data = archive(member(b"first.txt", b"whole"), member(b"big.bin", os.urandom(300_000)))
+        installer = self.stub + self.sfx + data
+        (self.work / "setup.exe").write_bytes(installer[:len(installer) - 150_000])
+        (self.work / "dest").mkdir()
+        status, out, err = wine(["setup.exe"], cwd=self.work, stdin=b"dest\r\n")
+        self.assertEqual(out, PROMPT_DEFAULT + b"first.txt\r\n" + pause_text())
+        self.assertEqual(err, b"big.bin: archive ends inside this file's data; not extracted\r\n")
+        self.assertEqual(status, 0)  # the stub never looks at the payload's result
+        self.assertEqual(self.files_in(self.work / "dest"), ["first.txt"])
+
+    def test_a_read_only_install_folder_is_a_clear_error(self):
+        ro = self.work / "ro"
+        mount_tmpfs(self, ro, "1m", read_only=True)
+        (self.work / "setup.exe").write_bytes(self.stub + self.sfx + archive(member(b"a", b"1")))
+        status, out, err = wine(["setup.exe"], cwd=self.work, stdin=b"ro\r\n")
+        self.assertEqual((status, err), (1, b"tmp.exe: Permission denied\r\n"))
+        status, out, err = self.run_sfx(ro, archive(member(b"a.txt", b"1")))
+        self.assertEqual((status, err), (1, b"a.txt: Permission denied\r\n"))
+        self.assertEqual(self.files_in(ro), [])
+
+    def test_long_install_folders_and_names_past_the_limit(self):
+        # An install folder a few characters short of MAX_PATH (Windows and
+        # Wine start a program in a longer one elsewhere), files whose full
+        # path passes it (Wine opens them, Windows would refuse them with an
+        # error), and a name longer than any Windows file system holds.
+        base = len(windows_path(self.work)) + 1
+        deep = self.work / ("d" * 100) / ("e" * (245 - base - 101))
+        deep.mkdir(parents=True)
+        self.assertEqual(len(windows_path(deep)), 245)
+        status, out, err = self.run_sfx(deep, archive(member(b"short.txt", b"ok"),
+                                                      member(b"sub/" + b"n" * 40, b"x" * 1000),
+                                                      member(b"sub/" + b"n" * 256, b"x" * 1000)))
+        self.assertEqual(status, 1)
+        self.assertIn(b"refused", err)
+        self.assertEqual(out, b"short.txt\r\nsub\\" + b"n" * 40 + b"\r\n")
+        self.assertEqual(self.files_in(deep), ["short.txt", os.path.join("sub", "n" * 40)])
+
+
+class LargeInstaller(FaultTest):
+    def test_windows_mkinstaller_packs_and_checks_past_2_gib(self):
+        (self.work / "tools").mkdir()
+        for name in ("mkinstaller.exe", "stub.exe", "sfx.exe"):
+            (self.work / "tools" / name).write_bytes(self.build_file(name))
+        (self.work / "product").mkdir()
+        big = self.work / "product" / "big.dat"
+        with open(big, "wb") as f:  # sparse: no disk for the zeros
+            f.truncate(2_300_000_000)
+            f.seek(2_299_999_000)
+            f.write(b"tail" * 250)
+        (self.work / "product" / "after.txt").write_bytes(b"after the big one")
+        self.addCleanup(lambda: [p.unlink() for p in self.work.rglob("*.exe") if p.stat().st_size > 2**31])
+        status, _, err = wine(["tools\\mkinstaller.exe", "-o", "setup.exe", "product"],
+                              cwd=self.work, timeout=600)
+        self.assertEqual((status, err), (0, b""))
+        big.unlink()
+        self.assertGreater((self.work / "setup.exe").stat().st_size, 2**31)
+        status, out, err = wine(["tools\\mkinstaller.exe", "--check", "setup.exe"],
+                                cwd=self.work, timeout=600)
+        self.assertEqual((status, err), (0, b""))
+        self.assertIn(b"2300000000 ->", out)
+        self.assertIn(b"after.txt", out)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -34,6 +34,7 @@ add_win_program(sfx src/sfx/main.cpp ${LZH_SOURCES} src/platform/platform_win32.
 # The packing tool, for publishers who build on Windows. It may use the whole
 # C++ library, linked in statically so that it too needs only system DLLs.
 add_executable(mkinstaller src/tools/mkinstaller.cpp src/tools/archive_writer.cpp
+               src/tools/member_names.cpp
                src/tools/codepage.cpp ${LZH_SOURCES} src/platform/platform_win32.cpp)
 target_include_directories(mkinstaller PRIVATE src)
 target_compile_options(mkinstaller PRIVATE -O2 -Wall -Wextra)

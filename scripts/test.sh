@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both presets and runs every test: native unit tests (with
-# sanitizers), then the Windows programs end to end under Wine.
+# sanitizers), then the Windows programs end to end under Wine, then a short
+# run of every fuzz target (64- and 32-bit).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,4 +13,5 @@ for preset in host win32; do
     cmake --build --preset "$preset"
     ctest --preset "$preset" || status=1
 done
+fuzz/run.sh "${FUZZ_SECONDS:-20}" || status=1
 exit $status

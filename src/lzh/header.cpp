@@ -3,6 +3,7 @@
 #include <string.h>
 #include <time.h>
 
+#include "../names/winname.h"
 #include "../platform/platform.h"
 #include "crc16.h"
 
@@ -61,7 +62,7 @@ int lzh_append_name(char *path, size_t size, const unsigned char *name, size_t n
         unsigned char c = name[i];
         if (len + 3 > size)
             return -1;
-        if (plat_is_lead_byte(c) && i + 1 < n) {
+        if (i + 1 < n && win_is_pair(plat_is_lead_byte, c, name[i + 1])) {
             path[len++] = (char)c;
             path[len++] = (char)name[++i];
         } else if (c == '\\' || c == '/' || c == (unsigned char)LZH_SEP) {

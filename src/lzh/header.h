@@ -45,9 +45,9 @@ LzhHeaderStatus lzh_read_header(FILE *in, struct LzhMember *m);
 const char *lzh_header_error(LzhHeaderStatus s);
 
 // Appends a name as stored to a path of LZH_SEP-separated components: '\\',
-// '/' and LZH_SEP separate; a lead byte of the ANSI code page takes the next
-// byte with it, so the 0x5C trail byte of Shift_JIS characters is no
-// separator. Returns -1 if the result does not fit in size bytes.
+// '/' and LZH_SEP separate; a lead byte of the ANSI code page takes a trail
+// byte after it with it (win_is_pair), so the 0x5C trail byte of Shift_JIS
+// characters is no separator. Returns -1 if the result does not fit in size bytes.
 int lzh_append_name(char *path, size_t size, const unsigned char *name, size_t n);
 
 #endif

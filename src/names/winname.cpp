@@ -2,6 +2,11 @@
 
 #include <string.h>
 
+int win_is_pair(LeadByteRule is_lead, unsigned char a, unsigned char b)
+{
+    return is_lead(a) && b >= 0x40 && b <= 0xFE && b != 0x7F;
+}
+
 static int ascii_upper(int c)
 {
     return c >= 'a' && c <= 'z' ? c - 32 : c;
@@ -48,10 +53,14 @@ const char *win_name_problem(const char *c, size_t n, LeadByteRule is_lead)
     size_t chars = 0;
     for (size_t i = 0; i < n; i++, chars++) {
         unsigned char b = (unsigned char)c[i];
-        if (is_lead(b) && i + 1 < n) {
+        if (i + 1 < n && win_is_pair(is_lead, b, (unsigned char)c[i + 1])) {
             i++;
             continue;
         }
+        // Windows would turn it into a default character, and what follows
+        // might then mean something else to it than it does to us.
+        if (is_lead(b))
+            return "a byte that starts no character in the code page";
         if (b < 0x20)
             return "control character in the name";
         if (strchr("<>:\"/\\|?*", b) != NULL)
@@ -89,7 +98,7 @@ size_t win_name_fold(const char *c, size_t n, char *out, LeadByteRule is_lead)
     size_t i = 0;
     while (i < n) {
         unsigned char b = (unsigned char)c[i];
-        if (is_lead(b) && i + 1 < n) {
+        if (i + 1 < n && win_is_pair(is_lead, b, (unsigned char)c[i + 1])) {
             out[i] = (char)b;
             out[i + 1] = (char)fold_trail(b, (unsigned char)c[i + 1]);
             i += 2;

@@ -10,6 +10,12 @@
 
 typedef int (*LeadByteRule)(unsigned char c);
 
+// Whether a and b are one double-byte character: a lead byte, then a byte
+// that may follow one in every Windows double-byte code page (0x40-0xFE but
+// 0x7F). A lead byte before anything else is a character of its own, so a
+// '/' or '.' after it keeps its meaning, as it does for Windows.
+int win_is_pair(LeadByteRule is_lead, unsigned char a, unsigned char b);
+
 // Longest relative path Windows' ANSI file functions can open from any folder:
 // MAX_PATH (260) less the terminating NUL and the shortest root, "C:\".
 enum { WIN_RELATIVE_PATH_MAX = 256 };
@@ -22,8 +28,8 @@ enum { WIN_NAME_MAX = 255 };
 // of that very name, or NULL if it can. Windows drops trailing dots and
 // spaces, so a component of only dots and spaces (such as "..") and device
 // names with or without an extension ("NUL", "com1 .txt", "CONIN$") are
-// refused, as are control characters, < > : " / \ | ? * and names longer
-// than WIN_NAME_MAX characters.
+// refused, as are control characters, < > : " / \ | ? *, a lead byte that
+// starts no character, and names longer than WIN_NAME_MAX characters.
 const char *win_name_problem(const char *c, size_t n, LeadByteRule is_lead);
 
 // The name Windows files c[0..n) under, folded so that two names Windows takes

@@ -51,7 +51,7 @@ int safe_relative_path(const char *member_path, char sep, char *out, size_t size
 static int make_dirs(char *path, int whole)
 {
     for (char *p = path;; p++) {
-        if (plat_is_lead_byte((unsigned char)*p) && p[1] != '\0') {
+        if (p[1] != '\0' && win_is_pair(plat_is_lead_byte, (unsigned char)p[0], (unsigned char)p[1])) {
             p++;
             continue;
         }
@@ -101,7 +101,7 @@ static FILE *create_temp(const char *path, char *temp, size_t size)
     static unsigned serial;
     const char *base = path;
     for (const char *p = path; *p != '\0'; p++) {
-        if (plat_is_lead_byte((unsigned char)*p) && p[1] != '\0')
+        if (p[1] != '\0' && win_is_pair(plat_is_lead_byte, (unsigned char)p[0], (unsigned char)p[1]))
             p++;
         else if (*p == SEP)
             base = p + 1;

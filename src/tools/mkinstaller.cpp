@@ -26,11 +26,11 @@
 
 #include "archive_writer.h"
 #include "codepage.h"
+#include "member_names.h"
 #include "image/pe.h"
 #include "launch/layout.h"
 #include "lzh/decode.h"
 #include "lzh/header.h"
-#include "names/winname.h"
 #include "platform/platform.h"
 #include "sfx/extract.h"
 
@@ -239,34 +239,6 @@ static int64_t stored_time(const fs::path &source)
     return std::clamp<int64_t>(t, 0, 0xFFFFFFFF);
 }
 
-// Why a member could not be installed under this name, or nothing. The
-// rules are the extractor's own, so what is packed always unpacks.
-static std::optional<std::string> name_problem(const std::vector<std::string> &utf8,
-                                               const ArchiveEntry &e)
-{
-    for (size_t i = 0; i < e.path.size(); i++) {
-        // Only a POSIX name can hold one, as UTF-8, where the byte 0x5C is
-        // never part of a longer character. In the archive it would become a
-        // folder separator.
-        if (utf8[i].find('\\') != std::string::npos)
-            return std::string("a backslash in the name, which Windows reads as a folder separator");
-        if (const char *why = win_name_problem(e.path[i].data(), e.path[i].size(), plat_is_lead_byte))
-            return std::string(why);
-    }
-    std::string joined;
-    for (const std::string &part : e.path)
-        joined += (joined.empty() ? "" : "\\") + part;
-    if (joined.size() > WIN_RELATIVE_PATH_MAX)
-        return "path of " + std::to_string(joined.size()) + " bytes; Windows opens at most " +
-               std::to_string(WIN_RELATIVE_PATH_MAX) + " below the install folder";
-    char folded[LZH_PATH_MAX];
-    if (e.path.size() == 1 &&
-        std::string(folded, win_name_fold(e.path[0].data(), e.path[0].size(), folded,
-                                          plat_is_lead_byte)) == "TMP.EXE")
-        return std::string("tmp.exe is the name the installer runs its payload under");
-    return std::nullopt;
-}
-
 static void add_entry(std::vector<ArchiveEntry> &entries, const fs::path &source,
                       const fs::path &name, bool is_dir)
 {
@@ -282,7 +254,7 @@ static void add_entry(std::vector<ArchiveEntry> &entries, const fs::path &source
         e.path.push_back(*converted);
         utf8.push_back(part.u8string());
     }
-    if (std::optional<std::string> why = name_problem(utf8, e))
+    if (std::optional<std::string> why = member_name_problem(utf8, e.path))
         fail(native_from_path(source) + ": can't be installed: " + *why);
     e.mtime = stored_time(source);
     entries.push_back(e);
@@ -320,36 +292,6 @@ static void walk(std::vector<ArchiveEntry> &entries, const fs::path &dir, const 
     }
 }
 
-static std::string display_path(const std::vector<std::string> &path, size_t n)
-{
-    std::string s;
-    for (size_t i = 0; i < n; i++)
-        s += (i ? "/" : "") + to_display_name(path[i]);
-    return s;
-}
-
-// Windows files "README.txt" and "readme.txt", or "notes" and "notes.", as
-// one; packing both would install one of them. Folders count too, so that a
-// file "Data" and a folder "data" are caught.
-static void refuse_names_windows_merges(const std::vector<ArchiveEntry> &entries)
-{
-    std::map<std::string, std::vector<std::string>> seen;  // folded -> as packed
-    for (const ArchiveEntry &e : entries) {
-        std::string key;
-        for (size_t n = 1; n <= e.path.size(); n++) {
-            const std::string &part = e.path[n - 1];
-            std::string folded(part.size() + 1, '\0');
-            folded.resize(win_name_fold(part.data(), part.size(), folded.data(), plat_is_lead_byte));
-            key += folded + '\xFF';
-            std::vector<std::string> mine(e.path.begin(), e.path.begin() + long(n));
-            auto [it, fresh] = seen.emplace(key, mine);
-            if (!fresh && it->second != mine)
-                fail(display_path(it->second, it->second.size()) + " and " +
-                     display_path(mine, n) + ": Windows takes these names for one file");
-        }
-    }
-}
-
 static std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
 {
     std::vector<ArchiveEntry> entries;
@@ -372,7 +314,11 @@ static std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
     for (const ArchiveEntry &e : entries)
         if (!names.insert(e.path).second)
             fail(e.source + ": a second member named " + to_display_name(e.path.back()));
-    refuse_names_windows_merges(entries);
+    std::vector<std::vector<std::string>> paths;
+    for (const ArchiveEntry &e : entries)
+        paths.push_back(e.path);
+    if (std::optional<std::pair<std::string, std::string>> both = names_windows_merges(paths))
+        fail(both->first + " and " + both->second + ": Windows takes these names for one file");
     if (entries.empty())
         fail("nothing to pack: the directories are empty");
     return entries;

@@ -61,10 +61,15 @@ TEST(AppendName, SplitsOnEverySeparatorButShiftJisTrailBytes)
     ASSERT_EQ(lzh_append_name(path, sizeof path, (const unsigned char *)name.data(), name.size()), 0);
     EXPECT_EQ(std::string(path), member("a|b|c|\x83\x5C|\x95\x5C"));
 
-    // A lead byte with nothing after it stays a byte of its own.
+    // A lead byte with nothing after it, or no trail byte, stays a byte of
+    // its own, and a separator after it still separates.
     char lone[LZH_PATH_MAX] = "";
     ASSERT_EQ(lzh_append_name(lone, sizeof lone, (const unsigned char *)"x\x81", 2), 0);
     EXPECT_EQ(std::string(lone), "x\x81");
+    char cut[LZH_PATH_MAX] = "";
+    ASSERT_EQ(lzh_append_name(cut, sizeof cut, (const unsigned char *)"\x8B/..\\x\x83\xFFy", 9), 0);
+    EXPECT_EQ(std::string(cut), member("\x8B|..|x\x83|y"));
+    EXPECT_FALSE(accepted("\x8B|..|x"));
 
     char tiny[4] = "";
     EXPECT_EQ(lzh_append_name(tiny, sizeof tiny, (const unsigned char *)"abcdef", 6), -1);

@@ -1,0 +1,76 @@
+#include "member_names.h"
+
+#include <map>
+
+#include "codepage.h"
+#include "lzh/header.h"
+#include "names/winname.h"
+#include "platform/platform.h"
+#include "sfx/extract.h"
+
+std::optional<std::string> member_name_problem(const std::vector<std::string> &utf8,
+                                               const std::vector<std::string> &archive)
+{
+    std::string joined, member;
+    for (size_t i = 0; i < archive.size(); i++) {
+        // Only a POSIX name can hold one, as UTF-8, where the byte 0x5C is
+        // never part of a longer character. In the archive it would become a
+        // folder separator.
+        if (utf8[i].find('\\') != std::string::npos)
+            return std::string("a backslash in the name, which Windows reads as a folder separator");
+        const std::string &part = archive[i];
+        if (part.empty() || part == ".")
+            return std::string("an empty name");
+        // No code page 932 character has it, but other ANSI code pages do
+        // ("ÿ" in 1252), and in an archive it separates folders.
+        if (part.find(LZH_SEP) != std::string::npos)
+            return std::string("the byte 0xFF in the name, which archives use between folders");
+        if (const char *why = win_name_problem(part.data(), part.size(), plat_is_lead_byte))
+            return std::string(why);
+        joined += (i ? "\\" : "") + part;
+        member += (i ? std::string(1, LZH_SEP) : "") + part;
+    }
+    if (joined.size() > WIN_RELATIVE_PATH_MAX)
+        return "path of " + std::to_string(joined.size()) + " bytes; Windows opens at most " +
+               std::to_string(WIN_RELATIVE_PATH_MAX) + " below the install folder";
+    // The extractor's own test, so that what is packed always unpacks.
+    char rel[LZH_PATH_MAX];
+    if (safe_relative_path(member.c_str(), '\\', rel, sizeof rel) != 0)
+        return std::string("a name the extractor refuses");
+    char folded[LZH_PATH_MAX];
+    if (archive.size() == 1 &&
+        std::string(folded, win_name_fold(archive[0].data(), archive[0].size(), folded,
+                                          plat_is_lead_byte)) == "TMP.EXE")
+        return std::string("tmp.exe is the name the installer runs its payload under");
+    return std::nullopt;
+}
+
+static std::string display_path(const std::vector<std::string> &path, size_t n)
+{
+    std::string s;
+    for (size_t i = 0; i < n; i++)
+        s += (i ? "/" : "") + to_display_name(path[i]);
+    return s;
+}
+
+// Folders count too, so that a file "Data" and a folder "data" are caught.
+std::optional<std::pair<std::string, std::string>>
+names_windows_merges(const std::vector<std::vector<std::string>> &paths)
+{
+    std::map<std::string, std::vector<std::string>> seen;  // folded -> as packed
+    for (const std::vector<std::string> &path : paths) {
+        std::string key;
+        for (size_t n = 1; n <= path.size(); n++) {
+            const std::string &part = path[n - 1];
+            std::string folded(part.size() + 1, '\0');
+            folded.resize(win_name_fold(part.data(), part.size(), folded.data(), plat_is_lead_byte));
+            key += folded + LZH_SEP;
+            std::vector<std::string> mine(path.begin(), path.begin() + long(n));
+            auto [it, fresh] = seen.emplace(key, mine);
+            if (!fresh && it->second != mine)
+                return std::make_pair(display_path(it->second, it->second.size()),
+                                      display_path(mine, n));
+        }
+    }
+    return std::nullopt;
+}

@@ -4,7 +4,8 @@
 # bits, as on Windows), replays every saved regression input, then fuzzes
 # each target for SECONDS (20 by default), two at a time, from the seeds in
 # fuzz/corpus. Prints executions and findings per target; exits 1 if any
-# target found something (the inputs are kept under build/fuzz/findings).
+# target found something (the inputs are kept under build/fuzz/findings, or
+# FUZZ_OUT/findings).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -12,7 +13,7 @@ seconds=${1:-20}
 shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(header decode_lh5 decode_lh6 decode_lh7 extract pe names)
-out=$root/build/fuzz
+out=${FUZZ_OUT:-$root/build/fuzz}
 mkdir -p "$out/findings" "$out/logs"
 
 for arch in 64 32; do
@@ -56,8 +57,11 @@ for t in "${targets[@]}"; do
 done | xargs -P 2 -L 1 bash -c 'fuzz_one "$0" "$1" '"$seconds $root $out" | sort > "$out/summary.txt" || status=1
 cat "$out/summary.txt"
 total=$(awk '{s += $3} END {print s + 0}' "$out/summary.txt")
+runs=$(wc -l < "$out/summary.txt")
+failed=$(grep -cv ' 0 findings$' "$out/summary.txt" || true)
 echo "total: $total executions"
-if [ "$status" != 0 ] || grep -qv ' 0 findings$' "$out/summary.txt"; then
+echo "fuzz: $((runs - failed)) passed, $failed failed"
+if [ "$status" != 0 ] || [ "$failed" != 0 ]; then
     echo "fuzz: findings; inputs in $out/findings, logs in $out/logs" >&2
     exit 1
 fi

@@ -159,16 +159,17 @@ static int extract_file(FILE *in, const struct LzhMember *m, int bits, char *pat
     return 0;
 }
 
-// Bytes from the current position to the end of the file, or -1.
-static int64_t bytes_left(FILE *in)
+// Where the file ends, found once: a seek discards the read buffer, and an
+// archive may hold tens of thousands of members. -1 if it can't be told.
+static int64_t end_of(FILE *in)
 {
     int64_t here = plat_tell(in);
     if (here < 0 || plat_seek(in, 0, SEEK_END) != 0)
         return -1;
     int64_t end = plat_tell(in);
-    if (plat_seek(in, here, SEEK_SET) != 0 || end < here)
+    if (plat_seek(in, here, SEEK_SET) != 0)
         return -1;
-    return end - here;
+    return end;
 }
 
 int extract_archive(FILE *in, FILE *out, FILE *err)
@@ -176,6 +177,11 @@ int extract_archive(FILE *in, FILE *out, FILE *err)
     static struct LzhMember m;
     static char path[LZH_PATH_MAX];
     unsigned count = 0;
+    int64_t end = end_of(in);
+    if (end < 0) {
+        report(err, "archive", strerror(errno));
+        return 1;
+    }
 
     for (;; count++) {
         int64_t at = plat_tell(in);
@@ -216,8 +222,8 @@ int extract_archive(FILE *in, FILE *out, FILE *err)
         }
         // A size the file can't hold is damage: say so before anything is
         // created, and never seek by it.
-        int64_t left = bytes_left(in);
-        if (left < 0 || m.packed > (uint64_t)left) {
+        int64_t here = plat_tell(in);
+        if (here < 0 || here > end || m.packed > (uint64_t)(end - here)) {
             fprintf(err, "%s: %s; not extracted\n", path[0] ? path : "archive",
                     data_error(LZH_TRUNCATED, 0));
             return 1;

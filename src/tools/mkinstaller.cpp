@@ -328,12 +328,12 @@ struct ArchiveSummary {
     unsigned files = 0, dirs = 0;
 };
 
-enum class Scan { HEADERS, VERIFY, LIST };
+enum class Scan { VERIFY, LIST };
 
 // Walks an archive that ends at byte end of f: every header read, every
 // method known, every name one the extractor accepts, no size beyond the
-// file. VERIFY and LIST also decode every member and check its CRC; LIST
-// prints a line per member.
+// file, every member decoded and its CRC checked. LIST prints a line per
+// member.
 static ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan mode)
 {
     ArchiveSummary sum;
@@ -355,11 +355,11 @@ static ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &wha
         int64_t here = plat_tell(f);
         if (here < 0 || m.packed > end - uint64_t(here))
             fail(at + " (" + name + "): archive ends inside its data");
-        if (m.is_dir || mode == Scan::HEADERS) {
+        if (m.is_dir) {
             if (plat_seek(f, int64_t(m.packed), SEEK_CUR) != 0)
                 fail_errno(what);
-            m.is_dir ? sum.dirs++ : sum.files++;
-            if (m.is_dir && mode == Scan::LIST)
+            sum.dirs++;
+            if (mode == Scan::LIST)
                 printf("  %-5s %10s    %10s  %s/\n", m.method, "", "", name.c_str());
             continue;
         }

@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FILE *f = fmemopen(const_cast<uint8_t *>(data), size, "rb");
     static LzhMember m;
     for (int i = 0; i < 64; i++) {
-        LzhHeaderStatus s = lzh_read_header(f, &m);
-        if (s != HDR_OK)
+        LzhStatus s = lzh_read_header(f, &m, plat_is_lead_byte);
+        if (s != LZH_OK)
             break;
         // What the header reader promises of every member it accepts.
         if (strlen(m.path) >= sizeof m.path || m.packed > 0xFFFFFFFFu)

@@ -64,7 +64,7 @@ int run_dialogue(const Host *h)
             strcpy(reply, fallback);
 
         // Any failure to enter it, whatever the cause, leads to the offer.
-        if (h->change_dir(reply) == 0)
+        if (h->change_dir(h->ctx, reply) == 0)
             return 0;
 
         Answer a = ask_to_create(h);
@@ -73,11 +73,11 @@ int run_dialogue(const Host *h)
         if (a == ANSWER_NO)
             continue;
 
-        if (h->make_dir(reply) != 0) {
+        if (h->make_dir(h->ctx, reply) != 0) {
             message(h, TEXT_CREATE_FAILED);
             continue;
         }
-        if (h->change_dir(reply) == 0)
+        if (h->change_dir(h->ctx, reply) == 0)
             return 0;
         int e = errno;
         message(h, TEXT_CHDIR_FAILED);

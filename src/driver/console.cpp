@@ -5,9 +5,29 @@
 
 #include "../platform/platform.h"
 
+static int change_dir(void *, const char *path)
+{
+    return plat_change_dir(path);
+}
+
+static int make_dir(void *, const char *path)
+{
+    return plat_make_dir(path);
+}
+
+static int run(void *, const char *line)
+{
+    return plat_run_command(line);
+}
+
+static FILE *open_file(void *, const char *path, const char *mode)
+{
+    return fopen(path, mode);
+}
+
 Host host_default(void)
 {
-    Host h = {stdin, stdout, stderr, plat_change_dir, plat_make_dir, plat_run_command};
+    Host h = {NULL, stdin, stdout, stderr, change_dir, make_dir, run, open_file};
     return h;
 }
 
@@ -45,7 +65,7 @@ void run_command(const Host *h, const char *line)
     // buffer would otherwise appear after the child's when output is a pipe.
     fflush(h->out);
     fflush(h->err);
-    (void)h->run_command(line);
+    (void)h->run_command(h->ctx, line);
 }
 
 void pause_and_exit(const Host *h, int status)

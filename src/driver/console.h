@@ -9,12 +9,15 @@
 #include <stdio.h>
 
 struct Host {
+    void *ctx;  // handed to each function below: a fake keeps its state here
     FILE *in;   // replies typed by the user
     FILE *out;  // prompts and messages
     FILE *err;  // error reports
-    int (*change_dir)(const char *path);  // 0, or -1 with errno set
-    int (*make_dir)(const char *path);    // 0, or -1 with errno set
-    int (*run_command)(const char *line);
+    int (*change_dir)(void *ctx, const char *path);  // 0, or -1 with errno set
+    int (*make_dir)(void *ctx, const char *path);    // 0, or -1 with errno set
+    int (*run_command)(void *ctx, const char *line);
+    // As fopen: the installer file and "tmp.exe" are opened through here.
+    FILE *(*open_file)(void *ctx, const char *path, const char *mode);
 };
 
 // The real program's host: standard streams and the platform layer.

@@ -12,7 +12,7 @@ int main(int argc, char **argv)
 
     // Taken before the dialogue changes directory: a relative start path, or
     // one typed without ".exe", would not open the installer file afterwards.
-    static char module_path[1024];
+    static char module_path[PATH_BUFFER_SIZE];
     const char *installer = plat_module_path(module_path, sizeof module_path);
     if (installer == NULL)
         installer = argv[0] != NULL ? argv[0] : "";

@@ -1,31 +1,42 @@
 #include "pe.h"
 
-static uint32_t rd16(const unsigned char *p)
-{
-    return p[0] | (uint32_t)p[1] << 8;
-}
+#include "../bytes/le.h"
 
-static uint32_t rd32(const unsigned char *p)
-{
-    return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
+// Where the fields are: the DOS header points to the PE signature, which is
+// followed by the file header, the optional header and the section table.
+enum {
+    DOS_AT_PE_OFFSET = 0x3C,
+    DOS_HEADER_SIZE = 64,
+    PE_SIGNATURE = 0x00004550,          // "PE\0\0"
+    FILE_HEADER_AT = 4,                 // from the signature
+    FILE_AT_SECTIONS = 2,               // NumberOfSections
+    FILE_AT_OPTIONAL_SIZE = 16,         // SizeOfOptionalHeader
+    FILE_HEADER_SIZE = 20,
+    OPTIONAL_AT_HEADERS_SIZE = 60,      // SizeOfHeaders
+    OPTIONAL_MIN_SIZE = 64,
+    SECTION_SIZE = 40,
+    SECTION_AT_RAW_SIZE = 16,           // SizeOfRawData
+    SECTION_AT_RAW_AT = 20,             // PointerToRawData
+};
 
 uint32_t pe_image_end(const unsigned char *head, size_t n)
 {
-    if (n < 64 || head[0] != 'M' || head[1] != 'Z')
+    if (n < DOS_HEADER_SIZE || head[0] != 'M' || head[1] != 'Z')
         return 0;
-    uint32_t pe = rd32(head + 0x3C);
-    if (pe > n || n - pe < 24 || rd32(head + pe) != 0x00004550)  // "PE\0\0"
+    uint32_t pe = le32(head + DOS_AT_PE_OFFSET);
+    if (pe > n || n - pe < FILE_HEADER_AT + FILE_HEADER_SIZE || le32(head + pe) != PE_SIGNATURE)
         return 0;
-    uint32_t sections = rd16(head + pe + 6);
-    uint32_t optional = rd16(head + pe + 20);
-    uint64_t table = (uint64_t)pe + 24 + optional;
-    if (optional < 64 || table + (uint64_t)sections * 40 > n)
+    const unsigned char *file = head + pe + FILE_HEADER_AT;
+    uint32_t sections = le16(file + FILE_AT_SECTIONS);
+    uint32_t optional = le16(file + FILE_AT_OPTIONAL_SIZE);
+    uint64_t optional_at = (uint64_t)pe + FILE_HEADER_AT + FILE_HEADER_SIZE;
+    uint64_t table = optional_at + optional;
+    if (optional < OPTIONAL_MIN_SIZE || table + (uint64_t)sections * SECTION_SIZE > n)
         return 0;
-    uint64_t end = rd32(head + pe + 24 + 60);  // SizeOfHeaders
+    uint64_t end = le32(head + optional_at + OPTIONAL_AT_HEADERS_SIZE);
     for (uint32_t i = 0; i < sections; i++) {
-        const unsigned char *s = head + table + i * 40;
-        uint64_t raw_size = rd32(s + 16), raw_at = rd32(s + 20);
+        const unsigned char *s = head + table + i * SECTION_SIZE;
+        uint64_t raw_size = le32(s + SECTION_AT_RAW_SIZE), raw_at = le32(s + SECTION_AT_RAW_AT);
         if (raw_size > 0 && raw_at + raw_size > end)
             end = raw_at + raw_size;
     }

@@ -9,7 +9,7 @@
 // without a library call per byte, and memory independent of the payload.
 // The streams are left unbuffered for it: each block then goes to the system
 // in one call, instead of being copied once more through a 4 KiB buffer.
-static unsigned char block[256 * 1024];
+static unsigned char block[COPY_BLOCK_SIZE];
 
 static int error_or(int fallback)
 {
@@ -45,12 +45,12 @@ CopyResult copy_payload(FILE *installer, FILE *payload, int64_t offset, int *err
 
 int launch(const Host *h, const char *installer_path)
 {
-    FILE *installer = fopen(installer_path, "rb");
+    FILE *installer = h->open_file(h->ctx, installer_path, "rb");
     if (installer == NULL) {
         error_report(h, installer_path, errno);
         return 1;
     }
-    FILE *payload = fopen(TMP_NAME, "wb");
+    FILE *payload = h->open_file(h->ctx, TMP_NAME, "wb");
     if (payload == NULL) {
         error_report(h, TMP_NAME, errno);
         fclose(installer);
@@ -60,9 +60,10 @@ int launch(const Host *h, const char *installer_path)
     int errnum = 0;
     CopyResult r = copy_payload(installer, payload, PAYLOAD_OFFSET, &errnum);
     fclose(installer);
-    // Closing flushes the last block: a full disk often shows only here.
+    // Closing may flush what the system still holds: a full disk or a lost
+    // network share can show only here.
     errno = 0;
-    if (fclose(payload) != 0 && r == COPY_DONE) {
+    if (plat_close_written(payload) != 0 && r == COPY_DONE) {
         r = COPY_WRITE_FAILED;
         errnum = error_or(EIO);
     }

@@ -12,6 +12,9 @@
 
 enum CopyResult { COPY_DONE, COPY_READ_FAILED, COPY_WRITE_FAILED };
 
+// The payload is copied in blocks of this size.
+enum { COPY_BLOCK_SIZE = 256 * 1024 };
+
 // Copies every byte of installer from offset to its end into payload, both
 // left unbuffered. On failure *errnum holds the error of the failing call.
 CopyResult copy_payload(FILE *installer, FILE *payload, int64_t offset, int *errnum);

@@ -49,7 +49,7 @@ static void fill_input(struct Bits *b)
     size_t want = b->file_left < IN_SIZE ? (size_t)b->file_left : (size_t)IN_SIZE;
     size_t got = want ? fread(inbuf, 1, want, b->in) : 0;
     if (got < want && b->error == LZH_OK)
-        b->error = ferror(b->in) ? LZH_READ_ERROR : LZH_TRUNCATED;
+        b->error = ferror(b->in) ? LZH_READ_ERROR : LZH_DATA_CUT;
     b->file_left -= got;
     b->p = inbuf;
     b->end = inbuf + got;
@@ -270,96 +270,138 @@ static LzhStatus copy_stored(struct Bits *b, uint64_t size, struct Out *o)
     return LZH_OK;
 }
 
+// The state of one member's decoding: the history and the bytes not yet
+// handed on live in window[HIST - history .. pos).
+struct Lz {
+    struct Bits b;
+    struct Out o;
+    size_t pos;
+    uint64_t left;         // decoded bytes still to come
+    unsigned block_left;   // symbols left in the current block
+    int np, pbit;          // position code: symbols, bits of its count
+};
+
+// The block header: symbol count, the code-length code, the literal/length
+// code, the position code.
+static LzhStatus read_block_header(struct Lz *z, uint64_t packed)
+{
+    struct Bits *b = &z->b;
+    // Zeros past the end decode as empty blocks for ever; stop them.
+    if (b->error != LZH_OK)
+        return b->error;
+    if (b->fed > packed + 16)
+        return LZH_CORRUPT;
+    z->block_left = get(b, 16);
+    if (read_pt_len(b, NT, 5, 3) != 0 || read_c_len(b) != 0)
+        return b->error != LZH_OK ? b->error : LZH_CORRUPT;
+    // The position code replaces the code-length code, now done with.
+    if (read_pt_len(b, z->np, z->pbit, -1) != 0)
+        return b->error != LZH_OK ? b->error : LZH_CORRUPT;
+    return LZH_OK;
+}
+
+// One symbol: a literal byte, or a match of 3-256 bytes from the history.
+static LzhStatus decode_symbol(struct Lz *z)
+{
+    struct Bits *b = &z->b;
+    refill(b);
+    int c = decode(b, &c_code);
+    if (c < 0)
+        return b->error != LZH_OK ? b->error : LZH_CORRUPT;
+    if (c < 256) {
+        window[z->pos++] = (unsigned char)c;
+        z->left--;
+        return LZH_OK;
+    }
+    size_t len = (size_t)(c - 253);
+    refill(b);
+    int j = decode(b, &pt_code);
+    if (j < 0)
+        return b->error != LZH_OK ? b->error : LZH_CORRUPT;
+    size_t dist = (j == 0 ? 0 : ((size_t)1 << (j - 1)) + get(b, j - 1)) + 1;
+    if (len > z->left)
+        len = (size_t)z->left;
+    unsigned char *dst = window + z->pos;
+    const unsigned char *src = window + (z->pos - dist);  // pos >= HIST >= dist
+    if (dist >= len) {
+        memcpy(dst, src, len);
+    } else {
+        for (size_t k = 0; k < len; k++)
+            dst[k] = src[k];
+    }
+    z->pos += len;
+    z->left -= len;
+    return LZH_OK;
+}
+
+// Hands on what was decoded once CHUNK bytes have gathered, keeping the
+// history in front of the window.
+static LzhStatus flush_full(struct Lz *z)
+{
+    if (z->pos < HIST + CHUNK)
+        return LZH_OK;
+    if (emit(&z->o, window + HIST, z->pos - HIST) != 0)
+        return LZH_WRITE_ERROR;
+    memmove(window, window + z->pos - HIST, HIST);
+    z->pos = HIST;
+    return LZH_OK;
+}
+
+static LzhStatus decode_lz(struct Lz *z, uint64_t packed)
+{
+    while (z->left > 0) {
+        LzhStatus s;
+        if (z->block_left == 0) {
+            s = read_block_header(z, packed);
+        } else {
+            z->block_left--;
+            s = decode_symbol(z);
+            if (s == LZH_OK)
+                s = flush_full(z);
+        }
+        if (s != LZH_OK)
+            return s;
+    }
+    if (z->pos > HIST && emit(&z->o, window + HIST, z->pos - HIST) != 0)
+        return LZH_WRITE_ERROR;
+    if (z->b.error != LZH_OK)
+        return z->b.error;
+    // Codes read from past the member's data mean it was cut or damaged.
+    if (z->b.fed * 8 - (uint64_t)z->b.n > packed * 8)
+        return LZH_CORRUPT;
+    return LZH_OK;
+}
+
 LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original, int window_bits,
                      LzhSink sink, void *ctx, uint16_t *crc)
 {
-    struct Bits b;
-    memset(&b, 0, sizeof b);
-    b.in = in;
-    b.file_left = packed;
-    struct Out o = {sink, ctx, 0};
+    static struct Lz z;
+    memset(&z, 0, sizeof z);
+    z.b.in = in;
+    z.b.file_left = packed;
+    z.o.sink = sink;
+    z.o.ctx = ctx;
     *crc = 0;
 
+    LzhStatus s;
     if (window_bits == 0) {
-        if (packed != original)
-            return LZH_CORRUPT;
-        LzhStatus s = copy_stored(&b, original, &o);
-        *crc = o.crc;
-        return s;
+        s = packed == original ? copy_stored(&z.b, original, &z.o) : LZH_CORRUPT;
+    } else if (window_bits < 13 || window_bits > 16) {
+        s = LZH_CORRUPT;
+    } else {
+        z.np = window_bits + 1;
+        z.pbit = window_bits == 13 ? 4 : 5;
+        // Matches may reach before the first byte; the window starts as spaces.
+        memset(window, ' ', HIST);
+        z.pos = HIST;
+        z.left = original;
+        s = decode_lz(&z, packed);
     }
-    if (window_bits < 13 || window_bits > 16)
-        return LZH_CORRUPT;
-
-    const int np = window_bits + 1;
-    const int pbit = window_bits == 13 ? 4 : 5;
-    // Matches may reach before the first byte; the window starts as spaces.
-    memset(window, ' ', HIST);
-    size_t pos = HIST;
-    uint64_t left = original;
-    unsigned block_left = 0;
-
-    while (left > 0) {
-        if (block_left == 0) {
-            // Zeros past the end decode as empty blocks for ever; stop them.
-            if (b.error != LZH_OK)
-                return b.error;
-            if (b.fed > packed + 16)
-                return LZH_CORRUPT;
-            block_left = get(&b, 16);
-            if (read_pt_len(&b, NT, 5, 3) != 0 || read_c_len(&b) != 0)
-                return b.error != LZH_OK ? b.error : LZH_CORRUPT;
-            // The position code replaces the code-length code, now done with.
-            if (read_pt_len(&b, np, pbit, -1) != 0)
-                return b.error != LZH_OK ? b.error : LZH_CORRUPT;
-            continue;
-        }
-        block_left--;
-        refill(&b);
-        int c = decode(&b, &c_code);
-        if (c < 0)
-            return b.error != LZH_OK ? b.error : LZH_CORRUPT;
-        if (c < 256) {
-            window[pos++] = (unsigned char)c;
-            left--;
-        } else {
-            size_t len = (size_t)(c - 253);
-            refill(&b);
-            int j = decode(&b, &pt_code);
-            if (j < 0)
-                return b.error != LZH_OK ? b.error : LZH_CORRUPT;
-            size_t dist = (j == 0 ? 0 : ((size_t)1 << (j - 1)) + get(&b, j - 1)) + 1;
-            if (len > left)
-                len = (size_t)left;
-            unsigned char *dst = window + pos;
-            const unsigned char *src = window + (pos - dist);  // pos >= HIST >= dist
-            if (dist >= len) {
-                memcpy(dst, src, len);
-            } else {
-                for (size_t k = 0; k < len; k++)
-                    dst[k] = src[k];
-            }
-            pos += len;
-            left -= len;
-        }
-        if (pos >= HIST + CHUNK) {
-            if (emit(&o, window + HIST, pos - HIST) != 0)
-                return LZH_WRITE_ERROR;
-            memmove(window, window + pos - HIST, HIST);
-            pos = HIST;
-        }
-    }
-    if (pos > HIST && emit(&o, window + HIST, pos - HIST) != 0)
-        return LZH_WRITE_ERROR;
-    *crc = o.crc;
-    if (b.error != LZH_OK)
-        return b.error;
-    // Codes read from past the member's data mean it was cut or damaged.
-    if (b.fed * 8 - (uint64_t)b.n > packed * 8)
-        return LZH_CORRUPT;
+    *crc = z.o.crc;
     // Leftover bytes of the member are skipped so the next header follows.
-    if (b.file_left > 0 && plat_seek(in, (int64_t)b.file_left, SEEK_CUR) != 0)
-        return LZH_READ_ERROR;
-    return LZH_OK;
+    if (s == LZH_OK && z.b.file_left > 0 && plat_seek(in, (int64_t)z.b.file_left, SEEK_CUR) != 0)
+        s = LZH_READ_ERROR;
+    return s;
 }
 
 int lzh_method_bits(const char method[5])

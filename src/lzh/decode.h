@@ -6,13 +6,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
-enum LzhStatus {
-    LZH_OK = 0,
-    LZH_TRUNCATED,    // the file ended inside the member's data
-    LZH_CORRUPT,      // data that no encoder writes, or codes past its end
-    LZH_READ_ERROR,   // errno tells why
-    LZH_WRITE_ERROR,  // the sink failed; errno tells why
-};
+#include "status.h"
 
 // Takes decoded bytes in order; returns 0, or -1 (with errno set) to stop.
 typedef int (*LzhSink)(void *ctx, const unsigned char *p, size_t n);
@@ -22,7 +16,8 @@ typedef int (*LzhSink)(void *ctx, const unsigned char *p, size_t n);
 int lzh_method_bits(const char method[5]);
 
 // Reads exactly `packed` bytes from in and hands `original` decoded bytes to
-// sink; *crc receives their CRC-16. Memory use is fixed, whatever the sizes.
+// sink; *crc receives their CRC-16. Returns LZH_OK, LZH_DATA_CUT, LZH_CORRUPT,
+// LZH_READ_ERROR or LZH_WRITE_ERROR. Memory use is fixed, whatever the sizes.
 // Not reentrant: the window and tables are static.
 LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original, int window_bits,
                      LzhSink sink, void *ctx, uint16_t *crc);

@@ -3,8 +3,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "../names/winname.h"
-#include "../platform/platform.h"
+#include "../bytes/le.h"
 #include "crc16.h"
 
 // A level 2 header is at most 65535 bytes; a level 1 header's extensions can
@@ -12,21 +11,11 @@
 enum { HEADER_MAX = 2 * 65536 };
 static unsigned char hdr[HEADER_MAX];
 
-static unsigned u16(const unsigned char *p)
-{
-    return p[0] | (unsigned)p[1] << 8;
-}
-
-static uint32_t u32(const unsigned char *p)
-{
-    return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
-static LzhHeaderStatus read_exact(FILE *in, unsigned char *p, size_t n)
+static LzhStatus read_exact(FILE *in, unsigned char *p, size_t n)
 {
     if (fread(p, 1, n, in) == n)
-        return HDR_OK;
-    return ferror(in) ? HDR_READ_ERROR : HDR_TRUNCATED;
+        return LZH_OK;
+    return ferror(in) ? LZH_READ_ERROR : LZH_HEADER_CUT;
 }
 
 // MS-DOS date and time, in local time. Returns 0 for fields no clock shows
@@ -40,11 +29,11 @@ static int dos_time(uint32_t t, int64_t *seconds)
         return 0;
     struct tm tm;
     memset(&tm, 0, sizeof tm);
-    tm.tm_sec = (int)(t & 31) * 2;
-    tm.tm_min = (int)(t >> 5) & 63;
-    tm.tm_hour = (int)(t >> 11) & 31;
-    tm.tm_mday = (int)(t >> 16) & 31;
-    tm.tm_mon = (int)((t >> 21) & 15) - 1;
+    tm.tm_sec = (int)sec2 * 2;
+    tm.tm_min = (int)min;
+    tm.tm_hour = (int)hour;
+    tm.tm_mday = (int)day;
+    tm.tm_mon = (int)mon - 1;
     tm.tm_year = (int)(t >> 25) + 80;
     tm.tm_isdst = -1;
     time_t r = mktime(&tm);
@@ -55,14 +44,15 @@ static int dos_time(uint32_t t, int64_t *seconds)
     return 1;
 }
 
-int lzh_append_name(char *path, size_t size, const unsigned char *name, size_t n)
+int lzh_append_name(char *path, size_t size, const unsigned char *name, size_t n,
+                    LeadByteRule is_lead)
 {
     size_t len = strlen(path);
     for (size_t i = 0; i < n; i++) {
         unsigned char c = name[i];
         if (len + 3 > size)
             return -1;
-        if (i + 1 < n && win_is_pair(plat_is_lead_byte, c, name[i + 1])) {
+        if (i + 1 < n && win_is_pair(is_lead, c, name[i + 1])) {
             path[len++] = (char)c;
             path[len++] = (char)name[++i];
         } else if (c == '\\' || c == '/' || c == (unsigned char)LZH_SEP) {
@@ -75,175 +65,184 @@ int lzh_append_name(char *path, size_t size, const unsigned char *name, size_t n
     return 0;
 }
 
-struct Names {
+// What the header said besides its fixed fields, gathered while reading it.
+struct Parsed {
     const unsigned char *dir, *file;
     size_t dir_len, file_len;
+    size_t end;        // bytes of hdr that the header CRC covers
+    long crc_at;       // where the header CRC extension keeps it, or -1
 };
+
+static void take_extension(struct LzhMember *m, struct Parsed *p, int type,
+                           const unsigned char *data, size_t n, int *have_windows_time)
+{
+    switch (type) {
+    case LZH_EXT_FILE_NAME:
+        p->file = data;
+        p->file_len = n;
+        break;
+    case LZH_EXT_DIRECTORY:
+        p->dir = data;
+        p->dir_len = n;
+        break;
+    case LZH_EXT_WINDOWS_TIME:
+        // The last-write FILETIME, 100 ns steps from 1601; 0 means not set.
+        if (n >= 16 && (le32(data + 8) | le32(data + 12)) != 0) {
+            uint64_t ft = le32(data + 8) | (uint64_t)le32(data + 12) << 32;
+            m->mtime = (int64_t)(ft / 10000000u) - 11644473600LL;
+            m->has_mtime = 1;
+            *have_windows_time = 1;
+        }
+        break;
+    case LZH_EXT_UNIX_TIME:
+        if (n >= 4 && !*have_windows_time) {
+            m->mtime = (int64_t)le32(data);
+            m->has_mtime = 1;
+        }
+        break;
+    default:
+        break;
+    }
+}
 
 // Walks the extension headers of levels 1 and 2, which start at hdr + at
 // with size `next` and end at hdr + limit. Level 1 reads them from the file
 // as it goes (limit is then how much may be read); level 2 has them already.
-static LzhHeaderStatus read_extensions(FILE *in, struct LzhMember *m, size_t at, size_t limit,
-                                       unsigned next, int from_file, struct Names *names,
-                                       size_t *end, long *crc_at)
+static LzhStatus read_extensions(FILE *in, struct LzhMember *m, size_t at, size_t limit,
+                                 unsigned next, int from_file, struct Parsed *p)
 {
     int have_windows_time = 0;
     while (next != 0) {
         if (next < 3 || at + next > limit)
-            return HDR_MALFORMED;
+            return LZH_MALFORMED;
         if (from_file) {
-            LzhHeaderStatus s = read_exact(in, hdr + at, next);
-            if (s != HDR_OK)
+            LzhStatus s = read_exact(in, hdr + at, next);
+            if (s != LZH_OK)
                 return s;
         }
-        const unsigned char *data = hdr + at + 1;
+        int type = hdr[at];
         size_t n = next - 3;
-        switch (hdr[at]) {
-        case 0x00:  // header CRC
+        if (type == LZH_EXT_HEADER_CRC) {
             if (n < 2)
-                return HDR_MALFORMED;
-            *crc_at = (long)(at + 1);
-            break;
-        case 0x01:
-            names->file = data;
-            names->file_len = n;
-            break;
-        case 0x02:
-            names->dir = data;
-            names->dir_len = n;
-            break;
-        case 0x41:  // Windows FILETIMEs: creation, last write, last access
-            if (n >= 16 && (u32(data + 8) | u32(data + 12)) != 0) {  // 0: not set
-                uint64_t ft = u32(data + 8) | (uint64_t)u32(data + 12) << 32;
-                m->mtime = (int64_t)(ft / 10000000u) - 11644473600LL;
-                m->has_mtime = 1;
-                have_windows_time = 1;
-            }
-            break;
-        case 0x54:  // Unix modification time
-            if (n >= 4 && !have_windows_time) {
-                m->mtime = (int64_t)u32(data);
-                m->has_mtime = 1;
-            }
-            break;
-        default:
-            break;
+                return LZH_MALFORMED;
+            p->crc_at = (long)(at + 1);
         }
+        take_extension(m, p, type, hdr + at + 1, n, &have_windows_time);
         at += next;
-        next = u16(hdr + at - 2);
+        next = le16(hdr + at - 2);
     }
-    *end = at;
-    return HDR_OK;
+    p->end = at;
+    return LZH_OK;
 }
 
-LzhHeaderStatus lzh_read_header(FILE *in, struct LzhMember *m)
+static LzhStatus read_level01(FILE *in, struct LzhMember *m, struct Parsed *p)
+{
+    size_t base = (size_t)hdr[LZH_AT_SIZE] + 2;
+    if (base < LZH_AT_NAME + 2)
+        return LZH_MALFORMED;
+    LzhStatus s = read_exact(in, hdr + LZH_COMMON_SIZE, base - LZH_COMMON_SIZE);
+    if (s != LZH_OK)
+        return s;
+    unsigned sum = 0;
+    for (size_t i = LZH_AT_METHOD; i < base; i++)
+        sum += hdr[i];
+    if ((sum & 0xFF) != hdr[LZH_AT_CHECKSUM])
+        return LZH_BAD_CHECKSUM;
+    size_t name_len = hdr[LZH_AT_NAME_LENGTH];
+    if (LZH_AT_NAME + name_len + 2 > base)
+        return LZH_MALFORMED;
+    p->file = hdr + LZH_AT_NAME;
+    p->file_len = name_len;
+    m->crc = (uint16_t)le16(hdr + LZH_AT_NAME + name_len);
+    m->has_mtime = dos_time(le32(hdr + LZH_AT_TIME), &m->mtime);
+    p->end = base;
+    if (m->level == 0)
+        return LZH_OK;
+    // Level 1: the OS byte and the size of the first extension follow.
+    if (LZH_AT_NAME + name_len + 5 > base)
+        return LZH_MALFORMED;
+    s = read_extensions(in, m, base, HEADER_MAX, le16(hdr + base - 2), 1, p);
+    if (s != LZH_OK)
+        return s;
+    // Level 1 counts its extensions as part of the packed size.
+    if (m->packed < p->end - base)
+        return LZH_MALFORMED;
+    m->packed -= p->end - base;
+    return LZH_OK;
+}
+
+static LzhStatus read_level2(FILE *in, struct LzhMember *m, struct Parsed *p)
+{
+    size_t total = le16(hdr + LZH_AT_SIZE);
+    if (total < LZH2_MIN_SIZE)
+        return LZH_MALFORMED;
+    LzhStatus s = read_exact(in, hdr + LZH_COMMON_SIZE, total - LZH_COMMON_SIZE);
+    if (s != LZH_OK)
+        return s;
+    m->crc = (uint16_t)le16(hdr + LZH2_AT_CRC);
+    m->mtime = (int64_t)le32(hdr + LZH_AT_TIME);
+    m->has_mtime = 1;
+    s = read_extensions(in, m, LZH2_AT_FIRST_EXTENSION + 2, total,
+                        le16(hdr + LZH2_AT_FIRST_EXTENSION), 0, p);
+    p->end = total;  // a padding byte may follow the last extension
+    return s;
+}
+
+static LzhStatus check_header_crc(const struct Parsed *p)
+{
+    if (p->crc_at < 0)
+        return LZH_OK;
+    unsigned stored = le16(hdr + p->crc_at);
+    hdr[p->crc_at] = hdr[p->crc_at + 1] = 0;
+    return crc16_update(0, hdr, p->end) == stored ? LZH_OK : LZH_BAD_HEADER_CRC;
+}
+
+static LzhStatus build_path(struct LzhMember *m, const struct Parsed *p, LeadByteRule is_lead)
+{
+    m->path[0] = '\0';
+    if (lzh_append_name(m->path, sizeof m->path, p->dir, p->dir_len, is_lead) != 0)
+        return LZH_NAME_TOO_LONG;
+    size_t len = strlen(m->path);
+    if (len > 0 && m->path[len - 1] != LZH_SEP && p->file_len > 0) {
+        m->path[len] = LZH_SEP;
+        m->path[len + 1] = '\0';
+    }
+    if (lzh_append_name(m->path, sizeof m->path, p->file, p->file_len, is_lead) != 0)
+        return LZH_NAME_TOO_LONG;
+    return LZH_OK;
+}
+
+LzhStatus lzh_read_header(FILE *in, struct LzhMember *m, LeadByteRule is_lead)
 {
     memset(m, 0, sizeof *m);
     // Archives end with a zero byte; without it, a file cut between two
     // members would pass for a whole archive.
     int first = getc(in);
     if (first == EOF)
-        return ferror(in) ? HDR_READ_ERROR : HDR_NO_END_MARK;
+        return ferror(in) ? LZH_READ_ERROR : LZH_NO_END_MARK;
     if (first == 0)
-        return HDR_END;
+        return LZH_END;
     hdr[0] = (unsigned char)first;
-    LzhHeaderStatus s = read_exact(in, hdr + 1, 20);
-    if (s != HDR_OK)
+    LzhStatus s = read_exact(in, hdr + 1, LZH_COMMON_SIZE - 1);
+    if (s != LZH_OK)
         return s;
 
-    m->level = hdr[20];
-    memcpy(m->method, hdr + 2, 5);
-    m->packed = u32(hdr + 7);
-    m->original = u32(hdr + 11);
+    m->level = hdr[LZH_AT_LEVEL];
+    memcpy(m->method, hdr + LZH_AT_METHOD, 5);
+    m->packed = le32(hdr + LZH_AT_PACKED);
+    m->original = le32(hdr + LZH_AT_ORIGINAL);
     m->is_dir = memcmp(m->method, "-lhd-", 5) == 0;
 
-    struct Names names = {NULL, NULL, 0, 0};
-    size_t end = 0;
-    long crc_at = -1;
-
-    if (m->level == 0 || m->level == 1) {
-        size_t base = (size_t)hdr[0] + 2;
-        if (base < 24)
-            return HDR_MALFORMED;
-        s = read_exact(in, hdr + 21, base - 21);
-        if (s != HDR_OK)
-            return s;
-        unsigned sum = 0;
-        for (size_t i = 2; i < base; i++)
-            sum += hdr[i];
-        if ((sum & 0xFF) != hdr[1])
-            return HDR_BAD_CHECKSUM;
-        size_t name_len = hdr[21];
-        if (22 + name_len + 2 > base)
-            return HDR_MALFORMED;
-        names.file = hdr + 22;
-        names.file_len = name_len;
-        m->crc = (uint16_t)u16(hdr + 22 + name_len);
-        m->has_mtime = dos_time(u32(hdr + 15), &m->mtime);
-        end = base;
-        if (m->level == 1) {
-            if (22 + name_len + 5 > base)
-                return HDR_MALFORMED;
-            s = read_extensions(in, m, base, HEADER_MAX, u16(hdr + base - 2), 1, &names,
-                                &end, &crc_at);
-            if (s != HDR_OK)
-                return s;
-            // Level 1 counts its extensions as part of the packed size.
-            if (m->packed < end - base)
-                return HDR_MALFORMED;
-            m->packed -= end - base;
-        }
-    } else if (m->level == 2) {
-        size_t total = u16(hdr);
-        if (total < 26)
-            return HDR_MALFORMED;
-        s = read_exact(in, hdr + 21, total - 21);
-        if (s != HDR_OK)
-            return s;
-        m->crc = (uint16_t)u16(hdr + 21);
-        m->mtime = (int64_t)u32(hdr + 15);
-        m->has_mtime = 1;
-        s = read_extensions(in, m, 26, total, u16(hdr + 24), 0, &names, &end, &crc_at);
-        if (s != HDR_OK)
-            return s;
-        end = total;  // a padding byte may follow the last extension
-    } else {
-        return HDR_BAD_LEVEL;
-    }
-
-    if (crc_at >= 0) {
-        unsigned stored = u16(hdr + crc_at);
-        hdr[crc_at] = hdr[crc_at + 1] = 0;
-        if (crc16_update(0, hdr, end) != stored)
-            return HDR_BAD_CRC;
-    }
-
-    m->path[0] = '\0';
-    if (lzh_append_name(m->path, sizeof m->path, names.dir, names.dir_len) != 0)
-        return HDR_NAME_TOO_LONG;
-    size_t len = strlen(m->path);
-    if (len > 0 && m->path[len - 1] != LZH_SEP && names.file_len > 0) {
-        m->path[len] = LZH_SEP;
-        m->path[len + 1] = '\0';
-    }
-    if (lzh_append_name(m->path, sizeof m->path, names.file, names.file_len) != 0)
-        return HDR_NAME_TOO_LONG;
-    return HDR_OK;
-}
-
-const char *lzh_header_error(LzhHeaderStatus s)
-{
-    switch (s) {
-    case HDR_OK: return "no error";
-    case HDR_END: return "end of archive";
-    case HDR_TRUNCATED: return "archive ends inside a header";
-    case HDR_NO_END_MARK: return "archive ends without its end mark (truncated?)";
-    case HDR_BAD_CHECKSUM: return "header checksum mismatch";
-    case HDR_BAD_CRC: return "header CRC mismatch";
-    case HDR_BAD_LEVEL: return "unsupported header level";
-    case HDR_MALFORMED: return "malformed header";
-    case HDR_NAME_TOO_LONG: return "name too long";
-    case HDR_READ_ERROR: return "read error";
-    }
-    return "unknown header error";
+    struct Parsed p = {NULL, NULL, 0, 0, 0, -1};
+    if (m->level == 0 || m->level == 1)
+        s = read_level01(in, m, &p);
+    else if (m->level == 2)
+        s = read_level2(in, m, &p);
+    else
+        s = LZH_BAD_LEVEL;
+    if (s == LZH_OK)
+        s = check_header_crc(&p);
+    if (s == LZH_OK)
+        s = build_path(m, &p, is_lead);
+    return s;
 }

@@ -5,11 +5,46 @@
 #include <stdint.h>
 #include <stdio.h>
 
-enum { LZH_PATH_MAX = 1024 };
+#include "../names/winname.h"
+#include "../platform/platform.h"
+#include "status.h"
+
+enum { LZH_PATH_MAX = PATH_BUFFER_SIZE };
 
 // Separates path components in LzhMember.path. The byte is neither a lead
 // nor a trail byte in Shift_JIS, so it can't be confused with a character.
 #define LZH_SEP '\xFF'
+
+// Where the fields of a header are, counted from its first byte. The first
+// 21 bytes are laid out alike in every level.
+enum {
+    LZH_AT_SIZE = 0,        // level 0/1: header size less 2 (1 byte); level 2: total size (2)
+    LZH_AT_CHECKSUM = 1,    // level 0/1: sum of the header's bytes from LZH_AT_METHOD
+    LZH_AT_METHOD = 2,      // "-lh5-" and so on, 5 bytes
+    LZH_AT_PACKED = 7,      // 32 bits
+    LZH_AT_ORIGINAL = 11,   // 32 bits
+    LZH_AT_TIME = 15,       // level 0/1: MS-DOS local time; level 2: seconds since 1970
+    LZH_AT_ATTRIBUTE = 19,
+    LZH_AT_LEVEL = 20,
+    LZH_COMMON_SIZE = 21,
+    // Level 0 and 1: the name, then the data's CRC (and level 1: OS, extensions).
+    LZH_AT_NAME_LENGTH = 21,
+    LZH_AT_NAME = 22,
+    // Level 2: the data's CRC, the OS, then extensions up to the total size.
+    LZH2_AT_CRC = 21,
+    LZH2_AT_OS = 23,
+    LZH2_AT_FIRST_EXTENSION = 24,
+    LZH2_MIN_SIZE = 26,
+};
+
+// Extension headers: a type byte, its data, and the size of the next one.
+enum {
+    LZH_EXT_HEADER_CRC = 0x00,
+    LZH_EXT_FILE_NAME = 0x01,
+    LZH_EXT_DIRECTORY = 0x02,
+    LZH_EXT_WINDOWS_TIME = 0x41,  // creation, last write, last access FILETIMEs
+    LZH_EXT_UNIX_TIME = 0x54,
+};
 
 struct LzhMember {
     char method[6];      // "-lh5-" and so on, NUL-terminated
@@ -25,29 +60,16 @@ struct LzhMember {
     char path[LZH_PATH_MAX];
 };
 
-enum LzhHeaderStatus {
-    HDR_OK = 0,
-    HDR_END,             // the end-of-archive mark
-    HDR_TRUNCATED,
-    HDR_NO_END_MARK,     // end of file where a header or the end mark belongs
-    HDR_BAD_CHECKSUM,    // level 0/1 header sum
-    HDR_BAD_CRC,         // header CRC extension
-    HDR_BAD_LEVEL,       // a level other than 0, 1 and 2
-    HDR_MALFORMED,       // sizes that contradict each other
-    HDR_NAME_TOO_LONG,
-    HDR_READ_ERROR,      // errno tells why
-};
-
 // Reads the header at the current position of in and leaves in at the
-// member's data.
-LzhHeaderStatus lzh_read_header(FILE *in, struct LzhMember *m);
-
-const char *lzh_header_error(LzhHeaderStatus s);
+// member's data. Returns LZH_OK, LZH_END at the end mark, or what is wrong.
+// is_lead is the code page's lead-byte rule, for separators in names.
+LzhStatus lzh_read_header(FILE *in, struct LzhMember *m, LeadByteRule is_lead);
 
 // Appends a name as stored to a path of LZH_SEP-separated components: '\\',
-// '/' and LZH_SEP separate; a lead byte of the ANSI code page takes a trail
-// byte after it with it (win_is_pair), so the 0x5C trail byte of Shift_JIS
-// characters is no separator. Returns -1 if the result does not fit in size bytes.
-int lzh_append_name(char *path, size_t size, const unsigned char *name, size_t n);
+// '/' and LZH_SEP separate; a lead byte takes a trail byte after it with it
+// (win_is_pair), so the 0x5C trail byte of Shift_JIS characters is no
+// separator. Returns -1 if the result does not fit in size bytes.
+int lzh_append_name(char *path, size_t size, const unsigned char *name, size_t n,
+                    LeadByteRule is_lead);
 
 #endif

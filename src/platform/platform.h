@@ -7,6 +7,12 @@
 #include <stdint.h>
 #include <stdio.h>
 
+// Room for a path in the buffers of every program here, NUL included.
+enum { PATH_BUFFER_SIZE = 1024 };
+
+// What separates folders in this system's paths: '\\' on Windows.
+extern const char PLAT_SEP;
+
 // Both return 0 on success, or -1 with errno set, so failures can be told to
 // the user with the C library's own error texts.
 int plat_change_dir(const char *path);
@@ -42,6 +48,17 @@ int64_t plat_tell(FILE *f);  // -1 with errno on failure
 // temporary name can never destroy anything. NULL with errno (EEXIST if the
 // name is taken).
 FILE *plat_create_new(const char *path);
+
+// Creates a new file for binary writing, named prefix, eight hex digits and
+// ".tmp", under a name no file had: the name is never taken over from a file
+// already there, so nothing is destroyed by it. The name goes to name. NULL
+// with errno on failure.
+FILE *plat_create_temp(const char *prefix, char *name, size_t size);
+
+// Closes a stream that was written to, and says whether everything written
+// reached the system: 0, or -1 with errno set (a flush at close is where a
+// full disk often shows).
+int plat_close_written(FILE *f);
 
 // Writes all n bytes to an unbuffered stream, or fails with errno telling the
 // real cause. A disk that fills up part-way through a block makes the system

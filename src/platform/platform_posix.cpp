@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+const char PLAT_SEP = '/';
+
 int plat_change_dir(const char *path)
 {
     return chdir(path);

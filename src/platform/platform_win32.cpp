@@ -43,6 +43,8 @@ static int errno_from_win32(DWORD code)
     }
 }
 
+const char PLAT_SEP = '\\';
+
 int plat_change_dir(const char *path)
 {
     if (SetCurrentDirectoryA(path))

@@ -8,15 +8,9 @@
 #include "../names/winname.h"
 #include "../platform/platform.h"
 
-#ifdef _WIN32
-static const char SEP = '\\';
-#else
-static const char SEP = '/';
-#endif
-
-static int component_ok(const char *c, size_t n)
+static int is_pair(const char *p)
 {
-    return win_name_problem(c, n, plat_is_lead_byte) == NULL;
+    return p[1] != '\0' && win_is_pair(plat_is_lead_byte, (unsigned char)p[0], (unsigned char)p[1]);
 }
 
 int safe_relative_path(const char *member_path, char sep, char *out, size_t size)
@@ -30,7 +24,7 @@ int safe_relative_path(const char *member_path, char sep, char *out, size_t size
         const char *end = strchr(p, LZH_SEP);
         size_t n = end ? (size_t)(end - p) : strlen(p);
         if (!(n == 0 || (n == 1 && p[0] == '.'))) {
-            if (!component_ok(p, n) || len + n + 2 > size)
+            if (win_name_problem(p, n, plat_is_lead_byte) != NULL || len + n + 2 > size)
                 return -1;
             if (len > 0)
                 out[len++] = sep;
@@ -51,11 +45,11 @@ int safe_relative_path(const char *member_path, char sep, char *out, size_t size
 static int make_dirs(char *path, int whole)
 {
     for (char *p = path;; p++) {
-        if (p[1] != '\0' && win_is_pair(plat_is_lead_byte, (unsigned char)p[0], (unsigned char)p[1])) {
+        if (is_pair(p)) {
             p++;
             continue;
         }
-        if (*p == SEP || (*p == '\0' && whole)) {
+        if (*p == PLAT_SEP || (*p == '\0' && whole)) {
             char c = *p;
             *p = '\0';
             int r = plat_make_dir(path);
@@ -81,40 +75,26 @@ static void report(FILE *err, const char *subject, const char *text)
     fprintf(err, "%s: %s\n", subject, text);
 }
 
-static const char *data_error(LzhStatus s, int errnum)
+static void not_extracted(FILE *err, const char *path, LzhStatus s, int errnum)
 {
-    switch (s) {
-    case LZH_TRUNCATED: return "archive ends inside this file's data";
-    case LZH_CORRUPT: return "data is corrupt";
-    case LZH_READ_ERROR: return errnum ? strerror(errnum) : "read error";
-    case LZH_WRITE_ERROR: return errnum ? strerror(errnum) : "write error";
-    default: return "error";
-    }
+    fprintf(err, "%s: %s; not extracted\n", path, lzh_status_text(s, errnum));
 }
 
-// Creates a temporary file of a name that was free, in the folder of path, so
-// that the rename into place stays within one folder. Its name is in temp.
-// The name is never one the archive chose: an archive can't make us write
-// over a file by naming it after another member's temporary file.
+// The temporary file for path, in its folder so that the rename into place
+// stays within one folder, under a name of its own: an archive can't make us
+// write over a file by naming a member after another's temporary file.
 static FILE *create_temp(const char *path, char *temp, size_t size)
 {
-    static unsigned serial;
+    static char prefix[LZH_PATH_MAX + 8];
     const char *base = path;
     for (const char *p = path; *p != '\0'; p++) {
-        if (p[1] != '\0' && win_is_pair(plat_is_lead_byte, (unsigned char)p[0], (unsigned char)p[1]))
+        if (is_pair(p))
             p++;
-        else if (*p == SEP)
+        else if (*p == PLAT_SEP)
             base = p + 1;
     }
-    int dir_len = (int)(base - path);
-    for (int tries = 0; tries < 1000; tries++) {
-        serial = serial * 1103515245u + 12345u + (unsigned)tries;
-        snprintf(temp, size, "%.*s~sfx%08x.tmp", dir_len, path, serial);
-        FILE *f = plat_create_new(temp);
-        if (f != NULL || errno != EEXIST)
-            return f;
-    }
-    return NULL;
+    snprintf(prefix, sizeof prefix, "%.*s~sfx", (int)(base - path), path);
+    return plat_create_temp(prefix, temp, size);
 }
 
 // Decodes one member into path by way of a temporary file next to it, so a
@@ -138,20 +118,19 @@ static int extract_file(FILE *in, const struct LzhMember *m, int bits, char *pat
     errno = 0;
     LzhStatus s = lzh_decode(in, m->packed, m->original, bits, write_to_file, f, &crc);
     int errnum = errno;
-    if (fclose(f) != 0 && s == LZH_OK) {
+    if (plat_close_written(f) != 0 && s == LZH_OK) {
         s = LZH_WRITE_ERROR;
         errnum = errno;
     }
-    const char *problem = NULL;
-    if (s != LZH_OK)
-        problem = data_error(s, errnum);
-    else if (crc != m->crc)
-        problem = "CRC error";
-    else if (plat_replace_file(temp, path) != 0)
-        problem = strerror(errno);
-    if (problem != NULL) {
+    if (s == LZH_OK && crc != m->crc)
+        s = LZH_BAD_CRC;
+    if (s == LZH_OK && plat_replace_file(temp, path) != 0) {
+        s = LZH_WRITE_ERROR;
+        errnum = errno;
+    }
+    if (s != LZH_OK) {
         remove(temp);
-        fprintf(err, "%s: %s; not extracted\n", path, problem);
+        not_extracted(err, path, s, errnum);
         return -1;
     }
     if (m->has_mtime)
@@ -172,62 +151,68 @@ static int64_t end_of(FILE *in)
     return end;
 }
 
+// Everything short of writing data: a name inside the install folder, a
+// known method, a size the file holds. Returns 0, or -1 after a report.
+static int check_member(const struct LzhMember *m, char *path, unsigned index, int64_t left,
+                        FILE *err)
+{
+    static char shown[LZH_PATH_MAX];
+    if (safe_relative_path(m->path, PLAT_SEP, path, LZH_PATH_MAX) != 0) {
+        // Shown as stored, separators and all, so the user sees what it was.
+        strcpy(shown, m->path);
+        for (char *p = shown; *p; p++)
+            if (*p == LZH_SEP)
+                *p = PLAT_SEP;
+        fprintf(err, "%s: refused: not a plain name inside the install folder\n", shown);
+        return -1;
+    }
+    if (!m->is_dir && lzh_method_bits(m->method) < 0) {
+        fprintf(err, "%s: unsupported method %s\n", path, m->method);
+        return -1;
+    }
+    if (!m->is_dir && path[0] == '\0') {
+        fprintf(err, "archive: member %u has no file name\n", index);
+        return -1;
+    }
+    // A size the file can't hold is damage: say so before anything is
+    // created, and never seek by it.
+    if (left < 0 || m->packed > (uint64_t)left) {
+        not_extracted(err, path[0] ? path : "archive", LZH_DATA_CUT, 0);
+        return -1;
+    }
+    return 0;
+}
+
 int extract_archive(FILE *in, FILE *out, FILE *err)
 {
     static struct LzhMember m;
     static char path[LZH_PATH_MAX];
-    unsigned count = 0;
     int64_t end = end_of(in);
     if (end < 0) {
         report(err, "archive", strerror(errno));
         return 1;
     }
-
-    for (;; count++) {
+    for (unsigned count = 0;; count++) {
         int64_t at = plat_tell(in);
-        LzhHeaderStatus hs = lzh_read_header(in, &m);
-        if (hs == HDR_END) {
-            if (count == 0) {
-                report(err, "archive", "no members found");
-                return 1;
-            }
-            return 0;
+        LzhStatus hs = lzh_read_header(in, &m, plat_is_lead_byte);
+        if (hs == LZH_END && count == 0) {
+            report(err, "archive", "no members found");
+            return 1;
         }
-        if (hs == HDR_NO_END_MARK && count == 0) {
+        if (hs == LZH_END)
+            return 0;
+        if (hs == LZH_NO_END_MARK && count == 0) {
             report(err, "archive", "none found after the program");
             return 1;
         }
-        if (hs != HDR_OK) {
+        if (hs != LZH_OK) {
             fprintf(err, "archive: member %u (header at byte %lld): %s\n", count + 1,
-                    (long long)at,
-                    hs == HDR_READ_ERROR ? strerror(errno) : lzh_header_error(hs));
+                    (long long)at, lzh_status_text(hs, errno));
             return 1;
         }
-        if (safe_relative_path(m.path, SEP, path, sizeof path) != 0) {
-            // Shown as stored, separators and all, so the user sees what it was.
-            for (char *p = m.path; *p; p++)
-                if (*p == LZH_SEP)
-                    *p = SEP;
-            fprintf(err, "%s: refused: not a plain name inside the install folder\n", m.path);
-            return 1;
-        }
-        int bits = lzh_method_bits(m.method);
-        if (!m.is_dir && bits < 0) {
-            fprintf(err, "%s: unsupported method %s\n", path, m.method);
-            return 1;
-        }
-        if (!m.is_dir && path[0] == '\0') {
-            fprintf(err, "archive: member %u has no file name\n", count + 1);
-            return 1;
-        }
-        // A size the file can't hold is damage: say so before anything is
-        // created, and never seek by it.
         int64_t here = plat_tell(in);
-        if (here < 0 || here > end || m.packed > (uint64_t)(end - here)) {
-            fprintf(err, "%s: %s; not extracted\n", path[0] ? path : "archive",
-                    data_error(LZH_TRUNCATED, 0));
+        if (check_member(&m, path, count + 1, here < 0 ? -1 : end - here, err) != 0)
             return 1;
-        }
         if (m.is_dir) {
             if (path[0] != '\0' && make_dirs(path, 1) != 0) {
                 report(err, path, strerror(errno));
@@ -239,7 +224,7 @@ int extract_archive(FILE *in, FILE *out, FILE *err)
             }
             continue;
         }
-        if (extract_file(in, &m, bits, path, err) != 0)
+        if (extract_file(in, &m, lzh_method_bits(m.method), path, err) != 0)
             return 1;
         fprintf(out, "%s\n", path);
     }

@@ -12,7 +12,7 @@
 
 int main(int argc, char **argv)
 {
-    static char self[1024];
+    static char self[PATH_BUFFER_SIZE];
     const char *name = argc > 1 ? argv[1] : plat_module_path(self, sizeof self);
     if (name == NULL)
         name = argv[0];

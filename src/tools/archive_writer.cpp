@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "lzh/crc16.h"
+#include "mkinstaller.h"
 #include "platform/platform.h"
 
 static void put16(std::string &s, unsigned v)
@@ -63,60 +64,46 @@ std::string level2_header(const ArchiveEntry &e, uint32_t size, uint16_t crc)
     return h;
 }
 
-static std::string failure(const std::string &subject, int errnum)
-{
-    return subject + ": " + strerror(errnum);
-}
-
 // Writes a placeholder header, the data with its CRC computed on the way,
 // then the real header over the placeholder: each file is read once.
-static std::string write_file(FILE *out, const ArchiveEntry &e)
+static void write_file(FILE *out, const ArchiveEntry &e)
 {
-    FILE *in = fopen(e.source.c_str(), "rb");
-    if (in == NULL)
-        return failure(e.source, errno);
+    File in = open_at(e.source);
     int64_t header_at = plat_tell(out);
+    if (header_at < 0)
+        fail_errno("output");
     std::string header = level2_header(e, 0, 0);
+    put(out, header.data(), header.size());
     uint64_t size = 0;
     uint16_t crc = 0;
     static unsigned char buf[1 << 16];
     size_t n;
-    bool write_failed = header_at < 0 || plat_write(out, header.data(), header.size()) != 0;
-    while (!write_failed && (n = fread(buf, 1, sizeof buf, in)) > 0) {
+    while ((n = fread(buf, 1, sizeof buf, in.get())) > 0) {
         crc = crc16_update(crc, buf, n);
         size += n;
-        write_failed = plat_write(out, buf, n) != 0;
+        put(out, buf, n);
     }
-    int read_failed = ferror(in);
-    fclose(in);
-    if (read_failed)
-        return e.source + ": read error";
-    if (write_failed)
-        return failure("output", errno);
+    if (ferror(in.get()))
+        fail(e.source + ": read error");
     if (size > 0xFFFFFFFFu)
-        return e.source + ": larger than 4 GiB, which a member can't hold";
+        fail(e.source + ": larger than 4 GiB, which a member can't hold");
     std::string final_header = level2_header(e, uint32_t(size), crc);
-    if (final_header.size() != header.size() || plat_seek(out, header_at, SEEK_SET) != 0 ||
-        plat_write(out, final_header.data(), final_header.size()) != 0 ||
-        plat_seek(out, 0, SEEK_END) != 0)
-        return failure("output", errno);
-    return "";
+    if (plat_seek(out, header_at, SEEK_SET) != 0)
+        fail_errno("output");
+    put(out, final_header.data(), final_header.size());
+    if (plat_seek(out, 0, SEEK_END) != 0)
+        fail_errno("output");
 }
 
-std::string write_archive(FILE *out, const std::vector<ArchiveEntry> &entries)
+void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries)
 {
     for (const ArchiveEntry &e : entries) {
         if (e.is_dir) {
             std::string h = level2_header(e, 0, 0);
-            if (plat_write(out, h.data(), h.size()) != 0)
-                return failure("output", errno);
-            continue;
+            put(out, h.data(), h.size());
+        } else {
+            write_file(out, e);
         }
-        std::string problem = write_file(out, e);
-        if (!problem.empty())
-            return problem;
     }
-    if (plat_write(out, "", 1) != 0)
-        return failure("output", errno);
-    return "";
+    put(out, "", 1);  // the end mark
 }

@@ -19,8 +19,7 @@ struct ArchiveEntry {
 std::string level2_header(const ArchiveEntry &e, uint32_t size, uint16_t crc);
 
 // Appends the members and the end mark to out, an unbuffered stream open for
-// writing and seeking. Returns an empty string, or what went wrong and with
-// which file.
-std::string write_archive(FILE *out, const std::vector<ArchiveEntry> &entries);
+// writing and seeking. Throws a Failure that names the file at fault.
+void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries);
 
 #endif

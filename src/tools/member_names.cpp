@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "codepage.h"
+#include "platform/codepage.h"
 #include "lzh/header.h"
 #include "names/winname.h"
 #include "platform/platform.h"

@@ -80,7 +80,7 @@ class HostileArchives(FaultTest):
             with self.subTest(args=args):
                 status, _, err = wine(["tools\\mkinstaller.exe", *args], cwd=self.work, timeout=30)
                 self.assertEqual(status, 1)
-                self.assertIn(b"archive ends inside its data", err)
+                self.assertIn(b"archive ends inside this file's data", err)
         self.assertFalse((self.work / "setup.exe").exists())
 
     def test_device_names_are_refused_and_nothing_is_sent_to_a_device(self):

@@ -4,16 +4,12 @@ import os
 import shutil
 import struct
 import subprocess
-import sys
 import tempfile
 import unittest
 from pathlib import Path
 
 from lzhdata import archive, files_of, jlha, make_tree, member
 
-BUILD = Path(os.environ["HOST_BUILD_DIR"])
-SFX = BUILD / "sfx"
-MKINSTALLER = BUILD / "mkinstaller"
 PAYLOAD_OFFSET = int(os.environ.get("PAYLOAD_OFFSET", "35328"))
 
 
@@ -35,6 +31,19 @@ def run(cmd, cwd=None):
 
 
 class Scratch(unittest.TestCase):
+    """A scratch folder per test, and the programs under test, as the build
+    names them (SFX, MKINSTALLER); a test that needs a tool this machine
+    lacks is skipped, naming it."""
+    needs = ()
+
+    @classmethod
+    def setUpClass(cls):
+        cls.extractor = Path(os.environ["SFX"])
+        cls.mkinstaller = Path(os.environ["MKINSTALLER"])
+        for tool in cls.needs:
+            if shutil.which(tool) is None:
+                raise unittest.SkipTest(f"{tool} is not installed")
+
     def setUp(self):
         self.tmp = Path(tempfile.mkdtemp(prefix="tools-test-"))
         self.addCleanup(shutil.rmtree, self.tmp)
@@ -42,21 +51,24 @@ class Scratch(unittest.TestCase):
     def extract(self, archive_path, into="out"):
         dest = self.tmp / into
         dest.mkdir(parents=True)
-        return (*run([SFX, archive_path], cwd=dest), dest)
+        return (*run([self.extractor, archive_path], cwd=dest), dest)
 
 
 class JlhaRoundTrip(Scratch):
+    needs = ("jlha",)
+
     def test_every_level_and_method_unpacks_byte_for_byte(self):
         src = make_tree(self.tmp / "src")
         want = files_of(src)
         for level in (0, 1, 2):
             for method in (5, 6, 7):
-                arc = self.tmp / f"l{level}m{method}.lzh"
-                jlha(arc, level, method, src, *sorted(os.listdir(src)))
-                status, out, err, dest = self.extract(arc, f"x{level}{method}")
-                self.assertEqual((status, err), (0, b""), arc.name)
-                self.assertEqual(files_of(dest, decode_names=True), want, arc.name)
-                self.assertEqual(len(out.splitlines()), len(want), arc.name)
+                with self.subTest(level=level, method=method):
+                    arc = self.tmp / f"l{level}m{method}.lzh"
+                    jlha(arc, level, method, src, *sorted(os.listdir(src)))
+                    status, out, err, dest = self.extract(arc, f"x{level}{method}")
+                    self.assertEqual((status, err), (0, b""))
+                    self.assertEqual(files_of(dest, decode_names=True), want)
+                    self.assertEqual(len(out.splitlines()), len(want))
 
 
 class BadArchives(Scratch):
@@ -84,22 +96,26 @@ class BadArchives(Scratch):
                                          (bytes(flipped_data), "data", b"second.txt: CRC error", first),
                                          (bytes(flipped_header), "header", b"member 2", first),
                                          (self.good[:-1], "no-end", b"end mark", both)):
-            err, left = self.attempt(data, name)
-            self.assertIn(expect, err, name)
-            self.assertEqual(left, kept, name)
-            shutil.rmtree(self.tmp / "inst")
+            with self.subTest(damage=name):
+                err, left = self.attempt(data, name)
+                self.assertIn(expect, err)
+                self.assertEqual(left, kept)
+                shutil.rmtree(self.tmp / "inst")
 
     def test_names_leading_outside_are_refused_and_write_nothing(self):
         for bad in (b"../escaped", b"ok/../../escaped", b"/abs", b"\\abs", b"C:escaped",
                     b"C:\\escaped", b"\\\\server\\share\\x", b". ./escaped"):
-            data = archive(member(b"fine", b"1"), member(bad, b"evil"))
-            err, left = self.attempt(data, "bad.lzh")
-            self.assertIn(b"refused", err, bad)
-            self.assertEqual(list(left), [os.path.join("deep", "fine")], bad)
-            shutil.rmtree(self.tmp / "inst")
+            with self.subTest(name=bad):
+                data = archive(member(b"fine", b"1"), member(bad, b"evil"))
+                err, left = self.attempt(data, "bad.lzh")
+                self.assertIn(b"refused", err)
+                self.assertEqual(list(left), [os.path.join("deep", "fine")])
+                shutil.rmtree(self.tmp / "inst")
 
 
 class Mkinstaller(Scratch):
+    needs = ("jlha", "lhasa")
+
     def setUp(self):
         super().setUp()
         self.stub = self.tmp / "stub.exe"
@@ -109,10 +125,10 @@ class Mkinstaller(Scratch):
         self.sfx.write_bytes(self.sfx_bytes)
 
     def pack(self, *args, output="setup.exe"):
-        return run([MKINSTALLER, "-o", self.tmp / output, "--stub", self.stub, *args])
+        return run([self.mkinstaller, "-o", self.tmp / output, "--stub", self.stub, *args])
 
     def check(self, installer):
-        return run([MKINSTALLER, "--stub", self.stub, "--sfx", self.sfx, "--check", installer])
+        return run([self.mkinstaller, "--stub", self.stub, "--sfx", self.sfx, "--check", installer])
 
     def archive_part(self, output="setup.exe"):
         data = (self.tmp / output).read_bytes()
@@ -249,7 +265,7 @@ class Mkinstaller(Scratch):
                  (zeroed(600, 1000), b"the stub differs"),
                  (zeroed(PAYLOAD_OFFSET + 1024, PAYLOAD_OFFSET + 2048), b"the extractor differs"),
                  (flipped(len(good) - 50), b"CRC error"),
-                 (good[:-10], b"archive ends inside its data"),
+                 (good[:-10], b"archive ends inside this file's data"),
                  (good[:-1], b"end mark")]
         for data, message in cases:
             with self.subTest(message=message):
@@ -291,7 +307,7 @@ class Mkinstaller(Scratch):
         for args, message in cases:
             with self.subTest(message=message):
                 stub = [] if "--stub" in args else ["--stub", self.stub]
-                status, _, err = run([MKINSTALLER, "-o", self.tmp / "setup.exe", *stub, *args])
+                status, _, err = run([self.mkinstaller, "-o", self.tmp / "setup.exe", *stub, *args])
                 self.assertEqual(status, 1, args)
                 self.assertIn(message, err, args)
                 self.assertEqual((self.tmp / "setup.exe").read_bytes(), b"previous installer")
@@ -301,7 +317,7 @@ class Mkinstaller(Scratch):
         for args in ([], ["-o", "x"], ["-o", "x", "--archive", "a", "f"], ["--check"],
                      ["--bogus", "x"], ["--check", "a", "-o", "b"], ["-o", "x", "--payload", "p", "--sfx", "s"]):
             with self.subTest(args=args):
-                status, _, err = run([MKINSTALLER, *args])
+                status, _, err = run([self.mkinstaller, *args])
                 self.assertEqual(status, 2, args)
                 self.assertIn(b"usage:", err)
 

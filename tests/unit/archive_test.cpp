@@ -11,12 +11,8 @@
 #include "sfx/extract.h"
 #include "support.h"
 #include "tools/archive_writer.h"
+#include "tools/mkinstaller.h"
 
-static std::string slurp(const fs::path &p)
-{
-    std::ifstream f(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
-}
 
 // Every file under dir, by relative path, with its bytes.
 static std::map<std::string, std::string> tree(const fs::path &dir)
@@ -24,7 +20,7 @@ static std::map<std::string, std::string> tree(const fs::path &dir)
     std::map<std::string, std::string> files;
     for (const auto &e : fs::recursive_directory_iterator(dir))
         files[fs::relative(e.path(), dir).string()] =
-            e.is_directory() ? "<dir>" : slurp(e.path());
+            e.is_directory() ? "<dir>" : slurp(e.path().string());
     return files;
 }
 
@@ -58,7 +54,7 @@ TEST_F(Archive, SamplesOfEveryLevelAndMethodGiveTheSameFiles)
 {
     std::map<std::string, std::string> first;
     for (const char *name : SAMPLES) {
-        std::string bytes = slurp(fs::path(SAMPLES_DIR) / (std::string(name) + ".lzh"));
+        std::string bytes = slurp(std::string(SAMPLES_DIR) + "/" + name + ".lzh");
         ASSERT_FALSE(bytes.empty()) << name;
         ASSERT_EQ(extract(bytes, name), 0) << name << ": " << err();
         auto files = tree(name);
@@ -74,7 +70,7 @@ TEST_F(Archive, SamplesOfEveryLevelAndMethodGiveTheSameFiles)
 
 TEST_F(Archive, DamageNeverPassesUnnoticedNorLeavesABadFile)
 {
-    std::string good = slurp(fs::path(SAMPLES_DIR) / "sample-l1-lh5.lzh");
+    std::string good = slurp(std::string(SAMPLES_DIR) + "/sample-l1-lh5.lzh");
     ASSERT_EQ(extract(good, "good"), 0);
     const auto expected = tree("good");
     int n = 0;
@@ -126,7 +122,7 @@ TEST_F(Archive, WriterOutputReadsBackWithNamesSizesAndTimes)
         add({"d", std::string(size_t(len), 'n')}, "src/big", 1600000000);
 
     FILE *f = tmpfile();
-    ASSERT_EQ(write_archive(f, entries), "");
+    ASSERT_NO_THROW(write_archive(f, entries));
     std::string bytes = read_all(f);
     fclose(f);
     ASSERT_EQ(extract(bytes, "out"), 0) << err();
@@ -152,7 +148,7 @@ TEST_F(Archive, RefusesEscapingNamesAndWritesNothingOfThem)
         ok.source = bad.source = "src/x";
         bad.path = path;
         FILE *f = tmpfile();
-        ASSERT_EQ(write_archive(f, {ok, bad}), "");
+        ASSERT_NO_THROW(write_archive(f, {ok, bad}));
         std::string bytes = read_all(f);
         fclose(f);
         fs::path into = "inst/deep";
@@ -258,7 +254,7 @@ TEST_F(Archive, TemporaryNamesNeverTakeOverAFile)
     entries[1].path = {"readme.txt"};
     entries[1].source = "src/b";
     FILE *f = tmpfile();
-    ASSERT_EQ(write_archive(f, entries), "");
+    ASSERT_NO_THROW(write_archive(f, entries));
     std::string bytes = read_all(f);
     fclose(f);
 

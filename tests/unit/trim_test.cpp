@@ -1,4 +1,6 @@
+#include <ctype.h>
 #include <gtest/gtest.h>
+#include <locale.h>
 
 #include <string>
 
@@ -44,4 +46,31 @@ TEST(TrimReply, NeverCutsShiftJisCharacters)
     // full-width space (81 40), which is not one of the six bytes.
     EXPECT_EQ(trimmed(" \x95\x5C\n"), "\x95\x5C");
     EXPECT_EQ(trimmed("\x81\x40x\x83\x5C\x81\x40 "), "\x81\x40x\x83\x5C\x81\x40");
+}
+
+TEST(TrimReply, IgnoresTheLocalesIdeaOfWhiteSpace)
+{
+    // isspace() follows the locale: in code page 1252 the no-break space A0
+    // is white space, in others 0x85. Trimming by it would cut Shift_JIS
+    // trail bytes, so trimming must not use it.
+    std::string spaces;
+    for (const char *name : {".1252", "English_United States.1252", "en_US.ISO-8859-1",
+                             "en_US.iso88591", "de_DE.ISO-8859-1"}) {
+        if (setlocale(LC_CTYPE, name) == nullptr)
+            continue;
+        for (int b = 0x80; b <= 0xFF; b++)
+            if (isspace(b))
+                spaces += char(b);
+        if (!spaces.empty())
+            break;
+    }
+    if (spaces.empty()) {
+        setlocale(LC_CTYPE, "C");
+        GTEST_SKIP() << "no locale here where isspace() takes a byte over 0x7F";
+    }
+    for (char c : spaces) {
+        std::string s(1, c);
+        EXPECT_EQ(trimmed(s + "x" + s + "\n"), s + "x" + s) << int((unsigned char)c);
+    }
+    setlocale(LC_CTYPE, "C");
 }

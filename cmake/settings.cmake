@@ -1,0 +1,34 @@
+# Compile settings as INTERFACE targets, linked by what needs them, instead of
+# global flags.
+#   grelm_settings  every target: warnings; natively, sanitizers unless off
+#   small_code      the stub, the extractor and the libraries they use: small
+#                   and free of the C++ runtime on Windows (nothing natively)
+#   small_program   linking the stub and the extractor
+#   tool_program    linking mkinstaller and the unit tests
+
+add_library(grelm_settings INTERFACE)
+target_compile_options(grelm_settings INTERFACE -Wall -Wextra)
+option(ENABLE_SANITIZERS "Native builds with AddressSanitizer and UBSan" ON)
+if(ENABLE_SANITIZERS AND NOT CMAKE_CROSSCOMPILING)
+    target_compile_options(grelm_settings INTERFACE
+        -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_link_options(grelm_settings INTERFACE -fsanitize=address,undefined)
+endif()
+
+add_library(small_code INTERFACE)
+add_library(small_program INTERFACE)
+add_library(tool_program INTERFACE)
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    # The stub must fit in PAYLOAD_OFFSET bytes and import nothing but
+    # KERNEL32.dll and msvcrt.dll. No -fdata-sections: on PE it moves zeroed
+    # buffers out of .bss into the file. MinGW would otherwise swap in its own
+    # printf (some 27 KB) whenever _GNU_SOURCE is about.
+    target_compile_options(small_code INTERFACE -Os -fno-exceptions -fno-rtti
+        -fno-asynchronous-unwind-tables -ffunction-sections -D__USE_MINGW_ANSI_STDIO=0)
+    target_link_options(small_program INTERFACE -static-libgcc -s -Wl,--gc-sections
+        -Wl,-Map=$<TARGET_FILE_DIR:$<TARGET_PROPERTY:NAME>>/$<TARGET_PROPERTY:NAME>.map)
+    # The C++ library and the thread library linked in, so that these too
+    # need only system DLLs.
+    target_compile_options(tool_program INTERFACE -O2)
+    target_link_options(tool_program INTERFACE -static -s)
+endif()

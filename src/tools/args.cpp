@@ -1,0 +1,45 @@
+#include <map>
+
+#include "mkinstaller.h"
+
+const char USAGE[] =
+    "usage: mkinstaller -o OUTPUT [--stub STUB] [--sfx SFX] FILE|DIR...\n"
+    "       mkinstaller -o OUTPUT [--stub STUB] [--sfx SFX] --archive ARCHIVE\n"
+    "       mkinstaller -o OUTPUT [--stub STUB] --payload PROGRAM\n"
+    "       mkinstaller [--stub STUB] [--sfx SFX] --check INSTALLER\n"
+    "A FILE is stored under its own name, a DIR's contents under their names\n"
+    "relative to it. STUB and SFX default to the ones built beside this tool;\n"
+    "--check compares the installer's stub and extractor with them.\n";
+
+std::optional<Options> parse_args(int argc, char **argv)
+{
+    Options o;
+    std::map<std::string, std::string *> valued = {
+        {"-o", &o.output}, {"--stub", &o.stub}, {"--sfx", &o.sfx},
+        {"--archive", &o.archive}, {"--payload", &o.payload}, {"--check", &o.check}};
+    bool options_done = false;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        auto v = valued.find(a);
+        if (!options_done && a == "--") {
+            options_done = true;
+        } else if (!options_done && v != valued.end()) {
+            if (i + 1 >= argc || !v->second->empty())
+                return std::nullopt;
+            *v->second = argv[++i];
+            if (v->second->empty())
+                return std::nullopt;
+        } else if (!options_done && a.size() > 1 && a[0] == '-') {
+            return std::nullopt;
+        } else {
+            o.inputs.push_back(a);
+        }
+    }
+    int sources = !o.inputs.empty() + !o.archive.empty() + !o.payload.empty();
+    if (!o.check.empty())
+        return (o.output.empty() && sources == 0) ? std::optional<Options>(o) : std::nullopt;
+    if (o.output.empty() || sources != 1 || (!o.payload.empty() && !o.sfx.empty()))
+        return std::nullopt;
+    return o;
+}
+

@@ -1,0 +1,109 @@
+#include <errno.h>
+#include <string.h>
+
+#include <algorithm>
+#include <system_error>
+
+#include "mkinstaller.h"
+#include "platform/codepage.h"
+#include "platform/platform.h"
+
+void fail(const std::string &message)
+{
+    throw Failure{message};
+}
+
+void fail_errno(const std::string &subject)
+{
+    fail(subject + ": " + strerror(errno));
+}
+
+// Opens a file for reading at offset, closed however the caller leaves.
+File open_at(const std::string &path, uint64_t offset)
+{
+    File f(fopen(path.c_str(), "rb"), fclose);
+    if (!f || plat_seek(f.get(), int64_t(offset), SEEK_SET) != 0)
+        fail_errno(path);
+    return f;
+}
+
+// Devices, pipes and folders are refused, so that nothing is read without a
+// known end (a stub named /dev/zero would otherwise fill the memory).
+uint64_t regular_file_size(const std::string &path)
+{
+    std::error_code ec;
+    fs::path p = path_from_native(path);
+    fs::file_status st = fs::status(p, ec);
+    if (ec)
+        fail(path + ": " + ec.message());
+    if (!fs::is_regular_file(st))
+        fail(path + ": not a regular file");
+    uint64_t size = fs::file_size(p, ec);
+    if (ec)
+        fail(path + ": " + ec.message());
+    return size;
+}
+
+// Up to limit bytes of a file from offset.
+std::string read_file(const std::string &path, uint64_t offset, size_t limit)
+{
+    File f = open_at(path, offset);
+    std::string bytes;
+    char buf[1 << 16];
+    size_t n;
+    while (bytes.size() < limit &&
+           (n = fread(buf, 1, std::min(sizeof buf, limit - bytes.size()), f.get())) > 0)
+        bytes.append(buf, n);
+    if (ferror(f.get()))
+        fail(path + ": read error");
+    return bytes;
+}
+
+void put(FILE *out, const void *p, size_t n)
+{
+    if (plat_write(out, p, n) != 0)
+        fail_errno("output");
+}
+
+// A block at a time: archives and payloads may be large.
+void append_file(FILE *out, const std::string &path)
+{
+    File in = open_at(path);
+    static char buf[1 << 16];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, in.get())) > 0)
+        put(out, buf, n);
+    if (ferror(in.get()))
+        fail(path + ": read error");
+}
+
+TempOutput::TempOutput(const std::string &final_path) : final_(final_path)
+{
+    char name[PATH_BUFFER_SIZE];
+    file_ = plat_create_temp((final_ + ".").c_str(), name, sizeof name);
+    if (file_ == nullptr)
+        fail_errno(final_);
+    temp_ = name;
+    // Writes go straight to the system, each with its own error.
+    setvbuf(file_, NULL, _IONBF, 0);
+}
+
+TempOutput::~TempOutput()
+{
+    if (done_)
+        return;
+    if (file_ != nullptr)
+        fclose(file_);
+    remove(temp_.c_str());
+}
+
+void TempOutput::commit()
+{
+    FILE *f = file_;
+    file_ = nullptr;
+    if (plat_close_written(f) != 0)
+        fail_errno("output");
+    if (plat_replace_file(temp_.c_str(), final_.c_str()) != 0)
+        fail_errno(final_);
+    done_ = true;
+}

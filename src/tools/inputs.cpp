@@ -1,0 +1,197 @@
+#include <errno.h>
+#include <string.h>
+
+#include <algorithm>
+#include <set>
+#include <system_error>
+
+#include "image/pe.h"
+#include "launch/layout.h"
+#include "member_names.h"
+#include "mkinstaller.h"
+#include "platform/codepage.h"
+#include "platform/platform.h"
+
+uint32_t image_end(const std::string &bytes)
+{
+    return pe_image_end(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
+}
+
+static fs::path own_directory()
+{
+    static char buf[PATH_BUFFER_SIZE];
+    const char *self = plat_module_path(buf, sizeof buf);
+    return self ? path_from_native(self).parent_path() : fs::current_path();
+}
+
+// A Windows program built by this project: beside this tool, or in the
+// Windows build when this tool is the native one. Empty if there is none.
+std::string look_for_built(const char *name)
+{
+    fs::path dir = own_directory();
+    std::error_code ec;
+    for (const fs::path &p : {dir / name, dir / ".." / "win32" / name})
+        if (fs::is_regular_file(p, ec))
+            return native_from_path(p);
+    return "";
+}
+
+std::string find_built(const char *name)
+{
+    std::string found = look_for_built(name);
+    if (!found.empty())
+        return found;
+    fs::path dir = own_directory();
+    fail(std::string("no ") + name + " beside " + native_from_path(dir) + "; name one with --" +
+         std::string(name).substr(0, std::string(name).find('.')));
+}
+
+// Our extractor is some 24 KiB; anything near this is not one.
+enum { SFX_SIZE_MAX = 4 << 20 };
+
+std::string load_stub(const std::string &path)
+{
+    uint64_t size = regular_file_size(path);
+    if (size != PAYLOAD_OFFSET)
+        fail(path + ": stub is " + std::to_string(size) + " bytes, not the " +
+             std::to_string(PAYLOAD_OFFSET) + " its payload offset needs");
+    std::string stub = read_file(path, 0, PAYLOAD_OFFSET + 1);
+    if (stub.size() != PAYLOAD_OFFSET)
+        fail(path + ": changed while it was read");
+    if (image_end(stub) == 0 || image_end(stub) > stub.size())
+        fail(path + ": stub is not a Windows executable");
+    return stub;
+}
+
+std::string load_sfx(const std::string &path)
+{
+    uint64_t size = regular_file_size(path);
+    if (size > SFX_SIZE_MAX)
+        fail(path + ": " + std::to_string(size) + " bytes, too large for an extractor");
+    std::string sfx = read_file(path, 0, SFX_SIZE_MAX + 1);
+    uint32_t end = image_end(sfx);
+    if (end == 0)
+        fail(path + ": extractor is not a Windows executable");
+    // It looks for its archive right after its image.
+    if (end != sfx.size())
+        fail(path + ": extractor has data after its image");
+    return sfx;
+}
+
+// Level 2 headers hold times as unsigned 32-bit seconds since 1970.
+static int64_t stored_time(const fs::path &source)
+{
+    int64_t t = 0;
+    if (plat_get_mtime(native_from_path(source).c_str(), &t) != 0)
+        fail_errno(native_from_path(source));
+    return std::clamp<int64_t>(t, 0, 0xFFFFFFFF);
+}
+
+static void add_entry(std::vector<ArchiveEntry> &entries, const fs::path &source,
+                      const fs::path &name, bool is_dir)
+{
+    ArchiveEntry e;
+    e.is_dir = is_dir;
+    e.source = is_dir ? "" : native_from_path(source);
+    std::vector<std::string> utf8;
+    for (const fs::path &part : name) {
+        std::string native = native_from_path(part);
+        std::optional<std::string> converted = to_archive_name(native);
+        if (native.empty() || !converted)
+            fail(native_from_path(source) + ": name can't be written in the Shift_JIS code page");
+        e.path.push_back(*converted);
+        utf8.push_back(part.u8string());
+    }
+    if (std::optional<std::string> why = member_name_problem(utf8, e.path))
+        fail(native_from_path(source) + ": can't be installed: " + *why);
+    e.mtime = stored_time(source);
+    entries.push_back(e);
+}
+
+// Packs a folder's contents in name order, following symbolic links to
+// folders as to files; a link back to a folder being packed is refused.
+static void walk(std::vector<ArchiveEntry> &entries, const fs::path &dir, const fs::path &rel,
+                 std::vector<fs::path> &open_dirs)
+{
+    std::vector<fs::path> found;
+    for (const auto &d : fs::directory_iterator(dir))
+        found.push_back(d.path());
+    std::sort(found.begin(), found.end());
+    for (const fs::path &p : found) {
+        std::error_code ec;
+        fs::file_status st = fs::status(p, ec);
+        if (ec)
+            fail(native_from_path(p) + ": " + ec.message());
+        if (fs::is_regular_file(st)) {
+            add_entry(entries, p, rel / p.filename(), false);
+        } else if (fs::is_directory(st)) {
+            fs::path real = fs::canonical(p);
+            for (const fs::path &o : open_dirs)
+                if (o == real)
+                    fail(native_from_path(p) + ": a link back to " + native_from_path(o) +
+                         ", which would never end");
+            add_entry(entries, p, rel / p.filename(), true);
+            open_dirs.push_back(real);
+            walk(entries, p, rel / p.filename(), open_dirs);
+            open_dirs.pop_back();
+        } else {
+            fail(native_from_path(p) + ": neither a file nor a directory");
+        }
+    }
+}
+
+std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
+{
+    std::vector<ArchiveEntry> entries;
+    for (const std::string &input : inputs) {
+        std::error_code ec;
+        fs::path root = path_from_native(input);
+        fs::file_status st = fs::status(root, ec);
+        if (ec)
+            fail(input + ": " + ec.message());
+        if (fs::is_regular_file(st)) {
+            add_entry(entries, root, root.filename(), false);
+        } else if (fs::is_directory(st)) {
+            std::vector<fs::path> open_dirs = {fs::canonical(root)};
+            walk(entries, root, fs::path(), open_dirs);
+        } else {
+            fail(input + ": neither a file nor a directory");
+        }
+    }
+    std::set<std::vector<std::string>> names;
+    for (const ArchiveEntry &e : entries)
+        if (!names.insert(e.path).second)
+            fail(e.source + ": a second member named " + to_display_name(e.path.back()));
+    std::vector<std::vector<std::string>> paths;
+    for (const ArchiveEntry &e : entries)
+        paths.push_back(e.path);
+    if (std::optional<std::pair<std::string, std::string>> both = names_windows_merges(paths))
+        fail(both->first + " and " + both->second + ": Windows takes these names for one file");
+    if (entries.empty())
+        fail("nothing to pack: the directories are empty");
+    return entries;
+}
+
+// An archive is decoded and verified whole before it is packed: a damaged
+// one would be found only by the user, half-way through installing.
+void check_archive_file(const std::string &path)
+{
+    uint64_t size = regular_file_size(path);
+    scan_archive(open_at(path).get(), size, path, Scan::VERIFY);
+}
+
+// A payload of the publisher's own must be a whole Windows program: the stub
+// runs it as "tmp.exe", and anything else fails on the user's machine.
+void check_payload_program(const std::string &path)
+{
+    uint64_t size = regular_file_size(path);
+    if (size == 0)
+        fail(path + ": payload is empty");
+    uint32_t end = image_end(read_file(path, 0, PE_HEAD_SIZE));
+    if (end == 0)
+        fail(path + ": payload is not a Windows program");
+    if (end > size)
+        fail(path + ": payload is cut short: its program needs " + std::to_string(end) +
+             " bytes, the file has " + std::to_string(size));
+}
+

@@ -1,0 +1,83 @@
+// mkinstaller's parts: arguments (args.cpp), files and the temporary output
+// (files.cpp), the inputs (inputs.cpp), writing (pack.cpp, archive_writer.cpp)
+// and checking (check.cpp). Every failure is a Failure thrown up to main,
+// which prints it and exits 1; what was being written is removed on the way.
+#ifndef MKINSTALLER_H
+#define MKINSTALLER_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive_writer.h"
+
+namespace fs = std::filesystem;
+
+struct Failure {
+    std::string message;
+};
+
+[[noreturn]] void fail(const std::string &message);
+[[noreturn]] void fail_errno(const std::string &subject);  // subject: strerror(errno)
+
+// args.cpp
+struct Options {
+    std::string output, stub, sfx, archive, payload, check;
+    std::vector<std::string> inputs;
+};
+extern const char USAGE[];
+std::optional<Options> parse_args(int argc, char **argv);  // nothing: a usage error
+
+// files.cpp
+using File = std::unique_ptr<FILE, int (*)(FILE *)>;
+File open_at(const std::string &path, uint64_t offset = 0);  // for reading
+uint64_t regular_file_size(const std::string &path);         // refuses devices and pipes
+std::string read_file(const std::string &path, uint64_t offset, size_t limit);
+void put(FILE *out, const void *p, size_t n);                 // to the unbuffered output
+void append_file(FILE *out, const std::string &path);
+
+// The output, written under a temporary name beside it and renamed into place
+// by commit(); left any other way, the temporary file is removed, so a failed
+// run never leaves a half-written installer nor touches an older one.
+class TempOutput {
+public:
+    explicit TempOutput(const std::string &final_path);
+    ~TempOutput();
+    TempOutput(const TempOutput &) = delete;
+    TempOutput &operator=(const TempOutput &) = delete;
+    FILE *file() const { return file_; }
+    void commit();
+
+private:
+    std::string final_, temp_;
+    FILE *file_ = nullptr;
+    bool done_ = false;
+};
+
+// inputs.cpp
+uint32_t image_end(const std::string &bytes);  // of a PE image; 0 if none
+std::string look_for_built(const char *name);  // beside this tool; empty if none
+std::string find_built(const char *name);      // the same, or fails saying where it looked
+std::string load_stub(const std::string &path);
+std::string load_sfx(const std::string &path);
+std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs);
+void check_payload_program(const std::string &path);
+void check_archive_file(const std::string &path);
+
+// check.cpp
+struct ArchiveSummary {
+    unsigned files = 0, dirs = 0;
+};
+enum class Scan { VERIFY, LIST };
+ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan mode);
+int check(const Options &o);
+
+// pack.cpp
+int pack(Options o);
+
+#endif

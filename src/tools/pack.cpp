@@ -1,0 +1,56 @@
+#include <system_error>
+
+#include "mkinstaller.h"
+#include "platform/codepage.h"
+
+// The installer is written under a temporary name beside the output and
+// renamed into place once whole (TempOutput).
+static void write_installer(const Options &o, const std::string &stub, const std::string &sfx,
+                            const std::vector<ArchiveEntry> &entries)
+{
+    TempOutput out(o.output);
+    put(out.file(), stub.data(), stub.size());
+    put(out.file(), sfx.data(), sfx.size());
+    if (!o.archive.empty())
+        append_file(out.file(), o.archive);
+    else if (!o.payload.empty())
+        append_file(out.file(), o.payload);
+    else
+        write_archive(out.file(), entries);
+    out.commit();
+}
+
+static void refuse_overwriting_inputs(const Options &o, const std::vector<ArchiveEntry> &entries)
+{
+    std::error_code ec;
+    if (!fs::exists(path_from_native(o.output), ec))
+        return;
+    std::vector<std::string> inputs = {o.stub, o.sfx, o.archive, o.payload};
+    for (const ArchiveEntry &e : entries)
+        inputs.push_back(e.source);
+    for (const std::string &in : inputs)
+        if (!in.empty() && fs::equivalent(path_from_native(o.output), path_from_native(in), ec))
+            fail(o.output + ": the output is one of the inputs");
+}
+
+int pack(Options o)
+{
+    if (o.stub.empty())
+        o.stub = find_built("stub.exe");
+    if (o.payload.empty() && o.sfx.empty())
+        o.sfx = find_built("sfx.exe");
+
+    std::string stub = load_stub(o.stub);
+    std::string sfx = o.sfx.empty() ? "" : load_sfx(o.sfx);
+    std::vector<ArchiveEntry> entries;
+    if (!o.inputs.empty())
+        entries = collect(o.inputs);
+    if (!o.archive.empty())
+        check_archive_file(o.archive);
+    if (!o.payload.empty())
+        check_payload_program(o.payload);
+    refuse_overwriting_inputs(o, entries);
+    write_installer(o, stub, sfx, entries);
+    return 0;
+}
+

@@ -8,17 +8,20 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 scripts/install-deps.sh
-for preset in host win32; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
-done
+# The programs as users run them: the release build's mkinstaller, and the
+# Windows stub and extractor.
+cmake --preset release >/dev/null
+cmake --build --preset release --target mkinstaller
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 --target stub sfx
 cmake -S demo -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DMKINSTALLER="$root/build/host/mkinstaller" \
+    -DMKINSTALLER="$root/build/release/mkinstaller" \
     -DINSTALLER_STUB="$root/build/win32/stub.exe" \
     -DINSTALLER_SFX="$root/build/win32/sfx.exe" >/dev/null
 cmake --build build/demo
-build/host/mkinstaller --check build/demo/setup.exe
+build/release/mkinstaller --stub build/win32/stub.exe --sfx build/win32/sfx.exe \
+    --check build/demo/setup.exe
 
 # A Wine prefix of the demo's own; C:\demo is where the installer starts,
 # so the default "\grelm" is C:\grelm inside that prefix.

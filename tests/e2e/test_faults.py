@@ -3,17 +3,10 @@ Wine: hostile archives, a full disk, a cut download, a read-only folder, long
 names, and installers of more than 2 GiB."""
 import os
 import subprocess
-import sys
 import unittest
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
-
-from harness import BUILD, WineTest, pause_text, windows_path, wine  # noqa: E402
-from lzhdata import archive, member  # noqa: E402
-from test_stub import PROMPT_DEFAULT  # noqa: E402
-
-HOST_BUILD = Path(os.environ.get("HOST_BUILD_DIR", BUILD.parent / "host"))
+from harness import PROMPT_DEFAULT, WineTest
+from lzhdata import archive, member
 
 
 def mount_tmpfs(test, path, size, read_only=False):
@@ -52,7 +45,7 @@ class FaultTest(WineTest):
         in folder, as the stub runs it."""
         program = self.work / "x.exe"
         program.write_bytes(self.sfx + archive_bytes)
-        return wine([str(program)], cwd=folder, timeout=timeout)
+        return self.wine([str(program)], cwd=folder, timeout=timeout)
 
 
 class HostileArchives(FaultTest):
@@ -70,15 +63,12 @@ class HostileArchives(FaultTest):
                 self.assertEqual(self.files_in(dest), [])
 
     def test_windows_mkinstaller_refuses_and_checks_such_archives_without_hanging(self):
-        (self.work / "tools").mkdir()
-        for name in ("mkinstaller.exe", "stub.exe", "sfx.exe"):
-            (self.work / "tools" / name).write_bytes(self.build_file(name))
         hang = archive(member(b"x", b"", method=b"-lhd-", packed=lambda hl: 2**32 - hl))
         (self.work / "hang.lzh").write_bytes(hang)
         (self.work / "hang.exe").write_bytes(self.stub + self.sfx + hang)
         for args in (["-o", "setup.exe", "--archive", "hang.lzh"], ["--check", "hang.exe"]):
             with self.subTest(args=args):
-                status, _, err = wine(["tools\\mkinstaller.exe", *args], cwd=self.work, timeout=30)
+                status, _, err = self.mkinstaller(*args)
                 self.assertEqual(status, 1)
                 self.assertIn(b"archive ends inside this file's data", err)
         self.assertFalse((self.work / "setup.exe").exists())
@@ -113,9 +103,9 @@ class FullDisk(FaultTest):
         mount_tmpfs(self, disk, "1m")
         fill(disk, 100_000)
         (self.work / "setup.exe").write_bytes(self.stub + os.urandom(400_000))
-        status, out, err = wine(["setup.exe"], cwd=self.work, stdin=b"disk\r\n")
+        status, out, err = self.wine(["setup.exe"], cwd=self.work, stdin=b"disk\r\n")
         self.assertEqual(err, b"tmp.exe: No space left on device\r\n")
-        self.assertEqual(out, PROMPT_DEFAULT + pause_text())
+        self.assertEqual(out, PROMPT_DEFAULT + self.pause_text())
         self.assertEqual(status, 1)
         self.assertEqual(self.files_in(disk), ["filler"])
 
@@ -137,8 +127,8 @@ class DamagedInstallers(FaultTest):
         installer = self.stub + self.sfx + data
         (self.work / "setup.exe").write_bytes(installer[:len(installer) - 150_000])
         (self.work / "dest").mkdir()
-        status, out, err = wine(["setup.exe"], cwd=self.work, stdin=b"dest\r\n")
-        self.assertEqual(out, PROMPT_DEFAULT + b"first.txt\r\n" + pause_text())
+        status, out, err = self.wine(["setup.exe"], cwd=self.work, stdin=b"dest\r\n")
+        self.assertEqual(out, PROMPT_DEFAULT + b"first.txt\r\n" + self.pause_text())
         self.assertEqual(err, b"big.bin: archive ends inside this file's data; not extracted\r\n")
         self.assertEqual(status, 0)  # the stub never looks at the payload's result
         self.assertEqual(self.files_in(self.work / "dest"), ["first.txt"])
@@ -147,7 +137,7 @@ class DamagedInstallers(FaultTest):
         ro = self.work / "ro"
         mount_tmpfs(self, ro, "1m", read_only=True)
         (self.work / "setup.exe").write_bytes(self.stub + self.sfx + archive(member(b"a", b"1")))
-        status, out, err = wine(["setup.exe"], cwd=self.work, stdin=b"ro\r\n")
+        status, out, err = self.wine(["setup.exe"], cwd=self.work, stdin=b"ro\r\n")
         self.assertEqual((status, err), (1, b"tmp.exe: Permission denied\r\n"))
         status, out, err = self.run_sfx(ro, archive(member(b"a.txt", b"1")))
         self.assertEqual((status, err), (1, b"a.txt: Permission denied\r\n"))
@@ -158,10 +148,10 @@ class DamagedInstallers(FaultTest):
         # Wine start a program in a longer one elsewhere), files whose full
         # path passes it (Wine opens them, Windows would refuse them with an
         # error), and a name longer than any Windows file system holds.
-        base = len(windows_path(self.work)) + 1
+        base = len(self.windows_path(self.work)) + 1
         deep = self.work / ("d" * 100) / ("e" * (245 - base - 101))
         deep.mkdir(parents=True)
-        self.assertEqual(len(windows_path(deep)), 245)
+        self.assertEqual(len(self.windows_path(deep)), 245)
         status, out, err = self.run_sfx(deep, archive(member(b"short.txt", b"ok"),
                                                       member(b"sub/" + b"n" * 40, b"x" * 1000),
                                                       member(b"sub/" + b"n" * 256, b"x" * 1000)))
@@ -173,9 +163,6 @@ class DamagedInstallers(FaultTest):
 
 class LargeInstaller(FaultTest):
     def test_windows_mkinstaller_packs_and_checks_past_2_gib(self):
-        (self.work / "tools").mkdir()
-        for name in ("mkinstaller.exe", "stub.exe", "sfx.exe"):
-            (self.work / "tools" / name).write_bytes(self.build_file(name))
         (self.work / "product").mkdir()
         big = self.work / "product" / "big.dat"
         with open(big, "wb") as f:  # sparse: no disk for the zeros
@@ -184,13 +171,11 @@ class LargeInstaller(FaultTest):
             f.write(b"tail" * 250)
         (self.work / "product" / "after.txt").write_bytes(b"after the big one")
         self.addCleanup(lambda: [p.unlink() for p in self.work.rglob("*.exe") if p.stat().st_size > 2**31])
-        status, _, err = wine(["tools\\mkinstaller.exe", "-o", "setup.exe", "product"],
-                              cwd=self.work, timeout=600)
+        status, _, err = self.mkinstaller("-o", "setup.exe", "product")
         self.assertEqual((status, err), (0, b""))
         big.unlink()
         self.assertGreater((self.work / "setup.exe").stat().st_size, 2**31)
-        status, out, err = wine(["tools\\mkinstaller.exe", "--check", "setup.exe"],
-                                cwd=self.work, timeout=600)
+        status, out, err = self.mkinstaller("--check", "setup.exe")
         self.assertEqual((status, err), (0, b""))
         self.assertIn(b"2300000000 ->", out)
         self.assertIn(b"after.txt", out)

@@ -10,7 +10,6 @@ from pathlib import Path
 
 from lzhdata import archive, files_of, jlha, make_tree, member
 
-PAYLOAD_OFFSET = int(os.environ.get("PAYLOAD_OFFSET", "35328"))
 
 
 def fake_pe(size, image_end):
@@ -40,6 +39,7 @@ class Scratch(unittest.TestCase):
     def setUpClass(cls):
         cls.extractor = Path(os.environ["SFX"])
         cls.mkinstaller = Path(os.environ["MKINSTALLER"])
+        cls.offset = int(os.environ["PAYLOAD_OFFSET"])
         for tool in cls.needs:
             if shutil.which(tool) is None:
                 raise unittest.SkipTest(f"{tool} is not installed")
@@ -119,7 +119,7 @@ class Mkinstaller(Scratch):
     def setUp(self):
         super().setUp()
         self.stub = self.tmp / "stub.exe"
-        self.stub.write_bytes(fake_pe(PAYLOAD_OFFSET, 512))
+        self.stub.write_bytes(fake_pe(self.offset, 512))
         self.sfx_bytes = fake_pe(4096, 4096)
         self.sfx = self.tmp / "sfx.exe"
         self.sfx.write_bytes(self.sfx_bytes)
@@ -132,10 +132,10 @@ class Mkinstaller(Scratch):
 
     def archive_part(self, output="setup.exe"):
         data = (self.tmp / output).read_bytes()
-        self.assertEqual(data[:PAYLOAD_OFFSET], self.stub.read_bytes())
-        self.assertEqual(data[PAYLOAD_OFFSET:PAYLOAD_OFFSET + 4096], self.sfx_bytes)
+        self.assertEqual(data[:self.offset], self.stub.read_bytes())
+        self.assertEqual(data[self.offset:self.offset + 4096], self.sfx_bytes)
         arc = self.tmp / "part.lzh"
-        arc.write_bytes(data[PAYLOAD_OFFSET + 4096:])
+        arc.write_bytes(data[self.offset + 4096:])
         return arc
 
     def assert_refused(self, args, message, output="setup.exe"):
@@ -250,7 +250,7 @@ class Mkinstaller(Scratch):
         self.assertEqual(self.pack("--sfx", self.sfx, self.tmp / "f")[0], 0)
         good = (self.tmp / "setup.exe").read_bytes()
         self.assertEqual(self.check(self.tmp / "setup.exe")[0], 0)
-        sfx_end = PAYLOAD_OFFSET + len(self.sfx_bytes)
+        sfx_end = self.offset + len(self.sfx_bytes)
 
         def zeroed(start, end):  # our fakes are mostly zeros: invert instead
             return good[:start] + bytes(b ^ 0xFF for b in good[start:end]) + good[end:]
@@ -258,12 +258,12 @@ class Mkinstaller(Scratch):
         def flipped(at):
             return good[:at] + bytes([good[at] ^ 0xFF]) + good[at + 1:]
 
-        cases = [(good[:PAYLOAD_OFFSET], b"no payload"),
-                 (good[:PAYLOAD_OFFSET - 1], b"no installer stub"),
+        cases = [(good[:self.offset], b"no payload"),
+                 (good[:self.offset - 1], b"no installer stub"),
                  (good[:sfx_end - 100], b"cut inside its program"),
                  (good[:sfx_end], b"no archive after the extractor"),
                  (zeroed(600, 1000), b"the stub differs"),
-                 (zeroed(PAYLOAD_OFFSET + 1024, PAYLOAD_OFFSET + 2048), b"the extractor differs"),
+                 (zeroed(self.offset + 1024, self.offset + 2048), b"the extractor differs"),
                  (flipped(len(good) - 50), b"CRC error"),
                  (good[:-10], b"archive ends inside this file's data"),
                  (good[:-1], b"end mark")]
@@ -286,11 +286,11 @@ class Mkinstaller(Scratch):
         (self.tmp / "crc.lzh").write_bytes(damaged)
         (self.tmp / "hang.lzh").write_bytes(
             archive(member(b"x", b"", method=b"-lhd-", packed=lambda hl: 2**32 - hl)))
-        (self.tmp / "short-stub.exe").write_bytes(fake_pe(PAYLOAD_OFFSET - 1, 512))
-        (self.tmp / "text-stub.exe").write_bytes(b"x" * PAYLOAD_OFFSET)
+        (self.tmp / "short-stub.exe").write_bytes(fake_pe(self.offset - 1, 512))
+        (self.tmp / "text-stub.exe").write_bytes(b"x" * self.offset)
         (self.tmp / "setup.exe").write_bytes(b"previous installer")
         cases = [
-            (["--stub", self.tmp / "short-stub.exe", "--sfx", self.sfx, self.tmp / "f"], b"not the 35328"),
+            (["--stub", self.tmp / "short-stub.exe", "--sfx", self.sfx, self.tmp / "f"], b"not the %d" % self.offset),
             (["--stub", self.tmp / "text-stub.exe", "--sfx", self.sfx, self.tmp / "f"], b"not a Windows executable"),
             (["--stub", "/dev/zero", "--sfx", self.sfx, self.tmp / "f"], b"not a regular file"),
             (["--sfx", "/dev/zero", self.tmp / "f"], b"not a regular file"),

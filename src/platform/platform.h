@@ -49,6 +49,9 @@ int64_t plat_tell(FILE *f);  // -1 with errno on failure
 // name is taken).
 FILE *plat_create_new(const char *path);
 
+// Cuts an unbuffered stream's file to size bytes. 0, or -1 with errno.
+int plat_truncate(FILE *f, int64_t size);
+
 // Creates a new file for binary writing, named prefix, eight hex digits and
 // ".tmp", under a name no file had: the name is never taken over from a file
 // already there, so nothing is destroyed by it. The name goes to name. NULL

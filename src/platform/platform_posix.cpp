@@ -107,3 +107,8 @@ int plat_write(FILE *f, const void *p, size_t n)
     }
     return 0;
 }
+
+int plat_truncate(FILE *f, int64_t size)
+{
+    return ftruncate(fileno(f), (off_t)size);
+}

@@ -181,3 +181,15 @@ int plat_write(FILE *f, const void *p, size_t n)
     }
     return 0;
 }
+
+int plat_truncate(FILE *f, int64_t size)
+{
+    HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
+    LARGE_INTEGER at;
+    at.QuadPart = size;
+    if (h == INVALID_HANDLE_VALUE || !SetFilePointerEx(h, at, NULL, FILE_BEGIN) || !SetEndOfFile(h)) {
+        errno = h == INVALID_HANDLE_VALUE ? EBADF : errno_from_win32(GetLastError());
+        return -1;
+    }
+    return 0;
+}

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "lzh/crc16.h"
+#include "lzh/encode.h"
 #include "mkinstaller.h"
 #include "platform/platform.h"
 
@@ -27,13 +28,24 @@ static void extension(std::string &h, int type, const std::string &data)
     h += data;
 }
 
-std::string level2_header(const ArchiveEntry &e, uint32_t size, uint16_t crc)
+const char *method_name(int window_bits)
+{
+    switch (window_bits) {
+    case 13: return "-lh5-";
+    case 15: return "-lh6-";
+    case 16: return "-lh7-";
+    default: return "-lh0-";
+    }
+}
+
+std::string level2_header(const ArchiveEntry &e, int method, uint32_t packed, uint32_t original,
+                          uint16_t crc)
 {
     std::string h;
     put16(h, 0);  // total size, filled in below
-    h += e.is_dir ? "-lhd-" : "-lh0-";
-    put32(h, size);
-    put32(h, size);
+    h += e.is_dir ? "-lhd-" : method_name(method);
+    put32(h, packed);
+    put32(h, original);
     put32(h, uint32_t(e.mtime));
     h += char(0x20);
     h += char(2);
@@ -64,46 +76,95 @@ std::string level2_header(const ArchiveEntry &e, uint32_t size, uint16_t crc)
     return h;
 }
 
-// Writes a placeholder header, the data with its CRC computed on the way,
-// then the real header over the placeholder: each file is read once.
-static void write_file(FILE *out, const ArchiveEntry &e)
+static int write_to_output(void *ctx, const unsigned char *p, size_t n)
+{
+    return plat_write(static_cast<FILE *>(ctx), p, n);
+}
+
+// The file's bytes as they are, with their CRC.
+static uint64_t store(FILE *out, FILE *in, const std::string &source, uint16_t *crc)
+{
+    static unsigned char buf[1 << 16];
+    uint64_t size = 0;
+    size_t n;
+    *crc = 0;
+    while ((n = fread(buf, 1, sizeof buf, in)) > 0) {
+        *crc = crc16_update(*crc, buf, n);
+        size += n;
+        put(out, buf, n);
+    }
+    if (ferror(in))
+        fail(source + ": read error");
+    return size;
+}
+
+static void seek_output(FILE *out, int64_t at, int whence)
+{
+    if (plat_seek(out, at, whence) != 0)
+        fail_errno("output");
+}
+
+// Writes a placeholder header, the data (compressed, or stored if that does
+// not shrink it) with its CRC computed on the way, then the real header over
+// the placeholder: each file is read once, or twice when it is stored after
+// all. What a longer compressed attempt left behind is overwritten by what
+// follows, or cut off at the end of the archive.
+static void write_file(FILE *out, const ArchiveEntry &e, int window_bits)
 {
     File in = open_at(e.source);
     int64_t header_at = plat_tell(out);
     if (header_at < 0)
         fail_errno("output");
-    std::string header = level2_header(e, 0, 0);
+    std::string header = level2_header(e, window_bits, 0, 0, 0);
     put(out, header.data(), header.size());
-    uint64_t size = 0;
+
+    int method = window_bits;
+    uint64_t packed = 0, original = 0;
     uint16_t crc = 0;
-    static unsigned char buf[1 << 16];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, in.get())) > 0) {
-        crc = crc16_update(crc, buf, n);
-        size += n;
-        put(out, buf, n);
+    if (method != 0) {
+        LzhEncoded r;
+        errno = 0;
+        LzhStatus s = lzh_encode(in.get(), method, write_to_output, out, &r);
+        if (s == LZH_READ_ERROR)
+            fail(e.source + ": " + lzh_status_text(s, errno));
+        if (s != LZH_OK)
+            fail("output: " + std::string(lzh_status_text(s, errno)));
+        packed = r.packed;
+        original = r.original;
+        crc = r.crc;
+        if (packed >= original) {
+            method = 0;
+            seek_output(out, header_at + int64_t(header.size()), SEEK_SET);
+            if (plat_seek(in.get(), 0, SEEK_SET) != 0)
+                fail_errno(e.source);
+        }
     }
-    if (ferror(in.get()))
-        fail(e.source + ": read error");
-    if (size > 0xFFFFFFFFu)
+    if (method == 0) {
+        original = packed = store(out, in.get(), e.source, &crc);
+    }
+    if (original > 0xFFFFFFFFu)
         fail(e.source + ": larger than 4 GiB, which a member can't hold");
-    std::string final_header = level2_header(e, uint32_t(size), crc);
-    if (plat_seek(out, header_at, SEEK_SET) != 0)
+    int64_t end = plat_tell(out);
+    if (end < 0)
         fail_errno("output");
+    std::string final_header = level2_header(e, method, uint32_t(packed), uint32_t(original), crc);
+    seek_output(out, header_at, SEEK_SET);
     put(out, final_header.data(), final_header.size());
-    if (plat_seek(out, 0, SEEK_END) != 0)
-        fail_errno("output");
+    seek_output(out, end, SEEK_SET);
 }
 
-void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries)
+void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits)
 {
     for (const ArchiveEntry &e : entries) {
         if (e.is_dir) {
-            std::string h = level2_header(e, 0, 0);
+            std::string h = level2_header(e, 0, 0, 0, 0);
             put(out, h.data(), h.size());
         } else {
-            write_file(out, e);
+            write_file(out, e, window_bits);
         }
     }
     put(out, "", 1);  // the end mark
+    int64_t end = plat_tell(out);
+    if (end < 0 || plat_truncate(out, end) != 0)
+        fail_errno("output");
 }

@@ -1,4 +1,5 @@
-// Writes LZH archives: level 2 headers, data stored ("-lh0-").
+// Writes LZH archives: level 2 headers, data compressed ("-lh5-", "-lh6-",
+// "-lh7-") or stored ("-lh0-").
 #ifndef ARCHIVE_WRITER_H
 #define ARCHIVE_WRITER_H
 
@@ -15,11 +16,18 @@ struct ArchiveEntry {
     int64_t mtime = 0;                // seconds since 1970 UTC
 };
 
-// The level 2 header of one member, with its header CRC.
-std::string level2_header(const ArchiveEntry &e, uint32_t size, uint16_t crc);
+// The level 2 header of one member, with its header CRC. method is the
+// method's window bits (0 for stored); directories are always "-lhd-".
+std::string level2_header(const ArchiveEntry &e, int method, uint32_t packed, uint32_t original,
+                          uint16_t crc);
 
 // Appends the members and the end mark to out, an unbuffered stream open for
-// writing and seeking. Throws a Failure that names the file at fault.
-void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries);
+// writing, seeking and cutting. Files are compressed with the method of
+// window_bits (13, 15, 16; 0 stores them); one that does not shrink is
+// stored. Throws a Failure that names the file at fault.
+void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits = 0);
+
+// "-lh0-", "-lh5-", "-lh6-" or "-lh7-" for 0, 13, 15 and 16 window bits.
+const char *method_name(int window_bits);
 
 #endif

@@ -3,20 +3,23 @@
 #include "mkinstaller.h"
 
 const char USAGE[] =
-    "usage: mkinstaller -o OUTPUT [--stub STUB] [--sfx SFX] FILE|DIR...\n"
+    "usage: mkinstaller -o OUTPUT [--stub STUB] [--sfx SFX] [-m METHOD] FILE|DIR...\n"
     "       mkinstaller -o OUTPUT [--stub STUB] [--sfx SFX] --archive ARCHIVE\n"
     "       mkinstaller -o OUTPUT [--stub STUB] --payload PROGRAM\n"
     "       mkinstaller [--stub STUB] [--sfx SFX] --check INSTALLER\n"
     "A FILE is stored under its own name, a DIR's contents under their names\n"
     "relative to it. STUB and SFX default to the ones built beside this tool;\n"
-    "--check compares the installer's stub and extractor with them.\n";
+    "--check compares the installer's stub and extractor with them. METHOD is\n"
+    "lh7 (the default), lh6, lh5 or lh0 (stored); a file that does not shrink\n"
+    "is stored.\n";
 
 std::optional<Options> parse_args(int argc, char **argv)
 {
     Options o;
     std::map<std::string, std::string *> valued = {
         {"-o", &o.output}, {"--stub", &o.stub}, {"--sfx", &o.sfx},
-        {"--archive", &o.archive}, {"--payload", &o.payload}, {"--check", &o.check}};
+        {"--archive", &o.archive}, {"--payload", &o.payload}, {"--check", &o.check},
+        {"-m", &o.method}};
     bool options_done = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -36,6 +39,15 @@ std::optional<Options> parse_args(int argc, char **argv)
         }
     }
     int sources = !o.inputs.empty() + !o.archive.empty() + !o.payload.empty();
+    // A method only means something for files this tool archives itself.
+    if (!o.method.empty() && o.inputs.empty())
+        return std::nullopt;
+    static const std::map<std::string, int> methods = {
+        {"lh0", 0}, {"lh5", 13}, {"lh6", 15}, {"lh7", 16}};
+    auto m = methods.find(o.method.empty() ? "lh7" : o.method);
+    if (m == methods.end())
+        return std::nullopt;
+    o.window_bits = m->second;
     if (!o.check.empty())
         return (o.output.empty() && sources == 0) ? std::optional<Options>(o) : std::nullopt;
     if (o.output.empty() || sources != 1 || (!o.payload.empty() && !o.sfx.empty()))

@@ -40,7 +40,7 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
                 fail_errno(what);
             sum.dirs++;
             if (mode == Scan::LIST)
-                printf("  %-5s %10s    %10s  %s/\n", m.method, "", "", name.c_str());
+                printf("  %-5s %10s    %10s         %s/\n", m.method, "", "", name.c_str());
             continue;
         }
         sum.files++;
@@ -53,8 +53,9 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
         if (s != LZH_OK)
             fail(at + " (" + name + "): " + lzh_status_text(s, errno));
         if (mode == Scan::LIST)
-            printf("  %-5s %10llu -> %10llu  %s\n", m.method, (unsigned long long)m.packed,
-                   (unsigned long long)m.original, name.c_str());
+            printf("  %-5s %10llu -> %10llu %5.1f%%  %s\n", m.method, (unsigned long long)m.packed,
+                   (unsigned long long)m.original,
+                   m.original ? 100.0 * double(m.packed) / double(m.original) : 100.0, name.c_str());
     }
     if (sum.files + sum.dirs == 0)
         fail(what + ": no members");

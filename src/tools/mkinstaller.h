@@ -27,8 +27,9 @@ struct Failure {
 
 // args.cpp
 struct Options {
-    std::string output, stub, sfx, archive, payload, check;
+    std::string output, stub, sfx, archive, payload, check, method;
     std::vector<std::string> inputs;
+    int window_bits = 16;  // of the method; 0 stores
 };
 extern const char USAGE[];
 std::optional<Options> parse_args(int argc, char **argv);  // nothing: a usage error

@@ -16,7 +16,7 @@ static void write_installer(const Options &o, const std::string &stub, const std
     else if (!o.payload.empty())
         append_file(out.file(), o.payload);
     else
-        write_archive(out.file(), entries);
+        write_archive(out.file(), entries, o.window_bits);
     out.commit();
 }
 

@@ -222,7 +222,7 @@ TEST_F(Archive, SizesTheFileCannotHoldAreDamageNotSeeks)
         ArchiveEntry e;
         e.path = {"x"};
         e.is_dir = strcmp(method, "-lhd-") == 0;
-        std::string h = level2_header(e, 0, 0);
+        std::string h = level2_header(e, 0, 0, 0, 0);
         memcpy(&h[2], method, 5);
         uint32_t packed = uint32_t(0x100000000ull - h.size());
         for (int i = 0; i < 4; i++)

@@ -1,0 +1,542 @@
+#include "encode.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "crc16.h"
+
+enum {
+    NC = 510,              // literals 0-255, then match lengths 3-256
+    NT = 19,               // symbols of the code-length code
+    NP_MAX = 17,           // position symbols of lh7
+    TBIT = 5,              // bits of the code-length code's symbol count
+    CBIT = 9,              // bits of the literal/length code's symbol count
+    MIN_MATCH = 3,
+    MAX_MATCH = 256,
+    MAX_CODE_LEN = 16,
+    WSIZE = 1 << 16,       // the largest window (lh7); the buffer holds two
+    BUF_SIZE = 2 * WSIZE,
+    HASH_BITS = 16,
+    HASH_SIZE = 1 << HASH_BITS,
+    BLOCK_SYMBOLS = 0x7FFF,  // per block; the count is a 16-bit field
+    OUT_SIZE = 1 << 16,
+    NIL = -1,
+};
+
+// How hard the match finder looks: chains followed, and the lengths past
+// which a match is good enough to stop looking or to skip the lazy step.
+enum { MAX_CHAIN = 256, GOOD_LENGTH = 32, NICE_LENGTH = 258 };
+
+struct Encoder {
+    FILE *in;
+    LzhSink sink;
+    void *ctx;
+    LzhStatus status;
+    int window_bits, np, pbit;
+    uint32_t max_dist;
+
+    unsigned char win[BUF_SIZE + MAX_MATCH];
+    uint32_t avail;        // bytes in win
+    int eof;
+    int32_t head[HASH_SIZE];
+    int32_t prev[WSIZE];   // the previous position of the same hash, by pos % WSIZE
+
+    uint16_t sym[BLOCK_SYMBOLS];   // literal or length symbol
+    uint16_t dist[BLOCK_SYMBOLS];  // distance - 1, for length symbols
+    unsigned nsym;
+    uint32_t c_freq[NC], p_freq[NP_MAX], t_freq[NT];
+    unsigned char c_len[NC], p_len[NP_MAX], t_len[NT];
+    uint16_t c_code[NC], p_code[NP_MAX], t_code[NT];
+
+    uint64_t bits;         // pending output bits, right-aligned
+    int nbits;
+    unsigned char out[OUT_SIZE];
+    size_t nout;
+
+    struct LzhEncoded result;
+};
+
+// Output ---------------------------------------------------------------
+
+static void flush_out(struct Encoder *e)
+{
+    if (e->nout > 0 && e->status == LZH_OK && e->sink(e->ctx, e->out, e->nout) != 0)
+        e->status = LZH_WRITE_ERROR;
+    e->result.packed += e->nout;
+    e->nout = 0;
+}
+
+// Writes the low n bits of v, most significant first (n <= 32).
+static void put_bits(struct Encoder *e, int n, uint32_t v)
+{
+    e->bits = (e->bits << n) | (v & ((1ull << n) - 1));
+    e->nbits += n;
+    while (e->nbits >= 8) {
+        e->nbits -= 8;
+        e->out[e->nout++] = (unsigned char)(e->bits >> e->nbits);
+        if (e->nout == OUT_SIZE)
+            flush_out(e);
+    }
+}
+
+static void finish_bits(struct Encoder *e)
+{
+    if (e->nbits > 0)
+        put_bits(e, 8 - e->nbits, 0);
+    flush_out(e);
+}
+
+// Huffman codes --------------------------------------------------------
+
+// Code lengths for freq[0..n), none over MAX_CODE_LEN, with the prefix
+// property kept: an optimal code whose deepest levels are then folded up
+// by the Kraft sum, shortest lengths to the most frequent symbols. Returns
+// the number of symbols used.
+static int make_lengths(const uint32_t *freq, int n, unsigned char *len)
+{
+    // A heap of nodes by weight; leaves 0..n-1, inner nodes from n.
+    uint64_t weight[2 * NC];
+    int parent[2 * NC], heap[2 * NC];
+    int used = 0, size = 0;
+    memset(len, 0, (size_t)n);
+    for (int i = 0; i < n; i++)
+        if (freq[i] > 0)
+            used++;
+    if (used < 2)
+        return used;
+
+    // Ties broken by node number: the same input gives the same code.
+    auto less = [&](int a, int b) {
+        return weight[a] < weight[b] || (weight[a] == weight[b] && a < b);
+    };
+    auto push = [&](int v) {
+        int i = size++;
+        while (i > 0 && less(v, heap[(i - 1) / 2])) {
+            heap[i] = heap[(i - 1) / 2];
+            i = (i - 1) / 2;
+        }
+        heap[i] = v;
+    };
+    auto pop = [&]() {
+        int top = heap[0], last = heap[--size], i = 0;
+        for (;;) {
+            int c = 2 * i + 1;
+            if (c >= size)
+                break;
+            if (c + 1 < size && less(heap[c + 1], heap[c]))
+                c++;
+            if (!less(heap[c], last))
+                break;
+            heap[i] = heap[c];
+            i = c;
+        }
+        heap[i] = last;
+        return top;
+    };
+    for (int i = 0; i < n; i++) {
+        if (freq[i] > 0) {
+            weight[i] = freq[i];
+            push(i);
+        }
+    }
+    int next = n;
+    while (size > 1) {
+        int a = pop(), b = pop();
+        weight[next] = weight[a] + weight[b];
+        parent[a] = parent[b] = next;
+        push(next++);
+    }
+    int root = next - 1;
+
+    // Depths, then how many leaves sit at each length (capped).
+    int depth[2 * NC];
+    int count[MAX_CODE_LEN + 1] = {0};
+    depth[root] = 0;
+    for (int v = root - 1; v >= 0; v--) {
+        if (v < n && freq[v] == 0)
+            continue;
+        depth[v] = depth[parent[v]] + 1;
+        if (v < n)
+            count[depth[v] > MAX_CODE_LEN ? MAX_CODE_LEN : depth[v]]++;
+    }
+    // Capping overfills the code space; take room from the longest codes
+    // until the Kraft sum is exactly one again.
+    uint32_t kraft = 0;
+    for (int l = 1; l <= MAX_CODE_LEN; l++)
+        kraft += (uint32_t)count[l] << (MAX_CODE_LEN - l);
+    while (kraft > (1u << MAX_CODE_LEN)) {
+        count[MAX_CODE_LEN]--;
+        for (int l = MAX_CODE_LEN - 1; l > 0; l--) {
+            if (count[l] > 0) {
+                count[l]--;
+                count[l + 1] += 2;
+                break;
+            }
+        }
+        kraft--;
+    }
+
+    // Symbols by falling frequency (then by number) take the lengths in
+    // rising order.
+    int order[NC];
+    int k = 0;
+    for (int i = 0; i < n; i++)
+        if (freq[i] > 0)
+            order[k++] = i;
+    for (int i = 1; i < k; i++) {  // insertion sort: n is at most 510
+        int v = order[i], j = i;
+        while (j > 0 && (freq[order[j - 1]] < freq[v] ||
+                         (freq[order[j - 1]] == freq[v] && order[j - 1] > v))) {
+            order[j] = order[j - 1];
+            j--;
+        }
+        order[j] = v;
+    }
+    int at = 0;
+    for (int l = 1; l <= MAX_CODE_LEN; l++)
+        for (int c = 0; c < count[l]; c++)
+            len[order[at++]] = (unsigned char)l;
+    return used;
+}
+
+// Canonical codes, as the decoder assigns them: by length, then by symbol.
+static void make_codes(const unsigned char *len, int n, uint16_t *code)
+{
+    uint16_t count[MAX_CODE_LEN + 1] = {0}, next[MAX_CODE_LEN + 2];
+    for (int i = 0; i < n; i++)
+        count[len[i]]++;
+    count[0] = 0;
+    unsigned c = 0;
+    for (int l = 1; l <= MAX_CODE_LEN; l++) {
+        next[l] = (uint16_t)c;
+        c = (c + count[l]) << 1;
+    }
+    for (int i = 0; i < n; i++)
+        code[i] = len[i] ? next[len[i]]++ : 0;
+}
+
+// The block ------------------------------------------------------------
+
+static int position_symbol(unsigned d)
+{
+    int j = 0;
+    while (d) {
+        j++;
+        d >>= 1;
+    }
+    return j;
+}
+
+// The code-length code's symbols for the literal/length lengths: 0, 1 and 2
+// for runs of zeros, length + 2 otherwise. Writes them, or only counts them.
+static void walk_c_lengths(struct Encoder *e, int n, int write)
+{
+    for (int i = 0; i < n;) {
+        int k = e->c_len[i++];
+        if (k != 0) {
+            if (write)
+                put_bits(e, e->t_len[k + 2], e->t_code[k + 2]);
+            else
+                e->t_freq[k + 2]++;
+            continue;
+        }
+        int run = 1;
+        while (i < n && e->c_len[i] == 0) {
+            i++;
+            run++;
+        }
+        if (run <= 2) {
+            for (int r = 0; r < run; r++) {
+                if (write)
+                    put_bits(e, e->t_len[0], e->t_code[0]);
+                else
+                    e->t_freq[0]++;
+            }
+        } else if (run <= 18) {
+            if (write) {
+                put_bits(e, e->t_len[1], e->t_code[1]);
+                put_bits(e, 4, (uint32_t)(run - 3));
+            } else {
+                e->t_freq[1]++;
+            }
+        } else if (run == 19) {
+            if (write) {
+                put_bits(e, e->t_len[0], e->t_code[0]);
+                put_bits(e, e->t_len[1], e->t_code[1]);
+                put_bits(e, 4, 15);
+            } else {
+                e->t_freq[0]++;
+                e->t_freq[1]++;
+            }
+        } else {
+            if (write) {
+                put_bits(e, e->t_len[2], e->t_code[2]);
+                put_bits(e, CBIT, (uint32_t)(run - 20));
+            } else {
+                e->t_freq[2]++;
+            }
+        }
+    }
+}
+
+static int trimmed(const unsigned char *len, int n)
+{
+    while (n > 0 && len[n - 1] == 0)
+        n--;
+    return n;
+}
+
+static int only_symbol(const uint32_t *freq, int n)
+{
+    for (int i = 0; i < n; i++)
+        if (freq[i] > 0)
+            return i;
+    return 0;
+}
+
+// Lengths of the code-length code or the position code: 3 bits each, 7 and
+// up as that many ones less four and a zero; after the `special`-th, a 2-bit
+// count of zeros.
+static void write_pt_lengths(struct Encoder *e, const unsigned char *len, int nn, int nbit,
+                             int special, int used, const uint32_t *freq)
+{
+    if (used < 2) {
+        put_bits(e, nbit, 0);
+        put_bits(e, nbit, (uint32_t)only_symbol(freq, nn));
+        return;
+    }
+    int n = trimmed(len, nn);
+    put_bits(e, nbit, (uint32_t)n);
+    for (int i = 0; i < n;) {
+        int k = len[i++];
+        if (k <= 6)
+            put_bits(e, 3, (uint32_t)k);
+        else
+            put_bits(e, k - 3, (1u << (k - 3)) - 2);
+        if (i == special) {
+            while (i < 6 && i < n && len[i] == 0)
+                i++;
+            put_bits(e, 2, (uint32_t)(i - special));
+        }
+    }
+}
+
+static void flush_block(struct Encoder *e)
+{
+    if (e->nsym == 0)
+        return;
+    int c_used = make_lengths(e->c_freq, NC, e->c_len);
+    int p_used = make_lengths(e->p_freq, e->np, e->p_len);
+    put_bits(e, 16, e->nsym);
+    if (c_used < 2) {
+        // One symbol: both the code-length code and the code are empty.
+        put_bits(e, TBIT, 0);
+        put_bits(e, TBIT, 0);
+        put_bits(e, CBIT, 0);
+        put_bits(e, CBIT, (uint32_t)only_symbol(e->c_freq, NC));
+    } else {
+        int n = trimmed(e->c_len, NC);
+        memset(e->t_freq, 0, sizeof e->t_freq);
+        walk_c_lengths(e, n, 0);
+        int t_used = make_lengths(e->t_freq, NT, e->t_len);
+        make_codes(e->t_len, NT, e->t_code);
+        write_pt_lengths(e, e->t_len, NT, TBIT, 3, t_used, e->t_freq);
+        put_bits(e, CBIT, (uint32_t)n);
+        walk_c_lengths(e, n, 1);
+    }
+    make_codes(e->c_len, NC, e->c_code);
+    make_codes(e->p_len, e->np, e->p_code);
+    write_pt_lengths(e, e->p_len, e->np, e->pbit, -1, p_used, e->p_freq);
+
+    for (unsigned i = 0; i < e->nsym; i++) {
+        unsigned c = e->sym[i];
+        put_bits(e, e->c_len[c], e->c_code[c]);
+        if (c >= 256) {
+            unsigned d = e->dist[i];
+            int j = position_symbol(d);
+            put_bits(e, e->p_len[j], e->p_code[j]);
+            if (j > 1)
+                put_bits(e, j - 1, d);
+        }
+    }
+    e->nsym = 0;
+    memset(e->c_freq, 0, sizeof e->c_freq);
+    memset(e->p_freq, 0, sizeof e->p_freq);
+}
+
+static void emit_literal(struct Encoder *e, unsigned char c)
+{
+    e->sym[e->nsym] = c;
+    e->c_freq[c]++;
+    if (++e->nsym == BLOCK_SYMBOLS)
+        flush_block(e);
+}
+
+static void emit_match(struct Encoder *e, unsigned len, unsigned dist)
+{
+    unsigned c = 256 + len - MIN_MATCH;
+    e->sym[e->nsym] = (uint16_t)c;
+    e->dist[e->nsym] = (uint16_t)(dist - 1);
+    e->c_freq[c]++;
+    e->p_freq[position_symbol(dist - 1)]++;
+    if (++e->nsym == BLOCK_SYMBOLS)
+        flush_block(e);
+}
+
+// Matching -------------------------------------------------------------
+
+static uint32_t hash3(const unsigned char *p)
+{
+    return ((p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16) * 2654435761u) >> (32 - HASH_BITS);
+}
+
+static void insert(struct Encoder *e, uint32_t pos)
+{
+    if (pos + MIN_MATCH > e->avail)
+        return;
+    uint32_t h = hash3(e->win + pos);
+    e->prev[pos & (WSIZE - 1)] = e->head[h];
+    e->head[h] = (int32_t)pos;
+}
+
+// The longest match for pos among the earlier positions of its hash chain;
+// its length (0 if under MIN_MATCH), and its distance in *dist.
+static unsigned longest_match(struct Encoder *e, uint32_t pos, unsigned at_least,
+                              unsigned *dist)
+{
+    unsigned best = at_least < MIN_MATCH - 1 ? MIN_MATCH - 1 : at_least;
+    unsigned limit = e->avail - pos < (uint32_t)MAX_MATCH ? e->avail - pos : (uint32_t)MAX_MATCH;
+    if (limit < MIN_MATCH)
+        return 0;
+    const unsigned char *here = e->win + pos;
+    int chain = at_least >= GOOD_LENGTH ? MAX_CHAIN / 4 : MAX_CHAIN;
+    unsigned found = 0;
+    for (int32_t cand = e->prev[pos & (WSIZE - 1)]; cand != NIL && chain-- > 0;
+         cand = e->prev[cand & (WSIZE - 1)]) {
+        uint32_t d = pos - (uint32_t)cand;
+        if ((uint32_t)cand >= pos || d > e->max_dist)
+            break;
+        const unsigned char *there = e->win + cand;
+        if (there[best] != here[best] || there[0] != here[0] || there[1] != here[1])
+            continue;
+        unsigned len = 2;
+        while (len < limit && there[len] == here[len])
+            len++;
+        if (len > best) {
+            best = len;
+            found = len;
+            *dist = d;
+            if (len >= limit || len >= NICE_LENGTH)
+                break;
+        }
+    }
+    return found >= MIN_MATCH ? found : 0;
+}
+
+// Input ----------------------------------------------------------------
+
+static void fill(struct Encoder *e)
+{
+    while (!e->eof && e->avail < BUF_SIZE) {
+        size_t n = fread(e->win + e->avail, 1, BUF_SIZE - e->avail, e->in);
+        if (n == 0) {
+            if (ferror(e->in) && e->status == LZH_OK)
+                e->status = LZH_READ_ERROR;
+            e->eof = 1;
+            break;
+        }
+        e->result.crc = crc16_update(e->result.crc, e->win + e->avail, n);
+        e->result.original += n;
+        e->avail += (uint32_t)n;
+    }
+}
+
+// Moves the newer half of the buffer down, and the chains with it.
+static void slide(struct Encoder *e)
+{
+    memmove(e->win, e->win + WSIZE, e->avail - WSIZE);
+    e->avail -= WSIZE;
+    for (int i = 0; i < HASH_SIZE; i++)
+        e->head[i] = e->head[i] >= WSIZE ? e->head[i] - WSIZE : NIL;
+    for (int i = 0; i < WSIZE; i++)
+        e->prev[i] = e->prev[i] >= WSIZE ? e->prev[i] - WSIZE : NIL;
+}
+
+// Greedy matching with one step of look-ahead: a match is taken only if the
+// next position does not start a longer one.
+static void compress(struct Encoder *e)
+{
+    uint32_t pos = 0;
+    unsigned prev_len = 0, prev_dist = 0;
+    int pending = 0;  // win[pos - 1] waits, as a literal or as prev_len's start
+    fill(e);
+    for (;;) {
+        if (!e->eof && e->avail - pos < MAX_MATCH + 1) {
+            if (pos >= WSIZE + 1) {
+                slide(e);
+                pos -= WSIZE;
+            }
+            fill(e);
+        }
+        if (pos >= e->avail || e->status != LZH_OK)
+            break;
+        insert(e, pos);
+        unsigned dist = 0, len = 0;
+        if (prev_len < NICE_LENGTH)
+            len = longest_match(e, pos, prev_len, &dist);
+        if (pending && prev_len >= MIN_MATCH && len <= prev_len) {
+            emit_match(e, prev_len, prev_dist);
+            // The match began at pos - 1; its other positions join the chains.
+            uint32_t end = pos - 1 + prev_len;
+            while (++pos < end)
+                insert(e, pos);
+            pending = 0;
+            prev_len = 0;
+            continue;
+        }
+        if (pending)
+            emit_literal(e, e->win[pos - 1]);
+        pending = 1;
+        prev_len = len;
+        prev_dist = dist;
+        pos++;
+    }
+    if (pending && e->status == LZH_OK) {
+        if (prev_len >= MIN_MATCH)
+            emit_match(e, prev_len, prev_dist);
+        else
+            emit_literal(e, e->win[pos - 1]);
+    }
+}
+
+LzhStatus lzh_encode(FILE *in, int window_bits, LzhSink sink, void *ctx, struct LzhEncoded *r)
+{
+    memset(r, 0, sizeof *r);
+    if (window_bits != 13 && window_bits != 15 && window_bits != 16)
+        return LZH_CORRUPT;
+    struct Encoder *e = (struct Encoder *)calloc(1, sizeof *e);
+    if (e == NULL)
+        return LZH_WRITE_ERROR;
+    e->in = in;
+    e->sink = sink;
+    e->ctx = ctx;
+    e->window_bits = window_bits;
+    e->np = window_bits + 1;
+    e->pbit = window_bits == 13 ? 4 : 5;
+    e->max_dist = 1u << window_bits;
+    for (int i = 0; i < HASH_SIZE; i++)
+        e->head[i] = NIL;
+    for (int i = 0; i < WSIZE; i++)
+        e->prev[i] = NIL;
+
+    compress(e);
+    if (e->status == LZH_OK)
+        flush_block(e);
+    if (e->status == LZH_OK)
+        finish_bits(e);
+    *r = e->result;
+    LzhStatus s = e->status;
+    free(e);
+    return s;
+}

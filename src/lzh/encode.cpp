@@ -19,14 +19,14 @@ enum {
     BUF_SIZE = 2 * WSIZE,
     HASH_BITS = 16,
     HASH_SIZE = 1 << HASH_BITS,
-    BLOCK_SYMBOLS = 0x7FFF,  // per block; the count is a 16-bit field
+    BLOCK_SYMBOLS = 0x2000,  // per block: small blocks follow the data (measured)
     OUT_SIZE = 1 << 16,
     NIL = -1,
 };
 
 // How hard the match finder looks: chains followed, and the lengths past
 // which a match is good enough to stop looking or to skip the lazy step.
-enum { MAX_CHAIN = 256, GOOD_LENGTH = 32, NICE_LENGTH = 258 };
+enum { MAX_CHAIN = 256, GOOD_LENGTH = 32, NICE_LENGTH = 258, TOO_FAR = 8192 };
 
 struct Encoder {
     FILE *in;
@@ -431,6 +431,9 @@ static unsigned longest_match(struct Encoder *e, uint32_t pos, unsigned at_least
                 break;
         }
     }
+    // A short match far back costs more bits than its bytes as literals.
+    if (found == MIN_MATCH && *dist > TOO_FAR)
+        return 0;
     return found >= MIN_MATCH ? found : 0;
 }
 

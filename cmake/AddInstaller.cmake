@@ -1,6 +1,7 @@
 # add_installer(<target> OUTPUT <setup.exe>
 #               FILES <file|dir>... | ARCHIVE <product.lzh> | PAYLOAD <own.exe>
-#               [STUB <stub.exe>] [SFX <sfx.exe>] [DEPENDS <target>...])
+#               [METHOD lh7|lh6|lh5|lh0] [STUB <stub.exe>] [SFX <sfx.exe>]
+#               [DEPENDS <target>...])
 #
 # Makes an installer as part of a product's build, for example:
 #   add_installer(setup OUTPUT setup.exe FILES $<TARGET_FILE:app> app.dat)
@@ -9,7 +10,7 @@
 # STUB and SFX default to INSTALLER_STUB and INSTALLER_SFX when those are
 # set, and otherwise to the ones mkinstaller finds beside itself.
 function(add_installer target)
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "OUTPUT;ARCHIVE;PAYLOAD;STUB;SFX" "FILES;DEPENDS")
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "OUTPUT;ARCHIVE;PAYLOAD;STUB;SFX;METHOD" "FILES;DEPENDS")
     if(NOT ARG_OUTPUT)
         message(FATAL_ERROR "add_installer(${target}): OUTPUT is required")
     endif()
@@ -37,6 +38,10 @@ function(add_installer target)
     elseif(ARG_PAYLOAD)
         list(APPEND args --payload ${ARG_PAYLOAD})
     else()
+        # FILES are compressed: lh7 unless METHOD says otherwise.
+        if(ARG_METHOD)
+            list(APPEND args -m ${ARG_METHOD})
+        endif()
         list(APPEND args ${ARG_FILES})
     endif()
 

@@ -89,11 +89,9 @@ static void finish_bits(struct Encoder *e)
 
 // Huffman codes --------------------------------------------------------
 
-// Code lengths for freq[0..n), none over MAX_CODE_LEN, with the prefix
-// property kept: an optimal code whose deepest levels are then folded up
-// by the Kraft sum, shortest lengths to the most frequent symbols. Returns
-// the number of symbols used.
-static int make_lengths(const uint32_t *freq, int n, unsigned char *len)
+// An optimal code whose deepest levels are folded up by the Kraft sum,
+// shortest lengths to the most frequent symbols.
+int lzh_code_lengths(const uint32_t *freq, int n, unsigned char *len)
 {
     // A heap of nodes by weight; leaves 0..n-1, inner nodes from n.
     uint64_t weight[2 * NC];
@@ -326,8 +324,8 @@ static void flush_block(struct Encoder *e)
 {
     if (e->nsym == 0)
         return;
-    int c_used = make_lengths(e->c_freq, NC, e->c_len);
-    int p_used = make_lengths(e->p_freq, e->np, e->p_len);
+    int c_used = lzh_code_lengths(e->c_freq, NC, e->c_len);
+    int p_used = lzh_code_lengths(e->p_freq, e->np, e->p_len);
     put_bits(e, 16, e->nsym);
     if (c_used < 2) {
         // One symbol: both the code-length code and the code are empty.
@@ -339,7 +337,7 @@ static void flush_block(struct Encoder *e)
         int n = trimmed(e->c_len, NC);
         memset(e->t_freq, 0, sizeof e->t_freq);
         walk_c_lengths(e, n, 0);
-        int t_used = make_lengths(e->t_freq, NT, e->t_len);
+        int t_used = lzh_code_lengths(e->t_freq, NT, e->t_len);
         make_codes(e->t_len, NT, e->t_code);
         write_pt_lengths(e, e->t_len, NT, TBIT, 3, t_used, e->t_freq);
         put_bits(e, CBIT, (uint32_t)n);

@@ -24,4 +24,10 @@ struct LzhEncoded {
 // whether the result is worth keeping over storing the input as it is.
 LzhStatus lzh_encode(FILE *in, int window_bits, LzhSink sink, void *ctx, struct LzhEncoded *r);
 
+// Code lengths for freq[0..n) (n <= 510), none over 16, that still make a
+// complete prefix code (the Kraft sum is exactly one) when two or more
+// symbols are used. Returns how many symbols are used; with fewer than two,
+// every length is 0.
+int lzh_code_lengths(const uint32_t *freq, int n, unsigned char *len);
+
 #endif

@@ -2,6 +2,7 @@
 Windows programs under Wine."""
 import os
 import shutil
+import subprocess
 import unittest
 
 from harness import CREATE, PROMPT_DEFAULT, WineTest
@@ -70,6 +71,17 @@ class PackedInstaller(WineTest):
         self.assertEqual((status, err), (0, b""))
         self.assertEqual(files_of(self.work / "inst"), files_of(product))
         self.assertEqual(dirs_of(self.work / "inst"), dirs_of(product))
+
+    def test_windows_and_native_mkinstaller_write_the_same_bytes(self):
+        native = os.environ.get("NATIVE_MKINSTALLER", "")
+        if not os.path.exists(native):
+            self.skipTest(f"needs a native mkinstaller (NATIVE_MKINSTALLER is '{native}')")
+        make_tree(self.work / "product")
+        self.assertEqual(self.mkinstaller("-o", "win.exe", "product")[0], 0)
+        r = subprocess.run([native, "-o", self.work / "native.exe", "--stub", self.build / "stub.exe",
+                            "--sfx", self.build / "sfx.exe", self.work / "product"], capture_output=True)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertEqual((self.work / "win.exe").read_bytes(), (self.work / "native.exe").read_bytes())
 
     def test_windows_mkinstaller_checks_what_it_packed(self):
         (self.work / "product").mkdir()

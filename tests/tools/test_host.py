@@ -1,6 +1,7 @@
 """The archive tools, natively: our extractor against archives made by jlha
 or by hand, and mkinstaller's archives checked by lhasa."""
 import os
+import random
 import shutil
 import struct
 import subprocess
@@ -113,8 +114,8 @@ class BadArchives(Scratch):
                 shutil.rmtree(self.tmp / "inst")
 
 
-class Mkinstaller(Scratch):
-    needs = ("jlha", "lhasa")
+class Packing(Scratch):
+    """mkinstaller with a stand-in stub and extractor of known bytes."""
 
     def setUp(self):
         super().setUp()
@@ -145,6 +146,10 @@ class Mkinstaller(Scratch):
         self.assertEqual(status, 1, err)
         self.assertIn(message, err)
         self.assertEqual(sorted(p.name for p in self.tmp.iterdir()), before)
+
+
+class Mkinstaller(Packing):
+    needs = ("jlha", "lhasa")
 
     def test_packed_files_are_verified_by_lhasa_and_unpack_with_their_names_and_times(self):
         src = make_tree(self.tmp / "product")
@@ -247,7 +252,8 @@ class Mkinstaller(Scratch):
 
     def test_check_compares_stub_and_extractor_and_needs_the_archive(self):
         (self.tmp / "f").write_bytes(b"abc" * 1000)
-        self.assertEqual(self.pack("--sfx", self.sfx, self.tmp / "f")[0], 0)
+        # Stored, so that the last bytes are the file's data.
+        self.assertEqual(self.pack("--sfx", self.sfx, "-m", "lh0", self.tmp / "f")[0], 0)
         good = (self.tmp / "setup.exe").read_bytes()
         self.assertEqual(self.check(self.tmp / "setup.exe")[0], 0)
         sfx_end = self.offset + len(self.sfx_bytes)
@@ -315,12 +321,81 @@ class Mkinstaller(Scratch):
 
     def test_usage_errors_exit_2(self):
         for args in ([], ["-o", "x"], ["-o", "x", "--archive", "a", "f"], ["--check"],
-                     ["--bogus", "x"], ["--check", "a", "-o", "b"], ["-o", "x", "--payload", "p", "--sfx", "s"]):
+                     ["--bogus", "x"], ["--check", "a", "-o", "b"], ["-o", "x", "--payload", "p", "--sfx", "s"],
+                     ["-o", "x", "-m", "lh4", "f"], ["-o", "x", "-m", "lh5", "--archive", "a"]):
             with self.subTest(args=args):
                 status, _, err = run([self.mkinstaller, *args])
                 self.assertEqual(status, 2, args)
                 self.assertIn(b"usage:", err)
 
+
+
+class Compression(Packing):
+    """Every archive mkinstaller compresses is checked by three decoders that
+    no one here wrote, and by ours."""
+    needs = ("jlha", "lhasa", "7zz")
+    WINDOWS = {"lh5": 8192, "lh6": 32768, "lh7": 65536}
+
+    def cases(self):
+        rnd = random.Random(3)
+        words = [bytes(rnd.choice(b"abcdefghijklmnop") for _ in range(rnd.randint(1, 9)))
+                 for _ in range(700)]
+        text = b" ".join(rnd.choice(words) for _ in range(260_000))  # many blocks
+        cases = {"empty": b"", "one": b"x", "zeros": bytes(1 << 20),
+                 "random": rnd.randbytes(300_000), "text": text}
+        dlls = sorted(Path("/usr/lib/i386-linux-gnu/wine/i386-windows").glob("*.dll"))
+        if dlls:
+            cases["program.dll"] = min(dlls, key=lambda p: abs(p.stat().st_size - 400_000)).read_bytes()
+        for w in sorted(set(self.WINDOWS.values())):
+            for n in (w - 1, w, w + 1):
+                cases[f"len{n}"] = text[:n]
+            # The tail repeats the head at exactly the window's distance:
+            # only a match at the largest distance can shrink it.
+            head = rnd.randbytes(w)
+            cases[f"far{w}"] = head + head[:2000]
+        return cases
+
+    def test_round_trips_through_every_decoder(self):
+        cases = self.cases()
+        src = self.tmp / "src"
+        src.mkdir()
+        for name, data in cases.items():
+            (src / name).write_bytes(data)
+        for method, window in self.WINDOWS.items():
+            with self.subTest(method=method):
+                out = f"{method}.exe"
+                status, _, err = self.pack("--sfx", self.sfx, "-m", method, src, output=out)
+                self.assertEqual((status, err), (0, b""))
+                arc = self.archive_part(out)
+                for tool in (["lhasa", "t", arc], ["7zz", "t", arc]):
+                    status, log, err = run(tool)
+                    self.assertEqual(status, 0, (tool[0], log[-2000:], err))
+                dest = self.tmp / f"jlha-{method}"
+                dest.mkdir()
+                status, log, err = run(["jlha", "xq", arc], cwd=dest)
+                self.assertEqual(status, 0, err)
+                self.assertEqual(files_of(dest), cases)
+                status, _, err, ours = self.extract(arc, f"ours-{method}")
+                self.assertEqual((status, err), (0, b""))
+                self.assertEqual(files_of(ours), cases)
+
+                listing = run([self.mkinstaller, "--stub", self.stub, "--sfx", self.sfx,
+                               "--check", self.tmp / out])[1].decode()
+                stored = {l.split()[-1] for l in listing.splitlines() if "-lh0-" in l}
+                self.assertIn("random", stored)   # does not shrink: stored
+                self.assertNotIn("zeros", stored)
+                self.assertNotIn(f"far{window}", stored)
+                # An 8 KiB window can't reach 64 KiB back.
+                if window < 65536:
+                    self.assertIn("far65536", stored)
+
+    def test_same_input_same_bytes(self):
+        src = self.tmp / "src"
+        src.mkdir()
+        (src / "a").write_bytes(self.cases()["text"][:300_000])
+        self.pack("--sfx", self.sfx, src, output="1.exe")
+        self.pack("--sfx", self.sfx, src, output="2.exe")
+        self.assertEqual((self.tmp / "1.exe").read_bytes(), (self.tmp / "2.exe").read_bytes())
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -8,6 +8,7 @@
 
 #include "lzh/crc16.h"
 #include "lzh/decode.h"
+#include "lzh/encode.h"
 #include "sfx/extract.h"
 #include "support.h"
 #include "tools/archive_writer.h"
@@ -267,4 +268,39 @@ TEST_F(Archive, TemporaryNamesNeverTakeOverAFile)
                                                {"~sfx00003039.tmp", "mine"},
                                                {"other.tmp", "mine too"}};
     EXPECT_EQ(tree("out"), want);
+}
+
+TEST(Encode, CodeLengthsStayWithin16BitsAndFormAPrefixCode)
+{
+    // Fibonacci frequencies make the deepest Huffman trees: unlimited, the
+    // rarest of 40 symbols would take 39 bits.
+    uint32_t freq[510] = {0};
+    uint32_t a = 1, b = 1;
+    for (int i = 0; i < 40; i++) {
+        freq[i * 7] = a;
+        uint32_t c = a + b;
+        a = b;
+        b = c;
+    }
+    freq[509] = 1;
+    unsigned char len[510];
+    EXPECT_EQ(lzh_code_lengths(freq, 510, len), 41);
+    uint64_t kraft = 0;
+    for (int i = 0; i < 510; i++) {
+        EXPECT_LE(len[i], 16) << i;
+        EXPECT_EQ(len[i] == 0, freq[i] == 0) << i;
+        if (len[i])
+            kraft += uint64_t(1) << (16 - len[i]);
+    }
+    EXPECT_EQ(kraft, uint64_t(1) << 16);
+    // The more frequent never gets the longer code.
+    for (int i = 0; i < 510; i++)
+        for (int j = 0; j < 510; j++)
+            if (freq[i] && freq[j] && freq[i] > freq[j]) {
+                EXPECT_LE(len[i], len[j]) << i << " " << j;
+            }
+
+    uint32_t one[3] = {0, 5, 0};
+    EXPECT_EQ(lzh_code_lengths(one, 3, len), 1);
+    EXPECT_EQ(len[1], 0);
 }

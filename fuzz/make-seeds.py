@@ -83,6 +83,10 @@ def main():
     struct.pack_into("<8sIIII", pe, 0x58 + 224, b".text", 0x100, 0x1000, 0x200, 0x200)
     put("pe", "one-section", bytes(pe))
 
+    text = b"the quick brown fox jumps over the lazy dog " * 40
+    for i, data in enumerate([b"\0" + text, b"\1" + bytes(5000), b"\2" + bytes(range(256)) * 3]):
+        put("roundtrip", f"r{i}", data)
+
     for i, names in enumerate([b"grelm.exe", b"data\nsub\nx.dat", b"\x95\x5c\x8e\xa6.txt",
                                b"COM1 .txt", b"a\nnotes.", b"\x83\x7c\n\x82\x81.TXT"]):
         put("names", f"n{i}", names)

@@ -1,0 +1,44 @@
+// The encoder against the decoder: whatever goes in must come out, byte for
+// byte, with the same CRC. The first byte picks the method.
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+
+#include "lzh/decode.h"
+#include "lzh/encode.h"
+
+static int append(void *ctx, const unsigned char *p, size_t n)
+{
+    static_cast<std::string *>(ctx)->append(reinterpret_cast<const char *>(p), n);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    static const int bits[3] = {13, 15, 16};
+    int window_bits = bits[data[0] % 3];
+    std::string input(reinterpret_cast<const char *>(data + 1), size - 1);
+
+    FILE *in = fmemopen(const_cast<char *>(input.data()), input.size() ? input.size() : 1, "rb");
+    if (input.empty())
+        fgetc(in);  // fmemopen can't open an empty buffer; read its one byte away
+    std::string packed;
+    LzhEncoded r;
+    if (lzh_encode(in, window_bits, append, &packed, &r) != LZH_OK)
+        __builtin_trap();
+    fclose(in);
+    if (r.original != input.size() || r.packed != packed.size())
+        __builtin_trap();
+
+    std::string out;
+    uint16_t crc = 0;
+    FILE *p = fmemopen(const_cast<char *>(packed.data()), packed.size() ? packed.size() : 1, "rb");
+    LzhStatus s = lzh_decode(p, packed.size(), input.size(), window_bits, append, &out, &crc);
+    fclose(p);
+    if (s != LZH_OK || out != input || crc != r.crc)
+        __builtin_trap();
+    return 0;
+}

@@ -3,6 +3,11 @@
 #include <errno.h>
 #include <string.h>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
 #include "lzh/crc16.h"
 #include "lzh/encode.h"
 #include "mkinstaller.h"
@@ -153,12 +158,154 @@ static void write_file(FILE *out, const ArchiveEntry &e, int window_bits)
     seek_output(out, end, SEEK_SET);
 }
 
-void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits)
+// Members compressed ahead of the writer by other threads, each into a
+// temporary file of its own, and handed over in archive order: the bytes
+// are the same whatever the number of threads, and at most `ahead` members
+// wait on disk at a time.
+class Compressors {
+public:
+    struct Job {
+        std::string temp;       // the packed data; empty if none was made
+        LzhEncoded r{};
+        std::string failure;
+        bool ready = false;
+    };
+
+    Compressors(const std::vector<ArchiveEntry> &entries, int window_bits,
+                const std::string &temp_prefix, int threads)
+        : entries_(entries), bits_(window_bits), prefix_(temp_prefix), jobs_(entries.size()),
+          ahead_(size_t(threads) * 2)
+    {
+        crc16_update(0, NULL, 0);  // its table, made once before any thread reads it
+        for (int i = 0; i < threads; i++)
+            workers_.emplace_back([this] { work(); });
+    }
+
+    ~Compressors()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread &t : workers_)
+            t.join();
+        for (Job &j : jobs_)
+            if (!j.temp.empty())
+                remove(j.temp.c_str());
+    }
+
+    // Waits for member i; the caller removes its temporary file when done.
+    Job &take(size_t i)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return jobs_[i].ready; });
+        taken_ = i + 1;
+        changed_.notify_all();
+        return jobs_[i];
+    }
+
+private:
+    void work()
+    {
+        for (;;) {
+            size_t i;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] {
+                    return stop_ || (next_ < jobs_.size() && next_ < taken_ + ahead_);
+                });
+                if (stop_)
+                    return;
+                i = next_++;
+            }
+            Job job;
+            if (!entries_[i].is_dir)
+                compress(entries_[i], job);
+            std::lock_guard<std::mutex> lock(mutex_);
+            jobs_[i] = std::move(job);
+            jobs_[i].ready = true;
+            changed_.notify_all();
+        }
+    }
+
+    void compress(const ArchiveEntry &e, Job &job)
+    {
+        FILE *in = fopen(e.source.c_str(), "rb");
+        if (in == NULL) {
+            job.failure = e.source + ": " + strerror(errno);
+            return;
+        }
+        char name[PATH_BUFFER_SIZE];
+        FILE *t = plat_create_temp(prefix_.c_str(), name, sizeof name);
+        if (t == NULL) {
+            job.failure = prefix_ + "...: " + strerror(errno);
+            fclose(in);
+            return;
+        }
+        job.temp = name;
+        setvbuf(t, NULL, _IONBF, 0);
+        errno = 0;
+        LzhStatus s = lzh_encode(in, bits_, write_to_output, t, &job.r);
+        int errnum = errno;
+        fclose(in);
+        if (plat_close_written(t) != 0 && s == LZH_OK) {
+            s = LZH_WRITE_ERROR;
+            errnum = errno;
+        }
+        if (s == LZH_READ_ERROR)
+            job.failure = e.source + ": " + lzh_status_text(s, errnum);
+        else if (s != LZH_OK)
+            job.failure = "output: " + std::string(lzh_status_text(s, errnum));
+    }
+
+    const std::vector<ArchiveEntry> &entries_;
+    int bits_;
+    std::string prefix_;
+    std::vector<Job> jobs_;
+    size_t ahead_, next_ = 0, taken_ = 0;
+    bool stop_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::thread> workers_;
+};
+
+// One member whose data another thread compressed: header, then its data,
+// or the file itself when compressing did not shrink it.
+static void write_compressed(FILE *out, const ArchiveEntry &e, int window_bits, Compressors::Job &job)
 {
-    for (const ArchiveEntry &e : entries) {
+    if (!job.failure.empty())
+        fail(job.failure);
+    if (job.r.original > 0xFFFFFFFFu)
+        fail(e.source + ": larger than 4 GiB, which a member can't hold");
+    bool stored = job.r.packed >= job.r.original;
+    uint64_t packed = stored ? job.r.original : job.r.packed;
+    std::string h = level2_header(e, stored ? 0 : window_bits, uint32_t(packed),
+                                  uint32_t(job.r.original), job.r.crc);
+    put(out, h.data(), h.size());
+    uint16_t crc = 0;
+    uint64_t n = store(out, open_at(stored ? e.source : job.temp).get(), e.source, &crc);
+    if (n != packed || (stored && crc != job.r.crc))
+        fail(e.source + ": changed while it was packed");
+    remove(job.temp.c_str());
+    job.temp.clear();
+}
+
+void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits,
+                   const std::string &temp_prefix, int threads)
+{
+    std::unique_ptr<Compressors> pool;
+    if (window_bits != 0 && threads > 1 && !temp_prefix.empty())
+        pool = std::make_unique<Compressors>(entries, window_bits, temp_prefix, threads);
+    for (size_t i = 0; i < entries.size(); i++) {
+        const ArchiveEntry &e = entries[i];
         if (e.is_dir) {
             std::string h = level2_header(e, 0, 0, 0, 0);
             put(out, h.data(), h.size());
+            if (pool)
+                pool->take(i);
+        } else if (pool) {
+            write_compressed(out, e, window_bits, pool->take(i));
         } else {
             write_file(out, e, window_bits);
         }

@@ -1,9 +1,11 @@
+#include <stdlib.h>
+
 #include <map>
 
 #include "mkinstaller.h"
 
 const char USAGE[] =
-    "usage: mkinstaller -o OUTPUT [--stub STUB] [--sfx SFX] [-m METHOD] FILE|DIR...\n"
+    "usage: mkinstaller -o OUTPUT [--stub STUB] [--sfx SFX] [-m METHOD] [-j N] FILE|DIR...\n"
     "       mkinstaller -o OUTPUT [--stub STUB] [--sfx SFX] --archive ARCHIVE\n"
     "       mkinstaller -o OUTPUT [--stub STUB] --payload PROGRAM\n"
     "       mkinstaller [--stub STUB] [--sfx SFX] --check INSTALLER\n"
@@ -11,7 +13,7 @@ const char USAGE[] =
     "relative to it. STUB and SFX default to the ones built beside this tool;\n"
     "--check compares the installer's stub and extractor with them. METHOD is\n"
     "lh7 (the default), lh6, lh5 or lh0 (stored); a file that does not shrink\n"
-    "is stored.\n";
+    "is stored. -j: how many files to compress at once (default: one per core).\n";
 
 std::optional<Options> parse_args(int argc, char **argv)
 {
@@ -19,7 +21,7 @@ std::optional<Options> parse_args(int argc, char **argv)
     std::map<std::string, std::string *> valued = {
         {"-o", &o.output}, {"--stub", &o.stub}, {"--sfx", &o.sfx},
         {"--archive", &o.archive}, {"--payload", &o.payload}, {"--check", &o.check},
-        {"-m", &o.method}};
+        {"-m", &o.method}, {"-j", &o.threads}};
     bool options_done = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -40,7 +42,7 @@ std::optional<Options> parse_args(int argc, char **argv)
     }
     int sources = !o.inputs.empty() + !o.archive.empty() + !o.payload.empty();
     // A method only means something for files this tool archives itself.
-    if (!o.method.empty() && o.inputs.empty())
+    if ((!o.method.empty() || !o.threads.empty()) && o.inputs.empty())
         return std::nullopt;
     static const std::map<std::string, int> methods = {
         {"lh0", 0}, {"lh5", 13}, {"lh6", 15}, {"lh7", 16}};
@@ -48,6 +50,13 @@ std::optional<Options> parse_args(int argc, char **argv)
     if (m == methods.end())
         return std::nullopt;
     o.window_bits = m->second;
+    if (!o.threads.empty()) {
+        char *end;
+        long n = strtol(o.threads.c_str(), &end, 10);
+        if (*end != '\0' || n < 1 || n > 64)
+            return std::nullopt;
+        o.jobs = int(n);
+    }
     if (!o.check.empty())
         return (o.output.empty() && sources == 0) ? std::optional<Options>(o) : std::nullopt;
     if (o.output.empty() || sources != 1 || (!o.payload.empty() && !o.sfx.empty()))

@@ -27,9 +27,10 @@ struct Failure {
 
 // args.cpp
 struct Options {
-    std::string output, stub, sfx, archive, payload, check, method;
+    std::string output, stub, sfx, archive, payload, check, method, threads;
     std::vector<std::string> inputs;
     int window_bits = 16;  // of the method; 0 stores
+    int jobs = 0;          // files compressed at once; 0: one per core
 };
 extern const char USAGE[];
 std::optional<Options> parse_args(int argc, char **argv);  // nothing: a usage error

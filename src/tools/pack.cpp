@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <system_error>
+#include <thread>
 
 #include "mkinstaller.h"
 #include "platform/codepage.h"
@@ -16,7 +18,8 @@ static void write_installer(const Options &o, const std::string &stub, const std
     else if (!o.payload.empty())
         append_file(out.file(), o.payload);
     else
-        write_archive(out.file(), entries, o.window_bits);
+        write_archive(out.file(), entries, o.window_bits, o.output + ".",
+                      o.jobs ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency())));
     out.commit();
 }
 

@@ -322,7 +322,8 @@ class Mkinstaller(Packing):
     def test_usage_errors_exit_2(self):
         for args in ([], ["-o", "x"], ["-o", "x", "--archive", "a", "f"], ["--check"],
                      ["--bogus", "x"], ["--check", "a", "-o", "b"], ["-o", "x", "--payload", "p", "--sfx", "s"],
-                     ["-o", "x", "-m", "lh4", "f"], ["-o", "x", "-m", "lh5", "--archive", "a"]):
+                     ["-o", "x", "-m", "lh4", "f"], ["-o", "x", "-m", "lh5", "--archive", "a"],
+                     ["-o", "x", "-j", "0", "f"], ["-o", "x", "-j", "two", "f"]):
             with self.subTest(args=args):
                 status, _, err = run([self.mkinstaller, *args])
                 self.assertEqual(status, 2, args)
@@ -389,13 +390,20 @@ class Compression(Packing):
                 if window < 65536:
                     self.assertIn("far65536", stored)
 
-    def test_same_input_same_bytes(self):
+    def test_the_same_bytes_whatever_the_number_of_threads(self):
         src = self.tmp / "src"
         src.mkdir()
-        (src / "a").write_bytes(self.cases()["text"][:300_000])
-        self.pack("--sfx", self.sfx, src, output="1.exe")
-        self.pack("--sfx", self.sfx, src, output="2.exe")
-        self.assertEqual((self.tmp / "1.exe").read_bytes(), (self.tmp / "2.exe").read_bytes())
+        cases = self.cases()
+        for name in ("text", "random", "zeros", "one", "empty"):
+            (src / name).write_bytes(cases[name][:400_000])
+        (src / "sub").mkdir()
+        (src / "sub" / "more").write_bytes(cases["text"][-100_000:])
+        for jobs in ("1", "2", "5"):
+            self.assertEqual(self.pack("--sfx", self.sfx, "-j", jobs, src, output=f"j{jobs}.exe")[0], 0)
+        one = (self.tmp / "j1.exe").read_bytes()
+        self.assertEqual((self.tmp / "j2.exe").read_bytes(), one)
+        self.assertEqual((self.tmp / "j5.exe").read_bytes(), one)
+        self.assertEqual([p.name for p in self.tmp.iterdir() if ".tmp" in p.name], [])
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -78,6 +78,10 @@ def main():
             jobs = [(f"ours -m {method}",
                      [mkinstaller, "-o", work / "o.exe", "--stub", stub, "--sfx", sfx, "-m", method, src],
                      work / "o.exe", overhead),
+                    (f"ours -m {method} --best",
+                     [mkinstaller, "-o", work / "o.exe", "--stub", stub, "--sfx", sfx, "-m", method,
+                      "--best", src],
+                     work / "o.exe", overhead),
                     (f"jlha -lh{m}-", ["jlha", f"c2o{m}q", work / "j.lzh", *names], work / "j.lzh", 0)]
             for name, cmd, out, minus in jobs:
                 runs = []

@@ -1,6 +1,6 @@
 # add_installer(<target> OUTPUT <setup.exe>
 #               FILES <file|dir>... | ARCHIVE <product.lzh> | PAYLOAD <own.exe>
-#               [METHOD lh7|lh6|lh5|lh0] [STUB <stub.exe>] [SFX <sfx.exe>]
+#               [METHOD lh7|lh6|lh5|lh0] [BEST] [STUB <stub.exe>] [SFX <sfx.exe>]
 #               [DEPENDS <target>...])
 #
 # Makes an installer as part of a product's build, for example:
@@ -10,7 +10,7 @@
 # STUB and SFX default to INSTALLER_STUB and INSTALLER_SFX when those are
 # set, and otherwise to the ones mkinstaller finds beside itself.
 function(add_installer target)
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "OUTPUT;ARCHIVE;PAYLOAD;STUB;SFX;METHOD" "FILES;DEPENDS")
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "BEST" "OUTPUT;ARCHIVE;PAYLOAD;STUB;SFX;METHOD" "FILES;DEPENDS")
     if(NOT ARG_OUTPUT)
         message(FATAL_ERROR "add_installer(${target}): OUTPUT is required")
     endif()
@@ -41,6 +41,9 @@ function(add_installer target)
         # FILES are compressed: lh7 unless METHOD says otherwise.
         if(ARG_METHOD)
             list(APPEND args -m ${ARG_METHOD})
+        endif()
+        if(ARG_BEST)
+            list(APPEND args --best)
         endif()
         list(APPEND args ${ARG_FILES})
     endif()

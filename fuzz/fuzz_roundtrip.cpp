@@ -1,5 +1,5 @@
 // The encoder against the decoder: whatever goes in must come out, byte for
-// byte, with the same CRC. The first byte picks the method.
+// byte, with the same CRC. The first byte picks the method and the parser.
 #include <stdint.h>
 #include <stdio.h>
 
@@ -20,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     static const int bits[3] = {13, 15, 16};
     int window_bits = bits[data[0] % 3];
+    int best = (data[0] >> 4) & 1;
     std::string input(reinterpret_cast<const char *>(data + 1), size - 1);
 
     FILE *in = fmemopen(const_cast<char *>(input.data()), input.size() ? input.size() : 1, "rb");
@@ -27,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fgetc(in);  // fmemopen can't open an empty buffer; read its one byte away
     std::string packed;
     LzhEncoded r;
-    if (lzh_encode(in, window_bits, append, &packed, &r) != LZH_OK)
+    if (lzh_encode(in, window_bits, best, append, &packed, &r) != LZH_OK)
         __builtin_trap();
     fclose(in);
     if (r.original != input.size() || r.packed != packed.size())

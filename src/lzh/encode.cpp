@@ -20,6 +20,8 @@ enum {
     HASH_BITS = 16,
     HASH_SIZE = 1 << HASH_BITS,
     BLOCK_SYMBOLS = 0x2000,  // per block: small blocks follow the data (measured)
+    SEGMENT = 16384,         // input bytes per block of the optimal parse
+    SYMBOL_ROOM = SEGMENT,   // at most one symbol per input byte
     OUT_SIZE = 1 << 16,
     NIL = -1,
 };
@@ -42,8 +44,8 @@ struct Encoder {
     int32_t head[HASH_SIZE];
     int32_t prev[WSIZE];   // the previous position of the same hash, by pos % WSIZE
 
-    uint16_t sym[BLOCK_SYMBOLS];   // literal or length symbol
-    uint16_t dist[BLOCK_SYMBOLS];  // distance - 1, for length symbols
+    uint16_t sym[SYMBOL_ROOM];   // literal or length symbol
+    uint16_t dist[SYMBOL_ROOM];  // distance - 1, for length symbols
     unsigned nsym;
     uint32_t c_freq[NC], p_freq[NP_MAX], t_freq[NT];
     unsigned char c_len[NC], p_len[NP_MAX], t_len[NT];
@@ -511,7 +513,201 @@ static void compress(struct Encoder *e)
     }
 }
 
-LzhStatus lzh_encode(FILE *in, int window_bits, LzhSink sink, void *ctx, struct LzhEncoded *r)
+// Optimal parsing --------------------------------------------------------
+
+// The best parse of a segment of the input: a shortest path over every
+// literal and every match the chains offer, priced in bits by the code
+// lengths of the segment's own previous parse, refined over a few passes.
+// Each segment is one block.
+enum {
+    MAX_CANDIDATES = 24,   // matches kept per position, each longer than the last
+    BEST_CHAIN = 512,
+    BEST_PASSES = 3,
+    LONG_ENOUGH = 128,     // a match this long is taken without weighing others
+};
+
+struct Best {
+    // Matches at each position of the segment: lengths rising, each with
+    // the nearest distance that reaches it.
+    uint16_t count[SEGMENT];
+    uint16_t len[SEGMENT][MAX_CANDIDATES];
+    uint32_t dist[SEGMENT][MAX_CANDIDATES];
+    uint32_t cost[SEGMENT + 1];    // bits to reach each position
+    uint16_t step_len[SEGMENT + 1];  // how it was reached: 1 for a literal
+    uint32_t step_dist[SEGMENT + 1];
+    uint32_t ends[SEGMENT + 1];
+    unsigned c_bits[NC], p_bits[NP_MAX];
+};
+
+static int collect_matches(struct Encoder *e, uint32_t pos, uint16_t *lens, uint32_t *dists)
+{
+    unsigned limit = e->avail - pos < (uint32_t)MAX_MATCH ? e->avail - pos : (uint32_t)MAX_MATCH;
+    if (limit < MIN_MATCH)
+        return 0;
+    const unsigned char *here = e->win + pos;
+    unsigned best = MIN_MATCH - 1;
+    int n = 0, chain = BEST_CHAIN;
+    for (int32_t cand = e->prev[pos & (WSIZE - 1)]; cand != NIL && chain-- > 0;
+         cand = e->prev[cand & (WSIZE - 1)]) {
+        uint32_t d = pos - (uint32_t)cand;
+        if ((uint32_t)cand >= pos || d > e->max_dist)
+            break;
+        const unsigned char *there = e->win + cand;
+        if (there[best] != here[best] || there[0] != here[0])
+            continue;
+        unsigned len = 0;
+        while (len < limit && there[len] == here[len])
+            len++;
+        if (len <= best || (len == MIN_MATCH && d > TOO_FAR))
+            continue;
+        best = len;
+        if (n == MAX_CANDIDATES)
+            n--;  // keep the longest: it replaces the last kept
+        lens[n] = (uint16_t)len;
+        dists[n] = d;
+        n++;
+        if (len >= limit)
+            break;
+    }
+    return n;
+}
+
+// Prices from code lengths; a symbol the last parse did not use is priced
+// as a long code, so that it stays possible.
+static void set_prices(struct Encoder *e, struct Best *b)
+{
+    lzh_code_lengths(e->c_freq, NC, e->c_len);
+    lzh_code_lengths(e->p_freq, e->np, e->p_len);
+    for (int c = 0; c < NC; c++)
+        b->c_bits[c] = e->c_len[c] ? e->c_len[c] : (c < 256 ? 12 : 14);
+    for (int j = 0; j < e->np; j++)
+        b->p_bits[j] = (e->p_len[j] ? e->p_len[j] : 8) + (j > 1 ? j - 1 : 0);
+}
+
+// The cheapest way through the segment's n bytes at win[start..), under the
+// current prices; the steps are left in step_len/step_dist.
+static void shortest_path(struct Encoder *e, struct Best *b, uint32_t start, unsigned n)
+{
+    b->cost[0] = 0;
+    for (unsigned i = 1; i <= n; i++)
+        b->cost[i] = UINT32_MAX;
+    for (unsigned i = 0; i < n; i++) {
+        uint32_t here = b->cost[i];
+        uint32_t lit = here + b->c_bits[e->win[start + i]];
+        if (lit < b->cost[i + 1]) {
+            b->cost[i + 1] = lit;
+            b->step_len[i + 1] = 1;
+        }
+        unsigned lo = MIN_MATCH;
+        for (int k = 0; k < b->count[i]; k++) {
+            unsigned hi = b->len[i][k];
+            if (i + hi > n)
+                hi = n - i;
+            uint32_t d = b->dist[i][k];
+            // Long matches only at their full length: the rest of a long
+            // run is rarely worth weighing, and weighing it is slow.
+            if (hi >= LONG_ENOUGH)
+                lo = hi;
+            uint32_t base = here + b->p_bits[position_symbol(d - 1)];
+            const unsigned *len_bits = b->c_bits + 256 - MIN_MATCH;
+            for (unsigned l = lo; l <= hi; l++) {
+                uint32_t c = base + len_bits[l];
+                if (c < b->cost[i + l]) {
+                    b->cost[i + l] = c;
+                    b->step_len[i + l] = (uint16_t)l;
+                    b->step_dist[i + l] = d;
+                }
+            }
+            lo = hi + 1;
+        }
+    }
+}
+
+// Turns the path into the block's symbols and their counts.
+static void take_path(struct Encoder *e, struct Best *b, uint32_t start, unsigned n)
+{
+    // Walk back, then forward.
+    uint32_t *ends = b->ends;
+    unsigned k = 0;
+    for (unsigned i = n; i > 0; i -= b->step_len[i])
+        ends[k++] = i;
+    e->nsym = 0;
+    memset(e->c_freq, 0, sizeof e->c_freq);
+    memset(e->p_freq, 0, sizeof e->p_freq);
+    unsigned at = 0;
+    while (k > 0) {
+        unsigned i = ends[--k], l = i - at;
+        if (l == 1) {
+            unsigned char c = e->win[start + at];
+            e->sym[e->nsym] = c;
+            e->c_freq[c]++;
+        } else {
+            unsigned c = 256 + l - MIN_MATCH;
+            e->sym[e->nsym] = (uint16_t)c;
+            e->dist[e->nsym] = (uint16_t)(b->step_dist[i] - 1);
+            e->c_freq[c]++;
+            e->p_freq[position_symbol(b->step_dist[i] - 1)]++;
+        }
+        e->nsym++;
+        at = i;
+    }
+}
+
+static void compress_best(struct Encoder *e)
+{
+    struct Best *b = (struct Best *)malloc(sizeof *b);
+    if (b == NULL) {
+        e->status = LZH_WRITE_ERROR;
+        return;
+    }
+    uint32_t pos = 0;
+    int first = 1;
+    fill(e);
+    while (e->status == LZH_OK) {
+        if (!e->eof && e->avail - pos < SEGMENT + MAX_MATCH + 1) {
+            if (pos >= WSIZE + 1) {
+                slide(e);
+                pos -= WSIZE;
+            }
+            fill(e);
+        }
+        if (pos >= e->avail)
+            break;
+        unsigned n = e->avail - pos < (uint32_t)SEGMENT ? e->avail - pos : (uint32_t)SEGMENT;
+        for (unsigned i = 0; i < n; i++) {
+            insert(e, pos + i);
+            b->count[i] = (uint16_t)collect_matches(e, pos + i, b->len[i], b->dist[i]);
+        }
+        // The first prices come from the lazy parse's idea of the segment:
+        // its last block's counts, or plain ones at the start.
+        if (first) {
+            first = 0;
+            for (int c = 0; c < NC; c++)
+                e->c_freq[c] = c < 256 ? 4 : 1;
+            for (int j = 0; j < e->np; j++)
+                e->p_freq[j] = 1;
+        }
+        for (int pass = 0; pass < BEST_PASSES; pass++) {
+            set_prices(e, b);
+            shortest_path(e, b, pos, n);
+            take_path(e, b, pos, n);
+        }
+        flush_block(e);
+        // flush_block clears the counts; the next segment starts from this
+        // one's prices, kept in c_len/p_len.
+        for (int c = 0; c < NC; c++)
+            e->c_freq[c] = e->c_len[c] ? 1u << (16 - e->c_len[c]) : 1;
+        for (int j = 0; j < e->np; j++)
+            e->p_freq[j] = e->p_len[j] ? 1u << (16 - e->p_len[j]) : 1;
+        pos += n;
+    }
+    memset(e->c_freq, 0, sizeof e->c_freq);
+    memset(e->p_freq, 0, sizeof e->p_freq);
+    free(b);
+}
+
+LzhStatus lzh_encode(FILE *in, int window_bits, int best, LzhSink sink, void *ctx,
+                     struct LzhEncoded *r)
 {
     memset(r, 0, sizeof *r);
     if (window_bits != 13 && window_bits != 15 && window_bits != 16)
@@ -531,7 +727,10 @@ LzhStatus lzh_encode(FILE *in, int window_bits, LzhSink sink, void *ctx, struct 
     for (int i = 0; i < WSIZE; i++)
         e->prev[i] = NIL;
 
-    compress(e);
+    if (best)
+        compress_best(e);
+    else
+        compress(e);
     if (e->status == LZH_OK)
         flush_block(e);
     if (e->status == LZH_OK)

@@ -19,10 +19,12 @@ struct LzhEncoded {
 
 // Reads in to its end and hands the encoded data to sink, in pieces; memory
 // use is fixed, whatever the size. window_bits is 13, 15 or 16 (lh5, lh6,
-// lh7). Reentrant: the state is allocated per call. Returns LZH_OK,
+// lh7). With best, the parse is optimal for the block's own codes (slower).
+// Reentrant: the state is allocated per call. Returns LZH_OK,
 // LZH_READ_ERROR or LZH_WRITE_ERROR (errno tells why). The caller decides
 // whether the result is worth keeping over storing the input as it is.
-LzhStatus lzh_encode(FILE *in, int window_bits, LzhSink sink, void *ctx, struct LzhEncoded *r);
+LzhStatus lzh_encode(FILE *in, int window_bits, int best, LzhSink sink, void *ctx,
+                     struct LzhEncoded *r);
 
 // Code lengths for freq[0..n) (n <= 510), none over 16, that still make a
 // complete prefix code (the Kraft sum is exactly one) when two or more

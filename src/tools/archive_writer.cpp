@@ -114,7 +114,7 @@ static void seek_output(FILE *out, int64_t at, int whence)
 // the placeholder: each file is read once, or twice when it is stored after
 // all. What a longer compressed attempt left behind is overwritten by what
 // follows, or cut off at the end of the archive.
-static void write_file(FILE *out, const ArchiveEntry &e, int window_bits)
+static void write_file(FILE *out, const ArchiveEntry &e, int window_bits, bool best)
 {
     File in = open_at(e.source);
     int64_t header_at = plat_tell(out);
@@ -129,7 +129,7 @@ static void write_file(FILE *out, const ArchiveEntry &e, int window_bits)
     if (method != 0) {
         LzhEncoded r;
         errno = 0;
-        LzhStatus s = lzh_encode(in.get(), method, write_to_output, out, &r);
+        LzhStatus s = lzh_encode(in.get(), method, best, write_to_output, out, &r);
         if (s == LZH_READ_ERROR)
             fail(e.source + ": " + lzh_status_text(s, errno));
         if (s != LZH_OK)
@@ -171,9 +171,10 @@ public:
         bool ready = false;
     };
 
-    Compressors(const std::vector<ArchiveEntry> &entries, int window_bits,
+    Compressors(const std::vector<ArchiveEntry> &entries, int window_bits, bool best,
                 const std::string &temp_prefix, int threads)
-        : entries_(entries), bits_(window_bits), prefix_(temp_prefix), jobs_(entries.size()),
+        : entries_(entries), bits_(window_bits), best_(best), prefix_(temp_prefix),
+          jobs_(entries.size()),
           ahead_(size_t(threads) * 2)
     {
         crc16_update(0, NULL, 0);  // its table, made once before any thread reads it
@@ -246,7 +247,7 @@ private:
         job.temp = name;
         setvbuf(t, NULL, _IONBF, 0);
         errno = 0;
-        LzhStatus s = lzh_encode(in, bits_, write_to_output, t, &job.r);
+        LzhStatus s = lzh_encode(in, bits_, best_, write_to_output, t, &job.r);
         int errnum = errno;
         fclose(in);
         if (plat_close_written(t) != 0 && s == LZH_OK) {
@@ -261,6 +262,7 @@ private:
 
     const std::vector<ArchiveEntry> &entries_;
     int bits_;
+    bool best_;
     std::string prefix_;
     std::vector<Job> jobs_;
     size_t ahead_, next_ = 0, taken_ = 0;
@@ -292,11 +294,11 @@ static void write_compressed(FILE *out, const ArchiveEntry &e, int window_bits, 
 }
 
 void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits,
-                   const std::string &temp_prefix, int threads)
+                   bool best, const std::string &temp_prefix, int threads)
 {
     std::unique_ptr<Compressors> pool;
     if (window_bits != 0 && threads > 1 && !temp_prefix.empty())
-        pool = std::make_unique<Compressors>(entries, window_bits, temp_prefix, threads);
+        pool = std::make_unique<Compressors>(entries, window_bits, best, temp_prefix, threads);
     for (size_t i = 0; i < entries.size(); i++) {
         const ArchiveEntry &e = entries[i];
         if (e.is_dir) {
@@ -307,7 +309,7 @@ void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int wind
         } else if (pool) {
             write_compressed(out, e, window_bits, pool->take(i));
         } else {
-            write_file(out, e, window_bits);
+            write_file(out, e, window_bits, best);
         }
     }
     put(out, "", 1);  // the end mark

@@ -5,7 +5,8 @@
 #include "mkinstaller.h"
 
 const char USAGE[] =
-    "usage: mkinstaller -o OUTPUT [--stub STUB] [--sfx SFX] [-m METHOD] [-j N] FILE|DIR...\n"
+    "usage: mkinstaller -o OUTPUT [--stub STUB] [--sfx SFX] [-m METHOD] [--best] [-j N]\n"
+    "                   FILE|DIR...\n"
     "       mkinstaller -o OUTPUT [--stub STUB] [--sfx SFX] --archive ARCHIVE\n"
     "       mkinstaller -o OUTPUT [--stub STUB] --payload PROGRAM\n"
     "       mkinstaller [--stub STUB] [--sfx SFX] --check INSTALLER\n"
@@ -13,7 +14,8 @@ const char USAGE[] =
     "relative to it. STUB and SFX default to the ones built beside this tool;\n"
     "--check compares the installer's stub and extractor with them. METHOD is\n"
     "lh7 (the default), lh6, lh5 or lh0 (stored); a file that does not shrink\n"
-    "is stored. -j: how many files to compress at once (default: one per core).\n";
+    "is stored. --best: smaller, slower. -j: how many files to compress at once\n"
+    "(default: one per core).\n";
 
 std::optional<Options> parse_args(int argc, char **argv)
 {
@@ -28,6 +30,8 @@ std::optional<Options> parse_args(int argc, char **argv)
         auto v = valued.find(a);
         if (!options_done && a == "--") {
             options_done = true;
+        } else if (!options_done && a == "--best") {
+            o.best = true;
         } else if (!options_done && v != valued.end()) {
             if (i + 1 >= argc || !v->second->empty())
                 return std::nullopt;
@@ -42,7 +46,7 @@ std::optional<Options> parse_args(int argc, char **argv)
     }
     int sources = !o.inputs.empty() + !o.archive.empty() + !o.payload.empty();
     // A method only means something for files this tool archives itself.
-    if ((!o.method.empty() || !o.threads.empty()) && o.inputs.empty())
+    if ((!o.method.empty() || !o.threads.empty() || o.best) && o.inputs.empty())
         return std::nullopt;
     static const std::map<std::string, int> methods = {
         {"lh0", 0}, {"lh5", 13}, {"lh6", 15}, {"lh7", 16}};

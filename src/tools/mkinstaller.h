@@ -31,6 +31,7 @@ struct Options {
     std::vector<std::string> inputs;
     int window_bits = 16;  // of the method; 0 stores
     int jobs = 0;          // files compressed at once; 0: one per core
+    bool best = false;     // the optimal parse
 };
 extern const char USAGE[];
 std::optional<Options> parse_args(int argc, char **argv);  // nothing: a usage error

@@ -323,7 +323,8 @@ class Mkinstaller(Packing):
         for args in ([], ["-o", "x"], ["-o", "x", "--archive", "a", "f"], ["--check"],
                      ["--bogus", "x"], ["--check", "a", "-o", "b"], ["-o", "x", "--payload", "p", "--sfx", "s"],
                      ["-o", "x", "-m", "lh4", "f"], ["-o", "x", "-m", "lh5", "--archive", "a"],
-                     ["-o", "x", "-j", "0", "f"], ["-o", "x", "-j", "two", "f"]):
+                     ["-o", "x", "-j", "0", "f"], ["-o", "x", "-j", "two", "f"],
+                     ["-o", "x", "--best", "--payload", "p"]):
             with self.subTest(args=args):
                 status, _, err = run([self.mkinstaller, *args])
                 self.assertEqual(status, 2, args)
@@ -362,21 +363,23 @@ class Compression(Packing):
         src.mkdir()
         for name, data in cases.items():
             (src / name).write_bytes(data)
-        for method, window in self.WINDOWS.items():
-            with self.subTest(method=method):
-                out = f"{method}.exe"
-                status, _, err = self.pack("--sfx", self.sfx, "-m", method, src, output=out)
+        runs = [(m, w, []) for m, w in self.WINDOWS.items()]
+        runs += [(m, self.WINDOWS[m], ["--best"]) for m in ("lh5", "lh7")]
+        for method, window, best in runs:
+            with self.subTest(method=method, best=bool(best)):
+                out = f"{method}{'-best' if best else ''}.exe"
+                status, _, err = self.pack("--sfx", self.sfx, "-m", method, *best, src, output=out)
                 self.assertEqual((status, err), (0, b""))
                 arc = self.archive_part(out)
                 for tool in (["lhasa", "t", arc], ["7zz", "t", arc]):
                     status, log, err = run(tool)
                     self.assertEqual(status, 0, (tool[0], log[-2000:], err))
-                dest = self.tmp / f"jlha-{method}"
+                dest = self.tmp / f"jlha-{out}"
                 dest.mkdir()
                 status, log, err = run(["jlha", "xq", arc], cwd=dest)
                 self.assertEqual(status, 0, err)
                 self.assertEqual(files_of(dest), cases)
-                status, _, err, ours = self.extract(arc, f"ours-{method}")
+                status, _, err, ours = self.extract(arc, f"ours-{out}")
                 self.assertEqual((status, err), (0, b""))
                 self.assertEqual(files_of(ours), cases)
 

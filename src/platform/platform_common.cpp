@@ -7,10 +7,12 @@
 
 FILE *plat_create_temp(const char *prefix, char *name, size_t size)
 {
+    // Threads of one process draw different numbers; a name taken by
+    // another process is passed over.
     static unsigned serial;
     for (int tries = 0; tries < 1000; tries++) {
-        serial = serial * 1103515245u + 12345u + (unsigned)tries;
-        if (snprintf(name, size, "%s%08x.tmp", prefix, serial) >= (int)size) {
+        unsigned n = __atomic_add_fetch(&serial, 0x9E3779B9u, __ATOMIC_RELAXED);
+        if (snprintf(name, size, "%s%08x.tmp", prefix, n) >= (int)size) {
             errno = ENAMETOOLONG;
             return NULL;
         }

@@ -260,12 +260,12 @@ TEST_F(Archive, TemporaryNamesNeverTakeOverAFile)
     fclose(f);
 
     fs::create_directories("out");
-    std::ofstream("out/~sfx00003039.tmp", std::ios::binary) << "mine";
+    std::ofstream("out/~sfx9e3779b9.tmp", std::ios::binary) << "mine";
     std::ofstream("out/other.tmp", std::ios::binary) << "mine too";
     ASSERT_EQ(extract(bytes, "out"), 0) << err();
     std::map<std::string, std::string> want = {{"readme.txt.~sfx", "first"},
                                                {"readme.txt", "second"},
-                                               {"~sfx00003039.tmp", "mine"},
+                                               {"~sfx9e3779b9.tmp", "mine"},
                                                {"other.tmp", "mine too"}};
     EXPECT_EQ(tree("out"), want);
 }

@@ -62,15 +62,18 @@ class Extractor(WineTest):
 class PackedInstaller(WineTest):
     def test_installer_runs_the_dialogue_then_unpacks_the_product(self):
         product = make_tree(self.work / "product")
-        status, _, err = self.mkinstaller("-o", "setup.exe", "product")
-        self.assertEqual((status, err), (0, b""))
-        status, out, err = self.wine(["setup.exe"], stdin=b"inst\r\ny\r\n")
         listing = b"".join(sorted(name.replace("/", "\\").encode("cp932") + b"\r\n"
                                   for name in files_of(product)))
-        self.assertEqual(out, PROMPT_DEFAULT + CREATE + listing + self.pause_text())
-        self.assertEqual((status, err), (0, b""))
-        self.assertEqual(files_of(self.work / "inst"), files_of(product))
-        self.assertEqual(dirs_of(self.work / "inst"), dirs_of(product))
+        for how in ([], ["-m", "lh5", "--best"], ["-m", "lh0"]):
+            with self.subTest(how=how):
+                status, _, err = self.mkinstaller("-o", "setup.exe", *how, "product")
+                self.assertEqual((status, err), (0, b""))
+                shutil.rmtree(self.work / "inst", ignore_errors=True)
+                status, out, err = self.wine(["setup.exe"], stdin=b"inst\r\ny\r\n")
+                self.assertEqual(out, PROMPT_DEFAULT + CREATE + listing + self.pause_text())
+                self.assertEqual((status, err), (0, b""))
+                self.assertEqual(files_of(self.work / "inst"), files_of(product))
+                self.assertEqual(dirs_of(self.work / "inst"), dirs_of(product))
 
     def test_windows_and_native_mkinstaller_write_the_same_bytes(self):
         native = os.environ.get("NATIVE_MKINSTALLER", "")

@@ -9,6 +9,11 @@ whole corpus; the table gives the median size, time and peak memory of the
 runs. Our archive size is the installer less the stub and the extractor.
 
     bench/compress.py [--runs 3] [--methods lh5,lh6,lh7]
+    bench/compress.py --member-mib 200 [--best]
+
+The second form packs one member of that size (the corpus repeated), checks
+the archive with lhasa, 7zz, jlha and our extractor, and prints its size,
+time and peak memory: memory must not grow with the member.
 
 Needs the release and win32 builds (the stub and extractor are packed with
 the archive), jlha, and 7zz (Debian package 7zip).
@@ -47,10 +52,44 @@ def timed(cmd, cwd, out):
     return elapsed, int(peak.read_text().split()[-1]), Path(out).stat().st_size
 
 
+def big_member(work, mkinstaller, stub, sfx, mib, best):
+    src = work / "big"
+    src.mkdir()
+    files = corpus_files()
+    with open(src / "member.bin", "wb") as f:
+        while f.tell() < mib << 20:
+            for p in files:
+                f.write(Path(p).read_bytes()[: (mib << 20) - f.tell()])
+                if f.tell() >= mib << 20:
+                    break
+    size = (src / "member.bin").stat().st_size
+    cmd = [mkinstaller, "-o", work / "big.exe", "--stub", stub, "--sfx", sfx, *(["--best"] if best else []), src]
+    secs, peak, total = timed(cmd, src, work / "big.exe")
+    data = (work / "big.exe").read_bytes()
+    arc = work / "big.lzh"
+    arc.write_bytes(data[stub.stat().st_size + sfx.stat().st_size:])
+    del data
+    for check in (["lhasa", "t", arc], ["7zz", "t", arc]):
+        if subprocess.run(check, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
+            sys.exit(f"{check[0]} rejects the archive")
+    for name, cmd in (("jlha", ["jlha", "xq", arc]), ("ours", [ROOT / "build" / "release" / "sfx", arc])):
+        out = work / f"x-{name}"
+        out.mkdir()
+        subprocess.run(cmd, cwd=out, check=True, stdout=subprocess.DEVNULL)
+        if subprocess.run(["cmp", "-s", out / "member.bin", src / "member.bin"]).returncode:
+            sys.exit(f"{name} unpacks other bytes")
+        shutil.rmtree(out)
+    print(f"one member of {size} bytes{' --best' if best else ''}: archive "
+          f"{total - stub.stat().st_size - sfx.stat().st_size} bytes, {secs:.1f} s, "
+          f"peak {peak / 1024:.1f} MiB; lhasa t, 7zz t, jlha and ours agree")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--methods", default="lh5,lh6,lh7")
+    ap.add_argument("--member-mib", type=int, default=0)
+    ap.add_argument("--best", action="store_true")
     opts = ap.parse_args()
 
     mkinstaller = ROOT / "build" / "release" / "mkinstaller"
@@ -62,6 +101,8 @@ def main():
 
     work = Path(tempfile.mkdtemp(prefix="compress-bench-", dir="/dev/shm"))
     try:
+        if opts.member_mib:
+            return big_member(work, mkinstaller, stub, sfx, opts.member_mib, opts.best)
         src = work / "corpus"
         src.mkdir()
         files = corpus_files()

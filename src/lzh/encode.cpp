@@ -26,16 +26,16 @@ enum {
     NIL = -1,
 };
 
-// How hard the match finder looks: chains followed, and the lengths past
-// which a match is good enough to stop looking or to skip the lazy step.
-enum { MAX_CHAIN = 256, GOOD_LENGTH = 32, NICE_LENGTH = 258, TOO_FAR = 8192 };
+// How hard the match finder looks: chains followed (a quarter of them past a
+// good match), and how far back a 3-byte match is still worth its bits.
+enum { MAX_CHAIN = 256, GOOD_LENGTH = 32, TOO_FAR = 8192 };
 
 struct Encoder {
     FILE *in;
     LzhSink sink;
     void *ctx;
     LzhStatus status;
-    int window_bits, np, pbit;
+    int np, pbit;
     uint32_t max_dist;
 
     unsigned char win[BUF_SIZE + MAX_MATCH];
@@ -400,41 +400,59 @@ static void insert(struct Encoder *e, uint32_t pos)
     e->head[h] = (int32_t)pos;
 }
 
-// The longest match for pos among the earlier positions of its hash chain;
-// its length (0 if under MIN_MATCH), and its distance in *dist.
-static unsigned longest_match(struct Encoder *e, uint32_t pos, unsigned at_least,
-                              unsigned *dist)
+// Walks pos's hash chain (at most `chain` steps) and keeps each match longer
+// than the last, starting above `best`, at its nearest distance: the last
+// kept is the longest. With room for only one, each replaces the one before.
+// With skip_far_3, 3-byte matches beyond TOO_FAR are passed over. Returns
+// how many were kept.
+static int walk_chain(struct Encoder *e, uint32_t pos, unsigned best, int chain, int skip_far_3,
+                      uint16_t *lens, uint32_t *dists, int room)
 {
-    unsigned best = at_least < MIN_MATCH - 1 ? MIN_MATCH - 1 : at_least;
     unsigned limit = e->avail - pos < (uint32_t)MAX_MATCH ? e->avail - pos : (uint32_t)MAX_MATCH;
     if (limit < MIN_MATCH)
         return 0;
     const unsigned char *here = e->win + pos;
-    int chain = at_least >= GOOD_LENGTH ? MAX_CHAIN / 4 : MAX_CHAIN;
-    unsigned found = 0;
+    int n = 0;
     for (int32_t cand = e->prev[pos & (WSIZE - 1)]; cand != NIL && chain-- > 0;
          cand = e->prev[cand & (WSIZE - 1)]) {
         uint32_t d = pos - (uint32_t)cand;
         if ((uint32_t)cand >= pos || d > e->max_dist)
             break;
         const unsigned char *there = e->win + cand;
-        if (there[best] != here[best] || there[0] != here[0] || there[1] != here[1])
+        if (there[best] != here[best] || there[0] != here[0])
             continue;
-        unsigned len = 2;
+        unsigned len = 0;
         while (len < limit && there[len] == here[len])
             len++;
-        if (len > best) {
-            best = len;
-            found = len;
-            *dist = d;
-            if (len >= limit || len >= NICE_LENGTH)
-                break;
-        }
+        if (len <= best || (skip_far_3 && len == MIN_MATCH && d > TOO_FAR))
+            continue;
+        best = len;
+        if (n == room)
+            n--;  // keep the longest: it replaces the last kept
+        lens[n] = (uint16_t)len;
+        dists[n] = d;
+        n++;
+        if (len >= limit)
+            break;
     }
-    // A short match far back costs more bits than its bytes as literals.
-    if (found == MIN_MATCH && *dist > TOO_FAR)
+    return n;
+}
+
+// The longest match for pos longer than at_least, or 0; its distance in
+// *dist. A short match far back costs more bits than its bytes as literals.
+static unsigned longest_match(struct Encoder *e, uint32_t pos, unsigned at_least,
+                              unsigned *dist)
+{
+    uint16_t len;
+    uint32_t d;
+    int chain = at_least >= GOOD_LENGTH ? MAX_CHAIN / 4 : MAX_CHAIN;
+    if (walk_chain(e, pos, at_least < MIN_MATCH - 1 ? MIN_MATCH - 1 : at_least, chain, 0, &len,
+                   &d, 1) == 0)
         return 0;
-    return found >= MIN_MATCH ? found : 0;
+    if (len == MIN_MATCH && d > TOO_FAR)
+        return 0;
+    *dist = d;
+    return len;
 }
 
 // Input ----------------------------------------------------------------
@@ -485,9 +503,8 @@ static void compress(struct Encoder *e)
         if (pos >= e->avail || e->status != LZH_OK)
             break;
         insert(e, pos);
-        unsigned dist = 0, len = 0;
-        if (prev_len < NICE_LENGTH)
-            len = longest_match(e, pos, prev_len, &dist);
+        unsigned dist = 0;
+        unsigned len = longest_match(e, pos, prev_len, &dist);
         if (pending && prev_len >= MIN_MATCH && len <= prev_len) {
             emit_match(e, prev_len, prev_dist);
             // The match began at pos - 1; its other positions join the chains.
@@ -541,35 +558,7 @@ struct Best {
 
 static int collect_matches(struct Encoder *e, uint32_t pos, uint16_t *lens, uint32_t *dists)
 {
-    unsigned limit = e->avail - pos < (uint32_t)MAX_MATCH ? e->avail - pos : (uint32_t)MAX_MATCH;
-    if (limit < MIN_MATCH)
-        return 0;
-    const unsigned char *here = e->win + pos;
-    unsigned best = MIN_MATCH - 1;
-    int n = 0, chain = BEST_CHAIN;
-    for (int32_t cand = e->prev[pos & (WSIZE - 1)]; cand != NIL && chain-- > 0;
-         cand = e->prev[cand & (WSIZE - 1)]) {
-        uint32_t d = pos - (uint32_t)cand;
-        if ((uint32_t)cand >= pos || d > e->max_dist)
-            break;
-        const unsigned char *there = e->win + cand;
-        if (there[best] != here[best] || there[0] != here[0])
-            continue;
-        unsigned len = 0;
-        while (len < limit && there[len] == here[len])
-            len++;
-        if (len <= best || (len == MIN_MATCH && d > TOO_FAR))
-            continue;
-        best = len;
-        if (n == MAX_CANDIDATES)
-            n--;  // keep the longest: it replaces the last kept
-        lens[n] = (uint16_t)len;
-        dists[n] = d;
-        n++;
-        if (len >= limit)
-            break;
-    }
-    return n;
+    return walk_chain(e, pos, MIN_MATCH - 1, BEST_CHAIN, 1, lens, dists, MAX_CANDIDATES);
 }
 
 // Prices from code lengths; a symbol the last parse did not use is priced
@@ -718,7 +707,6 @@ LzhStatus lzh_encode(FILE *in, int window_bits, int best, LzhSink sink, void *ct
     e->in = in;
     e->sink = sink;
     e->ctx = ctx;
-    e->window_bits = window_bits;
     e->np = window_bits + 1;
     e->pbit = window_bits == 13 ? 4 : 5;
     e->max_dist = 1u << window_bits;

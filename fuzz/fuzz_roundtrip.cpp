@@ -1,10 +1,13 @@
 // The encoder against the decoder: whatever goes in must come out, byte for
-// byte, with the same CRC. The first byte picks the method and the parser.
+// byte, with the same CRC. The first byte picks the method and the parser,
+// and whether the input is encoded as two pieces, cut where the second byte
+// says, and joined.
 #include <stdint.h>
 #include <stdio.h>
 
 #include <string>
 
+#include "lzh/crc16.h"
 #include "lzh/decode.h"
 #include "lzh/encode.h"
 
@@ -33,6 +36,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fclose(in);
     if (r.original != input.size() || r.packed != packed.size())
         __builtin_trap();
+    if ((data[0] & 0x20) && size >= 2) {
+        size_t cut = input.size() * data[1] / 256;
+        const unsigned char *p = reinterpret_cast<const unsigned char *>(input.data());
+        size_t h = lzh_history(window_bits, cut);
+        std::string first, second;
+        LzhPiece a, b;
+        if (lzh_encode_piece(p, 0, cut, window_bits, best, append, &first, &a) != LZH_OK ||
+            lzh_encode_piece(p + cut - h, h, input.size() - cut, window_bits, best, append,
+                             &second, &b) != LZH_OK)
+            __builtin_trap();
+        LzhJoin *j = new LzhJoin;
+        packed.clear();
+        lzh_join_init(j, append, &packed);
+        lzh_join_bytes(j, reinterpret_cast<const unsigned char *>(first.data()), first.size());
+        lzh_join_bits(j, a.tail, a.tail_bits);
+        lzh_join_bytes(j, reinterpret_cast<const unsigned char *>(second.data()), second.size());
+        lzh_join_bits(j, b.tail, b.tail_bits);
+        if (lzh_join_finish(j) != LZH_OK || j->packed != packed.size())
+            __builtin_trap();
+        delete j;
+        r.crc = crc16_combine(crc16_update(0, p, cut), crc16_update(0, p + cut, input.size() - cut),
+                              input.size() - cut);
+    }
 
     std::string out;
     uint16_t crc = 0;

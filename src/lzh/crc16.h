@@ -8,4 +8,7 @@
 
 uint16_t crc16_update(uint16_t crc, const unsigned char *p, size_t n);
 
+// The CRC of A followed by B, from A's CRC, B's CRC and B's length.
+uint16_t crc16_combine(uint16_t crc_a, uint16_t crc_b, uint64_t len_b);
+
 #endif

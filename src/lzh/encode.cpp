@@ -31,7 +31,8 @@ enum {
 enum { MAX_CHAIN = 256, GOOD_LENGTH = 32, TOO_FAR = 8192 };
 
 struct Encoder {
-    FILE *in;
+    const unsigned char *src;  // the piece, after its history
+    size_t src_len, src_at;
     LzhSink sink;
     void *ctx;
     LzhStatus status;
@@ -56,7 +57,7 @@ struct Encoder {
     unsigned char out[OUT_SIZE];
     size_t nout;
 
-    struct LzhEncoded result;
+    uint64_t packed;       // whole bytes handed to the sink
 };
 
 // Output ---------------------------------------------------------------
@@ -65,7 +66,7 @@ static void flush_out(struct Encoder *e)
 {
     if (e->nout > 0 && e->status == LZH_OK && e->sink(e->ctx, e->out, e->nout) != 0)
         e->status = LZH_WRITE_ERROR;
-    e->result.packed += e->nout;
+    e->packed += e->nout;
     e->nout = 0;
 }
 
@@ -82,12 +83,6 @@ static void put_bits(struct Encoder *e, int n, uint32_t v)
     }
 }
 
-static void finish_bits(struct Encoder *e)
-{
-    if (e->nbits > 0)
-        put_bits(e, 8 - e->nbits, 0);
-    flush_out(e);
-}
 
 // Huffman codes --------------------------------------------------------
 
@@ -459,18 +454,24 @@ static unsigned longest_match(struct Encoder *e, uint32_t pos, unsigned at_least
 
 static void fill(struct Encoder *e)
 {
-    while (!e->eof && e->avail < BUF_SIZE) {
-        size_t n = fread(e->win + e->avail, 1, BUF_SIZE - e->avail, e->in);
-        if (n == 0) {
-            if (ferror(e->in) && e->status == LZH_OK)
-                e->status = LZH_READ_ERROR;
-            e->eof = 1;
-            break;
-        }
-        e->result.crc = crc16_update(e->result.crc, e->win + e->avail, n);
-        e->result.original += n;
-        e->avail += (uint32_t)n;
-    }
+    size_t n = e->src_len - e->src_at;
+    if (n > BUF_SIZE - e->avail)
+        n = BUF_SIZE - e->avail;
+    if (n > 0)
+        memcpy(e->win + e->avail, e->src + e->src_at, n);
+    e->src_at += n;
+    e->avail += (uint32_t)n;
+    e->eof = e->src_at == e->src_len;
+}
+
+// The history before the piece joins the chains, so that the first matches
+// can reach back into it; returns where the piece itself starts.
+static uint32_t prime(struct Encoder *e, uint32_t history)
+{
+    fill(e);
+    for (uint32_t pos = 0; pos < history; pos++)
+        insert(e, pos);
+    return history;
 }
 
 // Moves the newer half of the buffer down, and the chains with it.
@@ -486,12 +487,11 @@ static void slide(struct Encoder *e)
 
 // Greedy matching with one step of look-ahead: a match is taken only if the
 // next position does not start a longer one.
-static void compress(struct Encoder *e)
+static void compress(struct Encoder *e, uint32_t history)
 {
-    uint32_t pos = 0;
+    uint32_t pos = prime(e, history);
     unsigned prev_len = 0, prev_dist = 0;
     int pending = 0;  // win[pos - 1] waits, as a literal or as prev_len's start
-    fill(e);
     for (;;) {
         if (!e->eof && e->avail - pos < MAX_MATCH + 1) {
             if (pos >= WSIZE + 1) {
@@ -642,16 +642,15 @@ static void take_path(struct Encoder *e, struct Best *b, uint32_t start, unsigne
     }
 }
 
-static void compress_best(struct Encoder *e)
+static void compress_best(struct Encoder *e, uint32_t history)
 {
     struct Best *b = (struct Best *)malloc(sizeof *b);
     if (b == NULL) {
         e->status = LZH_WRITE_ERROR;
         return;
     }
-    uint32_t pos = 0;
+    uint32_t pos = prime(e, history);
     int first = 1;
-    fill(e);
     while (e->status == LZH_OK) {
         if (!e->eof && e->avail - pos < SEGMENT + MAX_MATCH + 1) {
             if (pos >= WSIZE + 1) {
@@ -695,16 +694,19 @@ static void compress_best(struct Encoder *e)
     free(b);
 }
 
-LzhStatus lzh_encode(FILE *in, int window_bits, int best, LzhSink sink, void *ctx,
-                     struct LzhEncoded *r)
+LzhStatus lzh_encode_piece(const unsigned char *data, size_t history, size_t n,
+                           int window_bits, int best, LzhSink sink, void *ctx,
+                           struct LzhPiece *r)
 {
     memset(r, 0, sizeof *r);
-    if (window_bits != 13 && window_bits != 15 && window_bits != 16)
+    if ((window_bits != 13 && window_bits != 15 && window_bits != 16) ||
+        history > ((size_t)1 << window_bits))
         return LZH_CORRUPT;
     struct Encoder *e = (struct Encoder *)calloc(1, sizeof *e);
     if (e == NULL)
         return LZH_WRITE_ERROR;
-    e->in = in;
+    e->src = data;
+    e->src_len = history + n;
     e->sink = sink;
     e->ctx = ctx;
     e->np = window_bits + 1;
@@ -716,15 +718,136 @@ LzhStatus lzh_encode(FILE *in, int window_bits, int best, LzhSink sink, void *ct
         e->prev[i] = NIL;
 
     if (best)
-        compress_best(e);
+        compress_best(e, (uint32_t)history);
     else
-        compress(e);
+        compress(e, (uint32_t)history);
     if (e->status == LZH_OK)
         flush_block(e);
     if (e->status == LZH_OK)
-        finish_bits(e);
-    *r = e->result;
+        flush_out(e);
+    r->packed = e->packed;
+    r->tail = (uint32_t)(e->bits & ((1u << e->nbits) - 1));
+    r->tail_bits = e->nbits;
     LzhStatus s = e->status;
     free(e);
+    return s;
+}
+
+// Joining ---------------------------------------------------------------
+
+void lzh_join_init(struct LzhJoin *j, LzhSink sink, void *ctx)
+{
+    memset(j, 0, sizeof *j);
+    j->sink = sink;
+    j->ctx = ctx;
+}
+
+static void join_flush(struct LzhJoin *j)
+{
+    if (j->nout > 0 && j->status == LZH_OK && j->sink(j->ctx, j->out, j->nout) != 0)
+        j->status = LZH_WRITE_ERROR;
+    j->packed += j->nout;
+    j->nout = 0;
+}
+
+LzhStatus lzh_join_bytes(struct LzhJoin *j, const unsigned char *p, size_t n)
+{
+    if (j->nacc == 0) {
+        // Aligned, as every piece is when the one before ended on a byte.
+        join_flush(j);
+        if (n > 0 && j->status == LZH_OK && j->sink(j->ctx, p, n) != 0)
+            j->status = LZH_WRITE_ERROR;
+        j->packed += n;
+        return j->status;
+    }
+    for (size_t i = 0; i < n; i++) {
+        j->acc = (j->acc << 8) | p[i];
+        j->out[j->nout++] = (unsigned char)(j->acc >> j->nacc);
+        j->acc &= (1u << j->nacc) - 1;
+        if (j->nout == sizeof j->out)
+            join_flush(j);
+    }
+    return j->status;
+}
+
+LzhStatus lzh_join_bits(struct LzhJoin *j, uint32_t value, int count)
+{
+    j->acc = (j->acc << count) | (value & ((1u << count) - 1));
+    j->nacc += count;
+    if (j->nacc >= 8) {
+        j->nacc -= 8;
+        j->out[j->nout++] = (unsigned char)(j->acc >> j->nacc);
+        j->acc &= (1u << j->nacc) - 1;
+        if (j->nout == sizeof j->out)
+            join_flush(j);
+    }
+    return j->status;
+}
+
+LzhStatus lzh_join_finish(struct LzhJoin *j)
+{
+    if (j->nacc > 0)
+        lzh_join_bits(j, 0, 8 - j->nacc);
+    join_flush(j);
+    return j->status;
+}
+
+// Streaming --------------------------------------------------------------
+
+static int to_join(void *ctx, const unsigned char *p, size_t n)
+{
+    return lzh_join_bytes((struct LzhJoin *)ctx, p, n) != LZH_OK;
+}
+
+size_t lzh_history(int window_bits, uint64_t offset)
+{
+    size_t w = (size_t)1 << window_bits;
+    return offset < w ? (size_t)offset : w;
+}
+
+LzhStatus lzh_encode(FILE *in, int window_bits, int best, LzhSink sink, void *ctx,
+                     struct LzhEncoded *r)
+{
+    memset(r, 0, sizeof *r);
+    if (window_bits != 13 && window_bits != 15 && window_bits != 16)
+        return LZH_CORRUPT;
+    size_t room = ((size_t)1 << window_bits) + LZH_PIECE;
+    unsigned char *buf = (unsigned char *)malloc(room);
+    struct LzhJoin *j = (struct LzhJoin *)malloc(sizeof *j);
+    if (buf == NULL || j == NULL) {
+        free(buf);
+        free(j);
+        return LZH_WRITE_ERROR;
+    }
+    lzh_join_init(j, sink, ctx);
+    LzhStatus s = LZH_OK;
+    size_t history = 0;
+    for (;;) {
+        size_t n = fread(buf + history, 1, LZH_PIECE, in);
+        if (n < LZH_PIECE && ferror(in)) {
+            s = LZH_READ_ERROR;
+            break;
+        }
+        if (n == 0)
+            break;
+        r->crc = crc16_update(r->crc, buf + history, n);
+        struct LzhPiece piece;
+        s = lzh_encode_piece(buf, history, n, window_bits, best, to_join, j, &piece);
+        if (s == LZH_OK)
+            s = lzh_join_bits(j, piece.tail, piece.tail_bits);
+        if (s != LZH_OK)
+            break;
+        r->original += n;
+        size_t keep = lzh_history(window_bits, r->original);
+        memmove(buf, buf + history + n - keep, keep);
+        history = keep;
+        if (n < LZH_PIECE)
+            break;
+    }
+    if (s == LZH_OK)
+        s = lzh_join_finish(j);
+    r->packed = j->packed;
+    free(buf);
+    free(j);
     return s;
 }

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <string.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -86,6 +87,13 @@ static int write_to_output(void *ctx, const unsigned char *p, size_t n)
     return plat_write(static_cast<FILE *>(ctx), p, n);
 }
 
+static int append_to(void *ctx, const unsigned char *p, size_t n)
+{
+    static_cast<std::vector<unsigned char> *>(ctx)->insert(
+        static_cast<std::vector<unsigned char> *>(ctx)->end(), p, p + n);
+    return 0;
+}
+
 // The file's bytes as they are, with their CRC.
 static uint64_t store(FILE *out, FILE *in, const std::string &source, uint16_t *crc)
 {
@@ -109,80 +117,105 @@ static void seek_output(FILE *out, int64_t at, int whence)
         fail_errno("output");
 }
 
-// Writes a placeholder header, the data (compressed, or stored if that does
-// not shrink it) with its CRC computed on the way, then the real header over
-// the placeholder: each file is read once, or twice when it is stored after
-// all. What a longer compressed attempt left behind is overwritten by what
-// follows, or cut off at the end of the archive.
-static void write_file(FILE *out, const ArchiveEntry &e, int window_bits, bool best)
+static std::string changed(const std::string &source)
 {
-    File in = open_at(e.source);
-    int64_t header_at = plat_tell(out);
-    if (header_at < 0)
-        fail_errno("output");
-    std::string header = level2_header(e, window_bits, 0, 0, 0);
-    put(out, header.data(), header.size());
-
-    int method = window_bits;
-    uint64_t packed = 0, original = 0;
-    uint16_t crc = 0;
-    if (method != 0) {
-        LzhEncoded r;
-        errno = 0;
-        LzhStatus s = lzh_encode(in.get(), method, best, write_to_output, out, &r);
-        if (s == LZH_READ_ERROR)
-            fail(e.source + ": " + lzh_status_text(s, errno));
-        if (s != LZH_OK)
-            fail("output: " + std::string(lzh_status_text(s, errno)));
-        packed = r.packed;
-        original = r.original;
-        crc = r.crc;
-        if (packed >= original) {
-            method = 0;
-            seek_output(out, header_at + int64_t(header.size()), SEEK_SET);
-            if (plat_seek(in.get(), 0, SEEK_SET) != 0)
-                fail_errno(e.source);
-        }
-    }
-    if (method == 0) {
-        original = packed = store(out, in.get(), e.source, &crc);
-    }
-    if (original > 0xFFFFFFFFu)
-        fail(e.source + ": larger than 4 GiB, which a member can't hold");
-    int64_t end = plat_tell(out);
-    if (end < 0)
-        fail_errno("output");
-    std::string final_header = level2_header(e, method, uint32_t(packed), uint32_t(original), crc);
-    seek_output(out, header_at, SEEK_SET);
-    put(out, final_header.data(), final_header.size());
-    seek_output(out, end, SEEK_SET);
+    return source + ": changed while it was packed";
 }
 
-// Members compressed ahead of the writer by other threads, each into a
-// temporary file of its own, and handed over in archive order: the bytes
-// are the same whatever the number of threads, and at most `ahead` members
-// wait on disk at a time.
-class Compressors {
-public:
-    struct Job {
-        std::string temp;       // the packed data; empty if none was made
-        LzhEncoded r{};
-        std::string failure;
-        bool ready = false;
-    };
+// A piece of a member's data (LZH_PIECE bytes, the last one shorter) and,
+// once some thread has encoded it, its bits and its CRC.
+struct Piece {
+    size_t member = 0;
+    uint64_t offset = 0;
+    size_t length = 0;
+    bool last = false;
+    std::vector<unsigned char> packed;
+    LzhPiece bits{};
+    uint16_t crc = 0;
+    std::string failure;
+    bool ready = false;
+};
 
-    Compressors(const std::vector<ArchiveEntry> &entries, int window_bits, bool best,
-                const std::string &temp_prefix, int threads)
-        : entries_(entries), bits_(window_bits), best_(best), prefix_(temp_prefix),
-          jobs_(entries.size()),
+// Reads the piece with the history before it, and encodes it. The member's
+// size was taken when the pieces were planned: a file that has since grown
+// or shrunk is reported, not packed half old and half new.
+static void encode_piece(const ArchiveEntry &e, int window_bits, bool best, Piece &p)
+{
+    size_t history = lzh_history(window_bits, p.offset);
+    std::vector<unsigned char> data(history + p.length);
+    FILE *in = fopen(e.source.c_str(), "rb");
+    if (in == NULL) {
+        p.failure = e.source + ": " + strerror(errno);
+        return;
+    }
+    if (plat_seek(in, int64_t(p.offset - history), SEEK_SET) != 0) {
+        p.failure = e.source + ": " + strerror(errno);
+    } else if (fread(data.data(), 1, data.size(), in) != data.size()) {
+        p.failure = ferror(in) ? e.source + ": read error" : changed(e.source);
+    } else if (p.last && fgetc(in) != EOF) {
+        p.failure = changed(e.source);
+    }
+    fclose(in);
+    if (!p.failure.empty())
+        return;
+    p.crc = crc16_update(0, data.data() + history, p.length);
+    errno = 0;
+    if (lzh_encode_piece(data.data(), history, p.length, window_bits, best, append_to,
+                         &p.packed, &p.bits) != LZH_OK)
+        p.failure = std::string("output: ") + strerror(errno ? errno : ENOMEM);
+}
+
+static uint64_t file_size(const std::string &source)
+{
+    File in = open_at(source);
+    if (plat_seek(in.get(), 0, SEEK_END) != 0)
+        fail_errno(source);
+    int64_t size = plat_tell(in.get());
+    if (size < 0)
+        fail_errno(source);
+    return uint64_t(size);
+}
+
+// Every file's pieces, in archive order; a file of 0 bytes has one piece.
+static std::vector<Piece> plan(const std::vector<ArchiveEntry> &entries)
+{
+    std::vector<Piece> pieces;
+    for (size_t i = 0; i < entries.size(); i++) {
+        if (entries[i].is_dir)
+            continue;
+        uint64_t size = file_size(entries[i].source);
+        if (size > 0xFFFFFFFFu)
+            fail(entries[i].source + ": larger than 4 GiB, which a member can't hold");
+        uint64_t at = 0;
+        do {
+            Piece p;
+            p.member = i;
+            p.offset = at;
+            p.length = size_t(std::min<uint64_t>(size - at, LZH_PIECE));
+            at += p.length;
+            p.last = at == size;
+            pieces.push_back(std::move(p));
+        } while (at < size);
+    }
+    return pieces;
+}
+
+// Pieces encoded ahead of the writer by worker threads and handed over in
+// order, at most `ahead` of them waiting in memory; with no workers, each is
+// encoded when it is taken. The bytes are the same either way.
+class Encoders {
+public:
+    Encoders(const std::vector<ArchiveEntry> &entries, std::vector<Piece> &pieces,
+             int window_bits, bool best, int threads)
+        : entries_(entries), pieces_(pieces), bits_(window_bits), best_(best),
           ahead_(size_t(threads) * 2)
     {
         crc16_update(0, NULL, 0);  // its table, made once before any thread reads it
-        for (int i = 0; i < threads; i++)
+        for (int i = 0; threads > 1 && i < threads; i++)
             workers_.emplace_back([this] { work(); });
     }
 
-    ~Compressors()
+    ~Encoders()
     {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -191,19 +224,19 @@ public:
         changed_.notify_all();
         for (std::thread &t : workers_)
             t.join();
-        for (Job &j : jobs_)
-            if (!j.temp.empty())
-                remove(j.temp.c_str());
     }
 
-    // Waits for member i; the caller removes its temporary file when done.
-    Job &take(size_t i)
+    Piece &take(size_t i)
     {
+        if (workers_.empty()) {
+            encode_piece(entries_[pieces_[i].member], bits_, best_, pieces_[i]);
+            return pieces_[i];
+        }
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return jobs_[i].ready; });
+        changed_.wait(lock, [&] { return pieces_[i].ready; });
         taken_ = i + 1;
         changed_.notify_all();
-        return jobs_[i];
+        return pieces_[i];
     }
 
 private:
@@ -214,57 +247,25 @@ private:
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 changed_.wait(lock, [&] {
-                    return stop_ || (next_ < jobs_.size() && next_ < taken_ + ahead_);
+                    return stop_ || (next_ < pieces_.size() && next_ < taken_ + ahead_);
                 });
                 if (stop_)
                     return;
                 i = next_++;
             }
-            Job job;
-            if (!entries_[i].is_dir)
-                compress(entries_[i], job);
+            Piece p = pieces_[i];  // the plan's fields; the slot is written once, below
+            encode_piece(entries_[p.member], bits_, best_, p);
             std::lock_guard<std::mutex> lock(mutex_);
-            jobs_[i] = std::move(job);
-            jobs_[i].ready = true;
+            pieces_[i] = std::move(p);
+            pieces_[i].ready = true;
             changed_.notify_all();
         }
     }
 
-    void compress(const ArchiveEntry &e, Job &job)
-    {
-        FILE *in = fopen(e.source.c_str(), "rb");
-        if (in == NULL) {
-            job.failure = e.source + ": " + strerror(errno);
-            return;
-        }
-        char name[PATH_BUFFER_SIZE];
-        FILE *t = plat_create_temp(prefix_.c_str(), name, sizeof name);
-        if (t == NULL) {
-            job.failure = prefix_ + "...: " + strerror(errno);
-            fclose(in);
-            return;
-        }
-        job.temp = name;
-        setvbuf(t, NULL, _IONBF, 0);
-        errno = 0;
-        LzhStatus s = lzh_encode(in, bits_, best_, write_to_output, t, &job.r);
-        int errnum = errno;
-        fclose(in);
-        if (plat_close_written(t) != 0 && s == LZH_OK) {
-            s = LZH_WRITE_ERROR;
-            errnum = errno;
-        }
-        if (s == LZH_READ_ERROR)
-            job.failure = e.source + ": " + lzh_status_text(s, errnum);
-        else if (s != LZH_OK)
-            job.failure = "output: " + std::string(lzh_status_text(s, errnum));
-    }
-
     const std::vector<ArchiveEntry> &entries_;
+    std::vector<Piece> &pieces_;
     int bits_;
     bool best_;
-    std::string prefix_;
-    std::vector<Job> jobs_;
     size_t ahead_, next_ = 0, taken_ = 0;
     bool stop_ = false;
     std::mutex mutex_;
@@ -272,44 +273,94 @@ private:
     std::vector<std::thread> workers_;
 };
 
-// One member whose data another thread compressed: header, then its data,
-// or the file itself when compressing did not shrink it.
-static void write_compressed(FILE *out, const ArchiveEntry &e, int window_bits, Compressors::Job &job)
+// Writes a placeholder header, the member's pieces joined, then the real
+// header over the placeholder. A file that does not shrink is stored instead,
+// read again, and must still have the CRC its pieces had; what the longer
+// compressed attempt left behind is overwritten by what follows, or cut off
+// at the end of the archive.
+static void write_file(FILE *out, const ArchiveEntry &e, int window_bits, Encoders &encoders,
+                       size_t &next)
 {
-    if (!job.failure.empty())
-        fail(job.failure);
-    if (job.r.original > 0xFFFFFFFFu)
-        fail(e.source + ": larger than 4 GiB, which a member can't hold");
-    bool stored = job.r.packed >= job.r.original;
-    uint64_t packed = stored ? job.r.original : job.r.packed;
-    std::string h = level2_header(e, stored ? 0 : window_bits, uint32_t(packed),
-                                  uint32_t(job.r.original), job.r.crc);
-    put(out, h.data(), h.size());
+    int64_t header_at = plat_tell(out);
+    if (header_at < 0)
+        fail_errno("output");
+    std::string header = level2_header(e, window_bits, 0, 0, 0);
+    put(out, header.data(), header.size());
+
+    auto join = std::make_unique<LzhJoin>();
+    lzh_join_init(join.get(), write_to_output, out);
+    uint64_t original = 0;
     uint16_t crc = 0;
-    uint64_t n = store(out, open_at(stored ? e.source : job.temp).get(), e.source, &crc);
-    if (n != packed || (stored && crc != job.r.crc))
-        fail(e.source + ": changed while it was packed");
-    remove(job.temp.c_str());
-    job.temp.clear();
+    for (bool last = false; !last; next++) {
+        Piece &p = encoders.take(next);
+        if (!p.failure.empty())
+            fail(p.failure);
+        if (lzh_join_bytes(join.get(), p.packed.data(), p.packed.size()) != LZH_OK ||
+            lzh_join_bits(join.get(), p.bits.tail, p.bits.tail_bits) != LZH_OK)
+            fail_errno("output");
+        crc = crc16_combine(crc, p.crc, p.length);
+        original += p.length;
+        last = p.last;
+        std::vector<unsigned char>().swap(p.packed);
+    }
+    if (lzh_join_finish(join.get()) != LZH_OK)
+        fail_errno("output");
+    uint64_t packed = join->packed;
+    int method = window_bits;
+    if (packed >= original) {
+        method = 0;
+        seek_output(out, header_at + int64_t(header.size()), SEEK_SET);
+        uint16_t stored_crc;
+        packed = store(out, open_at(e.source).get(), e.source, &stored_crc);
+        if (packed != original || stored_crc != crc)
+            fail(changed(e.source));
+    }
+    int64_t end = plat_tell(out);
+    if (end < 0)
+        fail_errno("output");
+    std::string final_header = level2_header(e, method, uint32_t(packed), uint32_t(original), crc);
+    seek_output(out, header_at, SEEK_SET);
+    put(out, final_header.data(), final_header.size());
+    seek_output(out, end, SEEK_SET);
+}
+
+// Stored members: each file's bytes once, straight through.
+static void write_stored(FILE *out, const ArchiveEntry &e)
+{
+    int64_t header_at = plat_tell(out);
+    if (header_at < 0)
+        fail_errno("output");
+    std::string header = level2_header(e, 0, 0, 0, 0);
+    put(out, header.data(), header.size());
+    uint16_t crc;
+    uint64_t size = store(out, open_at(e.source).get(), e.source, &crc);
+    if (size > 0xFFFFFFFFu)
+        fail(e.source + ": larger than 4 GiB, which a member can't hold");
+    int64_t end = plat_tell(out);
+    if (end < 0)
+        fail_errno("output");
+    header = level2_header(e, 0, uint32_t(size), uint32_t(size), crc);
+    seek_output(out, header_at, SEEK_SET);
+    put(out, header.data(), header.size());
+    seek_output(out, end, SEEK_SET);
 }
 
 void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits,
-                   bool best, const std::string &temp_prefix, int threads)
+                   bool best, int threads)
 {
-    std::unique_ptr<Compressors> pool;
-    if (window_bits != 0 && threads > 1 && !temp_prefix.empty())
-        pool = std::make_unique<Compressors>(entries, window_bits, best, temp_prefix, threads);
-    for (size_t i = 0; i < entries.size(); i++) {
-        const ArchiveEntry &e = entries[i];
+    std::vector<Piece> pieces;
+    if (window_bits != 0)
+        pieces = plan(entries);
+    Encoders encoders(entries, pieces, window_bits, best, threads);
+    size_t next = 0;
+    for (const ArchiveEntry &e : entries) {
         if (e.is_dir) {
             std::string h = level2_header(e, 0, 0, 0, 0);
             put(out, h.data(), h.size());
-            if (pool)
-                pool->take(i);
-        } else if (pool) {
-            write_compressed(out, e, window_bits, pool->take(i));
+        } else if (window_bits == 0) {
+            write_stored(out, e);
         } else {
-            write_file(out, e, window_bits, best);
+            write_file(out, e, window_bits, encoders, next);
         }
     }
     put(out, "", 1);  // the end mark

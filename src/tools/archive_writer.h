@@ -24,12 +24,12 @@ std::string level2_header(const ArchiveEntry &e, int method, uint32_t packed, ui
 // Appends the members and the end mark to out, an unbuffered stream open for
 // writing, seeking and cutting. Files are compressed with the method of
 // window_bits (13, 15, 16; 0 stores them); one that does not shrink is
-// stored; best asks for the optimal parse. With threads > 1 and a temp_prefix, members are compressed that
-// many at a time into temporary files named from temp_prefix, removed
-// however this ends; the archive's bytes are the same either way. Throws a
-// Failure that names the file at fault.
+// stored; best asks for the optimal parse. With threads > 1, that many
+// threads encode pieces of the files ahead of the writer, in bounded
+// memory; the archive's bytes are the same for any number. Throws a Failure
+// that names the file at fault.
 void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits = 0,
-                   bool best = false, const std::string &temp_prefix = "", int threads = 1);
+                   bool best = false, int threads = 1);
 
 // "-lh0-", "-lh5-", "-lh6-" or "-lh7-" for 0, 13, 15 and 16 window bits.
 const char *method_name(int window_bits);

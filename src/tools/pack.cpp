@@ -18,7 +18,7 @@ static void write_installer(const Options &o, const std::string &stub, const std
     else if (!o.payload.empty())
         append_file(out.file(), o.payload);
     else
-        write_archive(out.file(), entries, o.window_bits, o.best, o.output + ".",
+        write_archive(out.file(), entries, o.window_bits, o.best,
                       o.jobs ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency())));
     out.commit();
 }

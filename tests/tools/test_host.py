@@ -401,11 +401,29 @@ class Compression(Packing):
             (src / name).write_bytes(cases[name][:400_000])
         (src / "sub").mkdir()
         (src / "sub" / "more").write_bytes(cases["text"][-100_000:])
+        # A member of several 4 MiB pieces, whose matches reach across the
+        # cuts; random runs keep the pieces' bit counts off whole bytes.
+        rnd = random.Random(5)
+        text = cases["text"]
+        big = b"".join(text[rnd.randrange(len(text) - 5000):][:rnd.randrange(100, 5000)]
+                       + rnd.randbytes(rnd.randrange(1, 40)) for _ in range(3700))
+        self.assertGreater(len(big), 2 * (4 << 20))
+        (src / "big").write_bytes(big)
         for jobs in ("1", "2", "5"):
-            self.assertEqual(self.pack("--sfx", self.sfx, "-j", jobs, src, output=f"j{jobs}.exe")[0], 0)
-        one = (self.tmp / "j1.exe").read_bytes()
-        self.assertEqual((self.tmp / "j2.exe").read_bytes(), one)
-        self.assertEqual((self.tmp / "j5.exe").read_bytes(), one)
+            for method in ("lh5", "lh7"):
+                out = f"{method}-j{jobs}.exe"
+                self.assertEqual(self.pack("--sfx", self.sfx, "-m", method, "-j", jobs, src,
+                                           output=out)[0], 0)
+        for method in ("lh5", "lh7"):
+            one = (self.tmp / f"{method}-j1.exe").read_bytes()
+            self.assertEqual((self.tmp / f"{method}-j2.exe").read_bytes(), one)
+            self.assertEqual((self.tmp / f"{method}-j5.exe").read_bytes(), one)
+            arc = self.archive_part(f"{method}-j1.exe")
+            status, log, err = run(["lhasa", "t", arc])
+            self.assertEqual(status, 0, (log[-2000:], err))
+            status, _, err, ours = self.extract(arc, f"ours-{method}")
+            self.assertEqual((status, err), (0, b""))
+            self.assertEqual(files_of(ours), files_of(src))
         self.assertEqual([p.name for p in self.tmp.iterdir() if ".tmp" in p.name], [])
 
 if __name__ == "__main__":

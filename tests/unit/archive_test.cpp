@@ -304,3 +304,18 @@ TEST(Encode, CodeLengthsStayWithin16BitsAndFormAPrefixCode)
     EXPECT_EQ(lzh_code_lengths(one, 3, len), 1);
     EXPECT_EQ(len[1], 0);
 }
+
+TEST(Encode, PieceCrcsCombineIntoTheWholeOnes)
+{
+    std::string data;
+    for (int i = 0; i < 70000; i++)
+        data += char((i * 7919) >> 3);
+    auto crc = [&](size_t from, size_t n) {
+        return crc16_update(0, reinterpret_cast<const unsigned char *>(data.data()) + from, n);
+    };
+    for (size_t cut : {size_t(0), size_t(1), size_t(2), size_t(255), size_t(4096), size_t(65537),
+                       data.size()})
+        EXPECT_EQ(crc16_combine(crc(0, cut), crc(cut, data.size() - cut), data.size() - cut),
+                  crc(0, data.size()))
+            << cut;
+}

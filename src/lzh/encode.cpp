@@ -20,8 +20,8 @@ enum {
     HASH_BITS = 16,
     HASH_SIZE = 1 << HASH_BITS,
     BLOCK_SYMBOLS = 0x2000,  // per block: small blocks follow the data (measured)
-    SEGMENT = 16384,         // input bytes per block of the optimal parse
-    SYMBOL_ROOM = SEGMENT,   // at most one symbol per input byte
+    SEGMENT = 8192,          // input bytes per parse of the optimal parser; blocks join them
+    SYMBOL_ROOM = 0xFFFF + SEGMENT,  // an open block and a segment after it
     OUT_SIZE = 1 << 16,
     NIL = -1,
 };
@@ -224,55 +224,51 @@ static int position_symbol(unsigned d)
 }
 
 // The code-length code's symbols for the literal/length lengths: 0, 1 and 2
-// for runs of zeros, length + 2 otherwise. Writes them, or only counts them.
-static void walk_c_lengths(struct Encoder *e, int n, int write)
+// for runs of zeros, length + 2 otherwise. With t_freq, only counts them
+// and returns the bits that follow them; otherwise writes them.
+static uint32_t walk_c_lengths(struct Encoder *e, const unsigned char *c_len, int n,
+                               uint32_t *t_freq)
 {
+    uint32_t extra = 0;
+    auto symbol = [&](int t) {
+        if (t_freq)
+            t_freq[t]++;
+        else
+            put_bits(e, e->t_len[t], e->t_code[t]);
+    };
+    auto bits = [&](int count, uint32_t v) {
+        if (t_freq)
+            extra += (uint32_t)count;
+        else
+            put_bits(e, count, v);
+    };
     for (int i = 0; i < n;) {
-        int k = e->c_len[i++];
+        int k = c_len[i++];
         if (k != 0) {
-            if (write)
-                put_bits(e, e->t_len[k + 2], e->t_code[k + 2]);
-            else
-                e->t_freq[k + 2]++;
+            symbol(k + 2);
             continue;
         }
         int run = 1;
-        while (i < n && e->c_len[i] == 0) {
+        while (i < n && c_len[i] == 0) {
             i++;
             run++;
         }
         if (run <= 2) {
-            for (int r = 0; r < run; r++) {
-                if (write)
-                    put_bits(e, e->t_len[0], e->t_code[0]);
-                else
-                    e->t_freq[0]++;
-            }
+            for (int r = 0; r < run; r++)
+                symbol(0);
         } else if (run <= 18) {
-            if (write) {
-                put_bits(e, e->t_len[1], e->t_code[1]);
-                put_bits(e, 4, (uint32_t)(run - 3));
-            } else {
-                e->t_freq[1]++;
-            }
+            symbol(1);
+            bits(4, (uint32_t)(run - 3));
         } else if (run == 19) {
-            if (write) {
-                put_bits(e, e->t_len[0], e->t_code[0]);
-                put_bits(e, e->t_len[1], e->t_code[1]);
-                put_bits(e, 4, 15);
-            } else {
-                e->t_freq[0]++;
-                e->t_freq[1]++;
-            }
+            symbol(0);
+            symbol(1);
+            bits(4, 15);
         } else {
-            if (write) {
-                put_bits(e, e->t_len[2], e->t_code[2]);
-                put_bits(e, CBIT, (uint32_t)(run - 20));
-            } else {
-                e->t_freq[2]++;
-            }
+            symbol(2);
+            bits(CBIT, (uint32_t)(run - 20));
         }
     }
+    return extra;
 }
 
 static int trimmed(const unsigned char *len, int n)
@@ -317,6 +313,52 @@ static void write_pt_lengths(struct Encoder *e, const unsigned char *len, int nn
     }
 }
 
+// What write_pt_lengths would write, in bits.
+static uint32_t pt_lengths_bits(const unsigned char *len, int nn, int nbit, int special, int used)
+{
+    if (used < 2)
+        return 2 * (uint32_t)nbit;
+    int n = trimmed(len, nn);
+    uint32_t bits = (uint32_t)nbit;
+    for (int i = 0; i < n;) {
+        int k = len[i++];
+        bits += k <= 6 ? 3 : (uint32_t)(k - 3);
+        if (i == special) {
+            while (i < 6 && i < n && len[i] == 0)
+                i++;
+            bits += 2;
+        }
+    }
+    return bits;
+}
+
+// The size in bits of a block with these counts, tables included, as
+// flush_block would write it.
+static uint64_t block_bits(const struct Encoder *e, const uint32_t *c_freq, const uint32_t *p_freq)
+{
+    unsigned char c_len[NC], p_len[NP_MAX], t_len[NT];
+    int c_used = lzh_code_lengths(c_freq, NC, c_len);
+    int p_used = lzh_code_lengths(p_freq, e->np, p_len);
+    uint64_t bits = 16;
+    if (c_used < 2) {
+        bits += 2 * TBIT + 2 * CBIT;
+    } else {
+        uint32_t t_freq[NT] = {0};
+        int n = trimmed(c_len, NC);
+        bits += walk_c_lengths(NULL, c_len, n, t_freq) + CBIT;
+        int t_used = lzh_code_lengths(t_freq, NT, t_len);
+        bits += pt_lengths_bits(t_len, NT, TBIT, 3, t_used);
+        for (int t = 0; t < NT; t++)
+            bits += (uint64_t)t_freq[t] * t_len[t];
+    }
+    bits += pt_lengths_bits(p_len, e->np, e->pbit, -1, p_used);
+    for (int c = 0; c < NC; c++)
+        bits += (uint64_t)c_freq[c] * c_len[c];
+    for (int j = 0; j < e->np; j++)
+        bits += (uint64_t)p_freq[j] * (p_len[j] + (j > 1 ? j - 1 : 0));
+    return bits;
+}
+
 static void flush_block(struct Encoder *e)
 {
     if (e->nsym == 0)
@@ -333,12 +375,12 @@ static void flush_block(struct Encoder *e)
     } else {
         int n = trimmed(e->c_len, NC);
         memset(e->t_freq, 0, sizeof e->t_freq);
-        walk_c_lengths(e, n, 0);
+        walk_c_lengths(e, e->c_len, n, e->t_freq);
         int t_used = lzh_code_lengths(e->t_freq, NT, e->t_len);
         make_codes(e->t_len, NT, e->t_code);
         write_pt_lengths(e, e->t_len, NT, TBIT, 3, t_used, e->t_freq);
         put_bits(e, CBIT, (uint32_t)n);
-        walk_c_lengths(e, n, 1);
+        walk_c_lengths(e, e->c_len, n, NULL);
     }
     make_codes(e->c_len, NC, e->c_code);
     make_codes(e->p_len, e->np, e->p_code);
@@ -535,12 +577,14 @@ static void compress(struct Encoder *e, uint32_t history)
 // The best parse of a segment of the input: a shortest path over every
 // literal and every match the chains offer, priced in bits by the code
 // lengths of the segment's own previous parse, refined over a few passes.
-// Each segment is one block.
+// A segment joins the block before it when one block for both is smaller
+// than two: blocks end where the data's statistics change.
 enum {
     MAX_CANDIDATES = 24,   // matches kept per position, each longer than the last
     BEST_CHAIN = 512,
     BEST_PASSES = 3,
     LONG_ENOUGH = 128,     // a match this long is taken without weighing others
+    MAX_BLOCK = 0xFFFF,    // symbols a block's count can say
 };
 
 struct Best {
@@ -554,6 +598,11 @@ struct Best {
     uint32_t step_dist[SEGMENT + 1];
     uint32_t ends[SEGMENT + 1];
     unsigned c_bits[NC], p_bits[NP_MAX];
+    // The segment's parse, kept after the open block's symbols, and its
+    // counts; the open block's size alone.
+    unsigned nsym;
+    uint32_t c_freq[NC], p_freq[NP_MAX];
+    uint64_t open_bits;
 };
 
 static int collect_matches(struct Encoder *e, uint32_t pos, uint16_t *lens, uint32_t *dists)
@@ -561,16 +610,17 @@ static int collect_matches(struct Encoder *e, uint32_t pos, uint16_t *lens, uint
     return walk_chain(e, pos, MIN_MATCH - 1, BEST_CHAIN, 1, lens, dists, MAX_CANDIDATES);
 }
 
-// Prices from code lengths; a symbol the last parse did not use is priced
-// as a long code, so that it stays possible.
+// Prices from the code lengths of the counts; a symbol the last parse did
+// not use is priced as a long code, so that it stays possible.
 static void set_prices(struct Encoder *e, struct Best *b)
 {
-    lzh_code_lengths(e->c_freq, NC, e->c_len);
-    lzh_code_lengths(e->p_freq, e->np, e->p_len);
+    unsigned char c_len[NC], p_len[NP_MAX];
+    lzh_code_lengths(b->c_freq, NC, c_len);
+    lzh_code_lengths(b->p_freq, e->np, p_len);
     for (int c = 0; c < NC; c++)
-        b->c_bits[c] = e->c_len[c] ? e->c_len[c] : (c < 256 ? 12 : 14);
+        b->c_bits[c] = c_len[c] ? c_len[c] : (c < 256 ? 12 : 14);
     for (int j = 0; j < e->np; j++)
-        b->p_bits[j] = (e->p_len[j] ? e->p_len[j] : 8) + (j > 1 ? j - 1 : 0);
+        b->p_bits[j] = (p_len[j] ? p_len[j] : 8) + (j > 1 ? j - 1 : 0);
 }
 
 // The cheapest way through the segment's n bytes at win[start..), under the
@@ -612,7 +662,8 @@ static void shortest_path(struct Encoder *e, struct Best *b, uint32_t start, uns
     }
 }
 
-// Turns the path into the block's symbols and their counts.
+// Turns the path into the segment's symbols, after the open block's, and
+// their counts.
 static void take_path(struct Encoder *e, struct Best *b, uint32_t start, unsigned n)
 {
     // Walk back, then forward.
@@ -620,26 +671,58 @@ static void take_path(struct Encoder *e, struct Best *b, uint32_t start, unsigne
     unsigned k = 0;
     for (unsigned i = n; i > 0; i -= b->step_len[i])
         ends[k++] = i;
-    e->nsym = 0;
-    memset(e->c_freq, 0, sizeof e->c_freq);
-    memset(e->p_freq, 0, sizeof e->p_freq);
+    memset(b->c_freq, 0, sizeof b->c_freq);
+    memset(b->p_freq, 0, sizeof b->p_freq);
+    uint16_t *sym = e->sym + e->nsym, *dist = e->dist + e->nsym;
     unsigned at = 0;
+    b->nsym = 0;
     while (k > 0) {
         unsigned i = ends[--k], l = i - at;
         if (l == 1) {
             unsigned char c = e->win[start + at];
-            e->sym[e->nsym] = c;
-            e->c_freq[c]++;
+            sym[b->nsym] = c;
+            b->c_freq[c]++;
         } else {
             unsigned c = 256 + l - MIN_MATCH;
-            e->sym[e->nsym] = (uint16_t)c;
-            e->dist[e->nsym] = (uint16_t)(b->step_dist[i] - 1);
-            e->c_freq[c]++;
-            e->p_freq[position_symbol(b->step_dist[i] - 1)]++;
+            sym[b->nsym] = (uint16_t)c;
+            dist[b->nsym] = (uint16_t)(b->step_dist[i] - 1);
+            b->c_freq[c]++;
+            b->p_freq[position_symbol(b->step_dist[i] - 1)]++;
         }
-        e->nsym++;
+        b->nsym++;
         at = i;
     }
+}
+
+// The segment joins the open block if that is smaller than ending the
+// block before it; otherwise the open block is written and the segment
+// opens the next.
+static void close_segment(struct Encoder *e, struct Best *b)
+{
+    uint64_t alone = block_bits(e, b->c_freq, b->p_freq);
+    if (e->nsym > 0) {
+        uint32_t c_freq[NC], p_freq[NP_MAX];
+        for (int c = 0; c < NC; c++)
+            c_freq[c] = e->c_freq[c] + b->c_freq[c];
+        for (int j = 0; j < e->np; j++)
+            p_freq[j] = e->p_freq[j] + b->p_freq[j];
+        uint64_t joined = block_bits(e, c_freq, p_freq);
+        if (e->nsym + b->nsym <= MAX_BLOCK && joined <= b->open_bits + alone) {
+            memcpy(e->c_freq, c_freq, sizeof c_freq);
+            memcpy(e->p_freq, p_freq, sizeof(uint32_t) * e->np);
+            e->nsym += b->nsym;
+            b->open_bits = joined;
+            return;
+        }
+        unsigned open = e->nsym;
+        flush_block(e);
+        memmove(e->sym, e->sym + open, b->nsym * sizeof e->sym[0]);
+        memmove(e->dist, e->dist + open, b->nsym * sizeof e->dist[0]);
+    }
+    memcpy(e->c_freq, b->c_freq, sizeof e->c_freq);
+    memcpy(e->p_freq, b->p_freq, sizeof(uint32_t) * e->np);
+    e->nsym = b->nsym;
+    b->open_bits = alone;
 }
 
 static void compress_best(struct Encoder *e, uint32_t history)
@@ -650,7 +733,11 @@ static void compress_best(struct Encoder *e, uint32_t history)
         return;
     }
     uint32_t pos = prime(e, history);
-    int first = 1;
+    // The first prices are plain; later segments start from the last one's.
+    for (int c = 0; c < NC; c++)
+        b->c_freq[c] = c < 256 ? 4 : 1;
+    for (int j = 0; j < e->np; j++)
+        b->p_freq[j] = 1;
     while (e->status == LZH_OK) {
         if (!e->eof && e->avail - pos < SEGMENT + MAX_MATCH + 1) {
             if (pos >= WSIZE + 1) {
@@ -666,31 +753,14 @@ static void compress_best(struct Encoder *e, uint32_t history)
             insert(e, pos + i);
             b->count[i] = (uint16_t)collect_matches(e, pos + i, b->len[i], b->dist[i]);
         }
-        // The first prices come from the lazy parse's idea of the segment:
-        // its last block's counts, or plain ones at the start.
-        if (first) {
-            first = 0;
-            for (int c = 0; c < NC; c++)
-                e->c_freq[c] = c < 256 ? 4 : 1;
-            for (int j = 0; j < e->np; j++)
-                e->p_freq[j] = 1;
-        }
         for (int pass = 0; pass < BEST_PASSES; pass++) {
             set_prices(e, b);
             shortest_path(e, b, pos, n);
             take_path(e, b, pos, n);
         }
-        flush_block(e);
-        // flush_block clears the counts; the next segment starts from this
-        // one's prices, kept in c_len/p_len.
-        for (int c = 0; c < NC; c++)
-            e->c_freq[c] = e->c_len[c] ? 1u << (16 - e->c_len[c]) : 1;
-        for (int j = 0; j < e->np; j++)
-            e->p_freq[j] = e->p_len[j] ? 1u << (16 - e->p_len[j]) : 1;
+        close_segment(e, b);
         pos += n;
     }
-    memset(e->c_freq, 0, sizeof e->c_freq);
-    memset(e->p_freq, 0, sizeof e->p_freq);
     free(b);
 }
 

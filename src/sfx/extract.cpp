@@ -7,6 +7,8 @@
 #include "../lzh/header.h"
 #include "../names/winname.h"
 #include "../platform/platform.h"
+#include "messages.h"
+#include "texts.h"
 
 static int is_pair(const char *p)
 {
@@ -65,19 +67,42 @@ static int make_dirs(char *path, int whole)
     }
 }
 
+// Files this large show how far they have come, on their own line.
+enum { PROGRESS_FROM = 4 << 20 };
+
+struct Output {
+    FILE *file;
+    FILE *out;         // where progress goes; NULL for none
+    const char *path;
+    uint64_t done, total;
+    unsigned shown;    // the percentage last shown, or above 100 for none
+};
+
 static int write_to_file(void *ctx, const unsigned char *p, size_t n)
 {
-    return plat_write((FILE *)ctx, p, n);
+    struct Output *o = (struct Output *)ctx;
+    if (plat_write(o->file, p, n) != 0)
+        return -1;
+    o->done += n;
+    if (o->out == NULL)
+        return 0;
+    unsigned percent = (unsigned)(o->done * 100 / o->total);
+    if (percent != o->shown) {
+        o->shown = percent;
+        fprintf(o->out, TEXT_PROGRESS, o->path, percent);
+        fflush(o->out);
+    }
+    return 0;
 }
 
 static void report(FILE *err, const char *subject, const char *text)
 {
-    fprintf(err, "%s: %s\n", subject, text);
+    fprintf(err, TEXT_REPORT, subject, text);
 }
 
 static void not_extracted(FILE *err, const char *path, LzhStatus s, int errnum)
 {
-    fprintf(err, "%s: %s; not extracted\n", path, lzh_status_text(s, errnum));
+    fprintf(err, TEXT_NOT_EXTRACTED, path, reason_text(s, errnum));
 }
 
 // The temporary file for path, in its folder so that the rename into place
@@ -99,24 +124,26 @@ static FILE *create_temp(const char *path, char *temp, size_t size)
 
 // Decodes one member into path by way of a temporary file next to it, so a
 // failure never leaves a damaged file, nor destroys one already there.
-static int extract_file(FILE *in, const struct LzhMember *m, int bits, char *path, FILE *err)
+static int extract_file(FILE *in, const struct LzhMember *m, int bits, char *path, FILE *out,
+                        FILE *err)
 {
     static char temp[LZH_PATH_MAX + 32];
     if (make_dirs(path, 0) != 0) {
-        report(err, path, strerror(errno));
+        report(err, path, errno_text(errno));
         return -1;
     }
     FILE *f = create_temp(path, temp, sizeof temp);
     if (f == NULL) {
-        report(err, path, strerror(errno));
+        report(err, path, errno_text(errno));
         return -1;
     }
     // Blocks go to the system as the decoder hands them over: a failed write
     // is seen with its own error, not later at a flush.
     setvbuf(f, NULL, _IONBF, 0);
+    struct Output o = {f, m->original >= PROGRESS_FROM ? out : NULL, path, 0, m->original, 101};
     uint16_t crc;
     errno = 0;
-    LzhStatus s = lzh_decode(in, m->packed, m->original, bits, write_to_file, f, &crc);
+    LzhStatus s = lzh_decode(in, m->packed, m->original, bits, write_to_file, &o, &crc);
     int errnum = errno;
     if (plat_close_written(f) != 0 && s == LZH_OK) {
         s = LZH_WRITE_ERROR;
@@ -130,6 +157,8 @@ static int extract_file(FILE *in, const struct LzhMember *m, int bits, char *pat
     }
     if (s != LZH_OK) {
         remove(temp);
+        if (o.shown <= 100)
+            fputc('\n', out);  // the report starts on a line of its own
         not_extracted(err, path, s, errnum);
         return -1;
     }
@@ -163,21 +192,21 @@ static int check_member(const struct LzhMember *m, char *path, unsigned index, i
         for (char *p = shown; *p; p++)
             if (*p == LZH_SEP)
                 *p = PLAT_SEP;
-        fprintf(err, "%s: refused: not a plain name inside the install folder\n", shown);
+        fprintf(err, TEXT_REFUSED, shown);
         return -1;
     }
     if (!m->is_dir && lzh_method_bits(m->method) < 0) {
-        fprintf(err, "%s: unsupported method %s\n", path, m->method);
+        fprintf(err, TEXT_UNSUPPORTED, path, m->method);
         return -1;
     }
     if (!m->is_dir && path[0] == '\0') {
-        fprintf(err, "archive: member %u has no file name\n", index);
+        fprintf(err, TEXT_NO_NAME, index);
         return -1;
     }
     // A size the file can't hold is damage: say so before anything is
     // created, and never seek by it.
     if (left < 0 || m->packed > (uint64_t)left) {
-        not_extracted(err, path[0] ? path : "archive", LZH_DATA_CUT, 0);
+        not_extracted(err, path[0] ? path : TEXT_ARCHIVE, LZH_DATA_CUT, 0);
         return -1;
     }
     return 0;
@@ -189,25 +218,24 @@ int extract_archive(FILE *in, FILE *out, FILE *err)
     static char path[LZH_PATH_MAX];
     int64_t end = end_of(in);
     if (end < 0) {
-        report(err, "archive", strerror(errno));
+        report(err, TEXT_ARCHIVE, errno_text(errno));
         return 1;
     }
     for (unsigned count = 0;; count++) {
         int64_t at = plat_tell(in);
         LzhStatus hs = lzh_read_header(in, &m, plat_is_lead_byte);
         if (hs == LZH_END && count == 0) {
-            report(err, "archive", "no members found");
+            report(err, TEXT_ARCHIVE, TEXT_NO_MEMBERS);
             return 1;
         }
         if (hs == LZH_END)
             return 0;
         if (hs == LZH_NO_END_MARK && count == 0) {
-            report(err, "archive", "none found after the program");
+            report(err, TEXT_ARCHIVE, TEXT_NO_ARCHIVE);
             return 1;
         }
         if (hs != LZH_OK) {
-            fprintf(err, "archive: member %u (header at byte %lld): %s\n", count + 1,
-                    (long long)at, lzh_status_text(hs, errno));
+            fprintf(err, TEXT_BAD_MEMBER, count + 1, (long long)at, reason_text(hs, errno));
             return 1;
         }
         int64_t here = plat_tell(in);
@@ -215,17 +243,17 @@ int extract_archive(FILE *in, FILE *out, FILE *err)
             return 1;
         if (m.is_dir) {
             if (path[0] != '\0' && make_dirs(path, 1) != 0) {
-                report(err, path, strerror(errno));
+                report(err, path, errno_text(errno));
                 return 1;
             }
             if (m.packed > 0 && plat_seek(in, (int64_t)m.packed, SEEK_CUR) != 0) {
-                report(err, "archive", strerror(errno));
+                report(err, TEXT_ARCHIVE, errno_text(errno));
                 return 1;
             }
             continue;
         }
-        if (extract_file(in, &m, lzh_method_bits(m.method), path, err) != 0)
+        if (extract_file(in, &m, lzh_method_bits(m.method), path, out, err) != 0)
             return 1;
-        fprintf(out, "%s\n", path);
+        fprintf(out, TEXT_EXTRACTED, path);
     }
 }

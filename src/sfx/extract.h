@@ -15,7 +15,8 @@
 int safe_relative_path(const char *member_path, char sep, char *out, size_t size);
 
 // Extracts every member of the archive at in's position, listing each file
-// on out and reporting trouble on err. Stops at the first failure: what was
+// on out (with progress for large ones) and reporting trouble on err, in
+// Japanese (texts.h). Stops at the first failure: what was
 // extracted and verified before it stays, the failing file never appears,
 // and no file the extractor did not create is removed.
 // Returns 0 only when every member was extracted and its CRC verified.

@@ -6,7 +6,9 @@ import subprocess
 import unittest
 
 from harness import CREATE, PROMPT_DEFAULT, WineTest
-from lzhdata import archive, dirs_of, files_of, jlha, make_tree, member
+from lzhdata import Said, archive, dirs_of, files_of, jlha, make_tree, member
+
+said = Said("\r\n")
 
 
 class Extractor(WineTest):
@@ -36,8 +38,9 @@ class Extractor(WineTest):
             self.assertEqual(files_of(self.dest), want, level)
             self.assertEqual(dirs_of(self.dest), dirs_of(self.src), level)
             # One line per file, names in Shift_JIS with Windows separators.
-            self.assertIn("データ\\表示\\ソフト.dat\r\n".encode("cp932"), out)
-            self.assertEqual(out.count(b"\r\n"), len(want))
+            self.assertIn(said(said.EXTRACTED, "データ\\表示\\ソフト.dat"), out)
+            self.assertEqual(out.count(b"\r\n"), len(want) + 1)
+            self.assertTrue(out.endswith(said(said.COMPLETE)), out)
             mtime = (self.dest / "readme.txt").stat().st_mtime
             self.assertLessEqual(abs(mtime - 1_300_000_000), 2, level)
             shutil.rmtree(self.dest)
@@ -45,13 +48,17 @@ class Extractor(WineTest):
 
     def test_hostile_or_damaged_archives_stop_with_nothing_outside(self):
         good = member(b"kept.txt", b"kept")
-        for data, expect in ((archive(good, member(b"..\\..\\escaped.txt", b"x")), b"refused"),
-                             (archive(good, member(b"C:\\escaped.txt", b"x")), b"refused"),
-                             (archive(good, member(b"big.bin", b"y" * 3000))[:-500], b"archive ends"),
-                             (b"", b"none found")):
+        for data, expect in (
+                (archive(good, member(b"..\\..\\escaped.txt", b"x")),
+                 said(said.REFUSED, "..\\..\\escaped.txt")),
+                (archive(good, member(b"C:\\escaped.txt", b"x")),
+                 said(said.REFUSED, "C:\\escaped.txt")),
+                (archive(good, member(b"big.bin", b"y" * 3000))[:-500],
+                 said(said.NOT_EXTRACTED, "big.bin", said.DATA_CUT)),
+                (b"", said(said.REPORT, "アーカイブ", said.NO_ARCHIVE))):
             status, out, err = self.run_sfx(data)
-            self.assertEqual(status, 1, expect)
-            self.assertIn(expect, err)
+            self.assertEqual((status, err), (1, expect))
+            self.assertTrue(out.endswith(said(said.INCOMPLETE)), out)
             left = files_of(self.work)
             self.assertFalse([p for p in left if "escaped" in p or "big.bin" in p], left.keys())
             self.assertFalse((self.work.parent / "escaped.txt").exists())
@@ -59,11 +66,34 @@ class Extractor(WineTest):
                 p.unlink()
 
 
+    def test_large_files_show_their_progress_on_one_line(self):
+        big = os.urandom(5 << 20)
+        status, out, err = self.run_sfx(archive(member(b"big.bin", big), member(b"after.txt", b"x")))
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual((self.dest / "big.bin").read_bytes(), big)
+        progress = said(said.PROGRESS, "big.bin", 0)[:-5]
+        end = said(said.EXTRACTED, "big.bin") + said(said.EXTRACTED, "after.txt") + \
+            said(said.COMPLETE)
+        self.assertTrue(out.endswith(end), out[-300:])
+        steps = out[:-len(end)].split(b"\r")
+        self.assertEqual(steps[-1], b"")
+        percents = []
+        for step in steps[:-1]:
+            self.assertTrue(step.startswith(progress) and step.endswith(b"%"), step)
+            self.assertEqual(len(step), len(progress) + 4)  # the count is 3 wide
+            percents.append(int(step[len(progress):-1]))
+        self.assertGreater(len(percents), 10)
+        self.assertEqual(percents, sorted(set(percents)))
+        self.assertEqual(percents[-1], 100)
+        # Each rewrite is exactly as long as the line that ends it.
+        self.assertEqual(len(steps[-2]), len(said(said.EXTRACTED, "big.bin")) - 2)
+
+
 class PackedInstaller(WineTest):
     def test_installer_runs_the_dialogue_then_unpacks_the_product(self):
         product = make_tree(self.work / "product")
-        listing = b"".join(sorted(name.replace("/", "\\").encode("cp932") + b"\r\n"
-                                  for name in files_of(product)))
+        listing = said.listing(sorted((n.replace("/", "\\") for n in files_of(product)),
+                                      key=lambda n: n.encode("cp932")))
         for how in ([], ["-m", "lh5", "--best"], ["-m", "lh0"]):
             with self.subTest(how=how):
                 status, _, err = self.mkinstaller("-o", "setup.exe", *how, "product")

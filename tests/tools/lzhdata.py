@@ -85,3 +85,34 @@ def dirs_of(root):
     """Relative paths of every directory under root."""
     root = Path(root)
     return sorted(str(p.relative_to(root)) for p in root.rglob("*") if p.is_dir())
+
+
+class Said:
+    """What the extractor tells the user, as the user reads it: Japanese,
+    in Shift_JIS; newline is the platform's line end."""
+    EXTRACTED = "{} を展開しました。\n"
+    PROGRESS = "{} を展開中... {:3d}%\r"
+    COMPLETE = "インストールが完了しました。\n"
+    INCOMPLETE = "インストールは完了していません。\n"
+    NOT_EXTRACTED = "{}: {}。展開できませんでした。\n"
+    REPORT = "{}: {}。\n"
+    REFUSED = "{}: インストール先の外や、Windows が使えない名前を指しているので展開しません。\n"
+    BAD_MEMBER = "アーカイブ: {} 番目のファイルのヘッダー ({} バイト目): {}。\n"
+    DATA_CUT = "ファイルのデータの途中でアーカイブが終わっています"
+    BAD_CRC = "CRC が合いません (データが壊れています)"
+    NO_END_MARK = "アーカイブの終わりの印がありません (ダウンロードが途中で切れていませんか)"
+    HEADER_DAMAGED = "ヘッダーが壊れています"
+    NO_ARCHIVE = "このプログラムの後にアーカイブが見つかりません"
+    ENOSPC = "ディスクの空き容量が足りません"
+    EACCES = "アクセスが拒否されました"
+
+    def __init__(self, newline="\n"):
+        self.newline = newline
+
+    def __call__(self, text, *args):
+        return text.format(*args).replace("\n", self.newline).encode("cp932")
+
+    def listing(self, names, sep="/"):
+        """The lines for files extracted in this order, and the last line."""
+        return b"".join(self(self.EXTRACTED, n.replace("/", sep)) for n in names) + \
+            self(self.COMPLETE)

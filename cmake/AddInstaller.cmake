@@ -1,16 +1,25 @@
 # add_installer(<target> OUTPUT <setup.exe>
 #               FILES <file|dir>... | ARCHIVE <product.lzh> | PAYLOAD <own.exe>
 #               [METHOD lh7|lh6|lh5|lh0] [BEST] [STUB <stub.exe>] [SFX <sfx.exe>]
-#               [DEPENDS <target>...])
+#               [SIGN <command>...] [DEPENDS <target>...])
 #
 # Makes an installer as part of a product's build, for example:
 #   add_installer(setup OUTPUT setup.exe FILES $<TARGET_FILE:app> app.dat)
 #
-# The packing tool is taken from MKINSTALLER (a path), or looked up on PATH.
-# STUB and SFX default to INSTALLER_STUB and INSTALLER_SFX when those are
-# set, and otherwise to the ones mkinstaller finds beside itself.
+# SIGN is a command that signs a Windows program, with @IN@ for the program
+# and @OUT@ for the signed copy it writes, for example
+#   SIGN osslsigncode sign -pkcs12 key.p12 -in @IN@ -out @OUT@
+# It is run twice: on the payload (the extractor with its archive, or
+# PAYLOAD), before it goes behind the stub, and on the installer; both the
+# installer and the tmp.exe it runs then carry a signature.
+#
+# The packing tool is taken from MKINSTALLER (a path; find_package sets it to
+# the installed one), or looked up on PATH. STUB and SFX default to
+# INSTALLER_STUB and INSTALLER_SFX when those are set, and otherwise to the
+# ones mkinstaller finds where it is installed or built.
 function(add_installer target)
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "BEST" "OUTPUT;ARCHIVE;PAYLOAD;STUB;SFX;METHOD" "FILES;DEPENDS")
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "BEST" "OUTPUT;ARCHIVE;PAYLOAD;STUB;SFX;METHOD"
+                          "FILES;DEPENDS;SIGN")
     if(NOT ARG_OUTPUT)
         message(FATAL_ERROR "add_installer(${target}): OUTPUT is required")
     endif()
@@ -23,34 +32,63 @@ function(add_installer target)
         endif()
     endforeach()
 
-    set(args -o ${ARG_OUTPUT})
+    set(stub_args)
     set(inputs ${ARG_FILES} ${ARG_ARCHIVE} ${ARG_PAYLOAD})
     if(ARG_STUB)
-        list(APPEND args --stub ${ARG_STUB})
+        list(APPEND stub_args --stub ${ARG_STUB})
         list(APPEND inputs ${ARG_STUB})
     endif()
+    # What follows the stub: the extractor and an archive, or a program.
+    set(payload_args)
     if(ARG_SFX AND NOT ARG_PAYLOAD)
-        list(APPEND args --sfx ${ARG_SFX})
+        list(APPEND payload_args --sfx ${ARG_SFX})
         list(APPEND inputs ${ARG_SFX})
     endif()
     if(ARG_ARCHIVE)
-        list(APPEND args --archive ${ARG_ARCHIVE})
-    elseif(ARG_PAYLOAD)
-        list(APPEND args --payload ${ARG_PAYLOAD})
-    else()
+        list(APPEND payload_args --archive ${ARG_ARCHIVE})
+    elseif(NOT ARG_PAYLOAD)
         # FILES are compressed: lh7 unless METHOD says otherwise.
         if(ARG_METHOD)
-            list(APPEND args -m ${ARG_METHOD})
+            list(APPEND payload_args -m ${ARG_METHOD})
         endif()
         if(ARG_BEST)
-            list(APPEND args --best)
+            list(APPEND payload_args --best)
         endif()
-        list(APPEND args ${ARG_FILES})
+        list(APPEND payload_args ${ARG_FILES})
+    endif()
+
+    if(NOT ARG_SIGN)
+        if(ARG_PAYLOAD)
+            set(payload_args --payload ${ARG_PAYLOAD})
+        endif()
+        set(commands COMMAND ${MKINSTALLER} -o ${ARG_OUTPUT} ${stub_args} ${payload_args})
+    else()
+        set(work ${CMAKE_CURRENT_BINARY_DIR}/${target}.signing)
+        set(payload ${ARG_PAYLOAD})
+        set(commands COMMAND ${CMAKE_COMMAND} -E make_directory ${work})
+        if(NOT ARG_PAYLOAD)
+            set(payload ${work}/payload.exe)
+            list(APPEND commands COMMAND ${MKINSTALLER} -o ${payload} --no-stub ${payload_args})
+        endif()
+        set(sign_payload ${ARG_SIGN})
+        list(TRANSFORM sign_payload REPLACE "@IN@" ${payload})
+        list(TRANSFORM sign_payload REPLACE "@OUT@" ${work}/payload-signed.exe)
+        set(sign_installer ${ARG_SIGN})
+        list(TRANSFORM sign_installer REPLACE "@IN@" ${work}/unsigned.exe)
+        list(TRANSFORM sign_installer REPLACE "@OUT@" ${ARG_OUTPUT})
+        # Signing tools refuse to write over a file; a rebuild starts clean.
+        list(APPEND commands
+             COMMAND ${CMAKE_COMMAND} -E rm -f ${work}/payload-signed.exe ${work}/unsigned.exe
+                     ${ARG_OUTPUT}
+             COMMAND ${sign_payload}
+             COMMAND ${MKINSTALLER} -o ${work}/unsigned.exe ${stub_args}
+                     --payload ${work}/payload-signed.exe
+             COMMAND ${sign_installer})
     endif()
 
     add_custom_command(
         OUTPUT ${ARG_OUTPUT}
-        COMMAND ${MKINSTALLER} ${args}
+        ${commands}
         DEPENDS ${inputs} ${ARG_DEPENDS}
         COMMENT "Packing installer ${ARG_OUTPUT}"
         VERBATIM)

@@ -17,6 +17,14 @@ enum {
     SECTION_SIZE = 40,
     SECTION_AT_RAW_SIZE = 16,           // SizeOfRawData
     SECTION_AT_RAW_AT = 20,             // PointerToRawData
+    OPTIONAL_AT_MAGIC = 0,
+    MAGIC_PE32 = 0x10B,
+    MAGIC_PE32_PLUS = 0x20B,
+    OPTIONAL_AT_CHECKSUM = 64,
+    OPTIONAL_AT_DIRS_32 = 96,           // the data directories, after NumberOfRvaAndSizes
+    OPTIONAL_AT_DIRS_64 = 112,
+    DIR_CERTIFICATES = 4,
+    DIR_SIZE = 8,
 };
 
 uint32_t pe_image_end(const unsigned char *head, size_t n)
@@ -50,4 +58,26 @@ uint32_t pe_file_image_end(FILE *f)
         return 0;
     size_t n = fread(head, 1, sizeof head, f);
     return pe_image_end(head, n);
+}
+
+int pe_signing(const unsigned char *head, size_t n, struct PeSigning *s)
+{
+    if (pe_image_end(head, n) == 0)
+        return 0;
+    uint32_t pe = le32(head + DOS_AT_PE_OFFSET);
+    const unsigned char *file = head + pe + FILE_HEADER_AT;
+    uint32_t optional = le16(file + FILE_AT_OPTIONAL_SIZE);
+    uint32_t optional_at = pe + FILE_HEADER_AT + FILE_HEADER_SIZE;
+    uint32_t magic = le16(head + optional_at + OPTIONAL_AT_MAGIC);
+    uint32_t dirs = magic == MAGIC_PE32 ? OPTIONAL_AT_DIRS_32
+                    : magic == MAGIC_PE32_PLUS ? OPTIONAL_AT_DIRS_64 : 0;
+    // The count of directories sits just before them.
+    if (dirs == 0 || optional < dirs + (DIR_CERTIFICATES + 1) * DIR_SIZE ||
+        le32(head + optional_at + dirs - 4) <= DIR_CERTIFICATES)
+        return 0;
+    s->checksum_at = optional_at + OPTIONAL_AT_CHECKSUM;
+    s->cert_entry_at = optional_at + dirs + DIR_CERTIFICATES * DIR_SIZE;
+    s->cert_offset = le32(head + s->cert_entry_at);
+    s->cert_size = le32(head + s->cert_entry_at + 4);
+    return 1;
 }

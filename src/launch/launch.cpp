@@ -2,6 +2,7 @@
 
 #include <errno.h>
 
+#include "../image/pe.h"
 #include "../platform/platform.h"
 #include "layout.h"
 
@@ -16,23 +17,40 @@ static int error_or(int fallback)
     return errno != 0 ? errno : fallback;
 }
 
-CopyResult copy_payload(FILE *installer, FILE *payload, int64_t offset, int *errnum)
+int64_t payload_end(FILE *installer, int64_t offset)
 {
-    setvbuf(installer, NULL, _IONBF, 0);
-    setvbuf(payload, NULL, _IONBF, 0);
+    if (plat_seek(installer, 0, SEEK_SET) != 0)
+        return -1;
+    size_t n = fread(block, 1, PE_HEAD_SIZE, installer);
+    struct PeSigning s;
+    if (pe_signing(block, n, &s) == 0 || s.cert_size == 0 || s.cert_offset < offset)
+        return -1;
+    if (plat_seek(installer, 0, SEEK_END) != 0)
+        return -1;
+    int64_t size = plat_tell(installer);
+    return (int64_t)s.cert_offset + s.cert_size == size ? (int64_t)s.cert_offset : -1;
+}
+
+CopyResult copy_payload(FILE *installer, FILE *payload, int64_t offset, int64_t end, int *errnum)
+{
     errno = 0;
     // A failed seek would copy the stub itself and run it as the payload.
     if (plat_seek(installer, offset, SEEK_SET) != 0) {
         *errnum = error_or(EIO);
         return COPY_READ_FAILED;
     }
+    int64_t left = end - offset;
     for (;;) {
+        size_t want = sizeof block;
+        if (end >= 0 && left < (int64_t)want)
+            want = (size_t)left;
         errno = 0;
-        size_t n = fread(block, 1, sizeof block, installer);
+        size_t n = want > 0 ? fread(block, 1, want, installer) : 0;
         if (n > 0 && plat_write(payload, block, n) != 0) {
             *errnum = error_or(EIO);
             return COPY_WRITE_FAILED;
         }
+        left -= (int64_t)n;
         if (n < sizeof block) {
             if (ferror(installer)) {
                 *errnum = error_or(EIO);
@@ -56,9 +74,12 @@ int launch(const Host *h, const char *installer_path)
         fclose(installer);
         return 1;
     }
+    setvbuf(installer, NULL, _IONBF, 0);
+    setvbuf(payload, NULL, _IONBF, 0);
 
     int errnum = 0;
-    CopyResult r = copy_payload(installer, payload, PAYLOAD_OFFSET, &errnum);
+    CopyResult r = copy_payload(installer, payload, PAYLOAD_OFFSET,
+                                payload_end(installer, PAYLOAD_OFFSET), &errnum);
     fclose(installer);
     // Closing may flush what the system still holds: a full disk or a lost
     // network share can show only here.

@@ -15,9 +15,19 @@ enum CopyResult { COPY_DONE, COPY_READ_FAILED, COPY_WRITE_FAILED };
 // The payload is copied in blocks of this size.
 enum { COPY_BLOCK_SIZE = 256 * 1024 };
 
-// Copies every byte of installer from offset to its end into payload, both
-// left unbuffered. On failure *errnum holds the error of the failing call.
-CopyResult copy_payload(FILE *installer, FILE *payload, int64_t offset, int *errnum);
+// Where the payload ends: a signed installer ends with its certificate table
+// (Authenticode), which signs the installer and is no part of the payload;
+// a payload signed before it was packed keeps a valid signature only if
+// tmp.exe gets its bytes alone. The table's offset, when the installer's
+// headers name one that starts at or after offset and ends with the file;
+// otherwise -1, the file's end.
+int64_t payload_end(FILE *installer, int64_t offset);
+
+// Copies the bytes of installer from offset to end (-1: its end) into
+// payload, best left unbuffered. On failure *errnum holds the error of the
+// failing call.
+CopyResult copy_payload(FILE *installer, FILE *payload, int64_t offset, int64_t end,
+                        int *errnum);
 
 // Returns the exit status for the run: 0 once the payload has been run and
 // "del tmp.exe" done, whatever they did; 1 if the payload could not be put

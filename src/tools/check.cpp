@@ -71,6 +71,49 @@ static std::string first_difference(const std::string &a, const std::string &b)
     return "first difference at byte " + std::to_string(i);
 }
 
+static PeSigning signing_of(const std::string &program)
+{
+    PeSigning s{};
+    if (!pe_signing(reinterpret_cast<const unsigned char *>(program.data()), program.size(), &s))
+        s = PeSigning{};
+    return s;
+}
+
+// A program as built, with the two header fields that signing rewrites
+// (the checksum and the certificate-table entry) blanked in both: a signed
+// copy still counts as the same program, and any other change does not.
+static void blank_signing_fields(std::string &built, std::string &seen)
+{
+    PeSigning s = signing_of(built);
+    if (s.cert_entry_at == 0)
+        return;
+    for (std::string *p : {&built, &seen}) {
+        if (p->size() >= s.cert_entry_at + 8) {
+            p->replace(s.checksum_at, 4, 4, '\0');
+            p->replace(s.cert_entry_at, 8, 8, '\0');
+        }
+    }
+}
+
+// The certificate table a program's headers name, if it lies within
+// [start, end) of the file and ends it: signing appends it there. Returns
+// where the signed content ends (the table's start), or end when unsigned.
+static uint64_t signed_content_end(const std::string &path, const std::string &head,
+                                   uint64_t start, uint64_t end, const char *what)
+{
+    PeSigning s = signing_of(head);
+    if (s.cert_size == 0 && s.cert_offset == 0)
+        return end;
+    uint64_t at = start + s.cert_offset;
+    if (s.cert_size < 8 || at + s.cert_size != end || at < start + image_end(head))
+        fail(path + ": the " + what + "'s certificate-table entry does not name a table at "
+             "its end (offset " + std::to_string(s.cert_offset) + ", " +
+             std::to_string(s.cert_size) + " bytes)");
+    printf("  %s signed: certificate table of %u bytes at byte %llu\n", what, s.cert_size,
+           (unsigned long long)at);
+    return at;
+}
+
 // Checks an installer without running it: the stub and the extractor are
 // byte for byte the ones this tool would pack, and every archive member
 // decodes to its CRC. A payload of the publisher's own is taken as it is.
@@ -83,10 +126,14 @@ int check(const Options &o)
     std::string stub = read_file(path, 0, PAYLOAD_OFFSET);
     if (stub.size() < PAYLOAD_OFFSET || image_end(stub) == 0 || image_end(stub) > PAYLOAD_OFFSET)
         fail(path + ": no installer stub of " + std::to_string(PAYLOAD_OFFSET) + " bytes at its start");
-    if (stub != real_stub)
+    std::string seen_stub = stub;
+    blank_signing_fields(real_stub, seen_stub);
+    if (seen_stub != real_stub)
         fail(path + ": the stub differs from " + stub_path + " (" +
-             first_difference(stub, real_stub) + ")");
-    if (size == PAYLOAD_OFFSET)
+             first_difference(seen_stub, real_stub) + ")");
+    // What follows a signed installer's payload is its certificate table.
+    size = signed_content_end(path, stub, 0, size, "installer");
+    if (size <= PAYLOAD_OFFSET)
         fail(path + ": no payload after the stub");
     uint64_t payload = size - PAYLOAD_OFFSET;
     uint32_t program = image_end(read_file(path, PAYLOAD_OFFSET, PE_HEAD_SIZE));
@@ -105,7 +152,10 @@ int check(const Options &o)
     File f = open_at(path, PAYLOAD_OFFSET + program);
     bool archive_follows =
         program < payload && lzh_read_header(f.get(), &m, plat_is_lead_byte) == LZH_OK;
-    bool ours = !real_sfx.empty() && head == real_sfx;
+    std::string seen_head = head;
+    if (!real_sfx.empty())
+        blank_signing_fields(real_sfx, seen_head);
+    bool ours = !real_sfx.empty() && seen_head == real_sfx;
     if (!ours && !archive_follows && !(real_sfx.size() == program && !real_sfx.empty())) {
         printf("%s: stub %u bytes, payload %llu bytes\n", path.c_str(), unsigned(PAYLOAD_OFFSET),
                (unsigned long long)payload);
@@ -116,8 +166,11 @@ int check(const Options &o)
         find_built("sfx.exe");  // fails, saying where it looked
     if (!ours)
         fail(path + ": the extractor differs from " + sfx_path + " (" +
-             first_difference(head, real_sfx) + " of the payload)");
-    if (program == payload)
+             first_difference(seen_head, real_sfx) + " of the payload)");
+    // A payload signed before it was packed ends with a table of its own.
+    size = signed_content_end(path, head, PAYLOAD_OFFSET, size, "payload");
+    payload = size - PAYLOAD_OFFSET;
+    if (program >= payload)
         fail(path + ": no archive after the extractor");
     printf("%s: stub %u bytes, payload %llu bytes\n", path.c_str(), unsigned(PAYLOAD_OFFSET),
            (unsigned long long)payload);

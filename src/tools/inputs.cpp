@@ -1,4 +1,6 @@
+#include <ctype.h>
 #include <errno.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -24,15 +26,23 @@ static fs::path own_directory()
     return self ? path_from_native(self).parent_path() : fs::current_path();
 }
 
-// A Windows program built by this project: beside this tool, or in the
-// Windows build when this tool is the native one. Empty if there is none.
+// A Windows program built by this project: beside this tool; where it is
+// installed with it; or, in a build tree, in the Windows programs that a
+// native build makes, or in the Windows build beside this one. Empty if
+// there is none.
 std::string look_for_built(const char *name)
 {
     fs::path dir = own_directory();
+    std::vector<fs::path> places = {dir / name};
+#ifdef DATA_FROM_BIN
+    places.push_back(dir / DATA_FROM_BIN / name);
+#endif
+    places.push_back(dir / "windows" / name);
+    places.push_back(dir / ".." / "win32" / name);
     std::error_code ec;
-    for (const fs::path &p : {dir / name, dir / ".." / "win32" / name})
+    for (const fs::path &p : places)
         if (fs::is_regular_file(p, ec))
-            return native_from_path(p);
+            return native_from_path(p.lexically_normal());
     return "";
 }
 
@@ -76,6 +86,21 @@ std::string load_sfx(const std::string &path)
     if (end != sfx.size())
         fail(path + ": extractor has data after its image");
     return sfx;
+}
+
+// SOURCE_DATE_EPOCH, the reproducible-builds convention: the time of the
+// build's sources, in seconds since 1970; no stored time is later.
+std::optional<int64_t> source_date_epoch()
+{
+    const char *s = getenv("SOURCE_DATE_EPOCH");
+    if (s == NULL || *s == '\0')
+        return std::nullopt;
+    char *end;
+    errno = 0;
+    long long v = strtoll(s, &end, 10);
+    if (*end != '\0' || errno != 0 || !isdigit((unsigned char)s[0]))
+        fail(std::string("SOURCE_DATE_EPOCH: \"") + s + "\" is not a number of seconds since 1970");
+    return std::min<long long>(v, 0xFFFFFFFF);
 }
 
 // Level 2 headers hold times as unsigned 32-bit seconds since 1970.
@@ -169,6 +194,15 @@ std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
         fail(both->first + " and " + both->second + ": Windows takes these names for one file");
     if (entries.empty())
         fail("nothing to pack: the directories are empty");
+    // The same inputs make the same archive: members in the order of their
+    // archive names (a folder before what it holds), whatever order the
+    // command line or the file system gave them in, and no time later than
+    // the build's.
+    std::sort(entries.begin(), entries.end(),
+              [](const ArchiveEntry &a, const ArchiveEntry &b) { return a.path < b.path; });
+    if (std::optional<int64_t> epoch = source_date_epoch())
+        for (ArchiveEntry &e : entries)
+            e.mtime = std::min(e.mtime, *epoch);
     return entries;
 }
 

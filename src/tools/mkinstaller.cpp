@@ -12,6 +12,16 @@ int main(int argc, char **argv)
         fputs(USAGE, stderr);
         return 2;
     }
+    if (o->help) {
+        fputs(USAGE, stdout);
+        fputs("\n", stdout);
+        fputs(HELP, stdout);
+        return fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (o->version) {
+        puts("mkinstaller " GRELM_VERSION);
+        return fflush(stdout) == 0 ? 0 : 1;
+    }
     try {
         return o->check.empty() ? pack(*o) : check(*o);
     } catch (const Failure &f) {

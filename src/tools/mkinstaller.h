@@ -32,8 +32,10 @@ struct Options {
     int window_bits = 16;  // of the method; 0 stores
     int jobs = 0;          // files compressed at once; 0: one per core
     bool best = false;     // the optimal parse
+    bool no_stub = false;  // write the payload alone
+    bool help = false, version = false;
 };
-extern const char USAGE[];
+extern const char USAGE[], HELP[];
 std::optional<Options> parse_args(int argc, char **argv);  // nothing: a usage error
 
 // files.cpp
@@ -68,7 +70,8 @@ std::string look_for_built(const char *name);  // beside this tool; empty if non
 std::string find_built(const char *name);      // the same, or fails saying where it looked
 std::string load_stub(const std::string &path);
 std::string load_sfx(const std::string &path);
-std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs);
+std::optional<int64_t> source_date_epoch();   // SOURCE_DATE_EPOCH, if set
+std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs);  // sorted
 void check_payload_program(const std::string &path);
 void check_archive_file(const std::string &path);
 

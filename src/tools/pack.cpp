@@ -11,7 +11,8 @@ static void write_installer(const Options &o, const std::string &stub, const std
                             const std::vector<ArchiveEntry> &entries)
 {
     TempOutput out(o.output);
-    put(out.file(), stub.data(), stub.size());
+    if (!o.no_stub)
+        put(out.file(), stub.data(), stub.size());
     put(out.file(), sfx.data(), sfx.size());
     if (!o.archive.empty())
         append_file(out.file(), o.archive);
@@ -38,12 +39,12 @@ static void refuse_overwriting_inputs(const Options &o, const std::vector<Archiv
 
 int pack(Options o)
 {
-    if (o.stub.empty())
+    if (o.stub.empty() && !o.no_stub)
         o.stub = find_built("stub.exe");
     if (o.payload.empty() && o.sfx.empty())
         o.sfx = find_built("sfx.exe");
 
-    std::string stub = load_stub(o.stub);
+    std::string stub = o.no_stub ? "" : load_stub(o.stub);
     std::string sfx = o.sfx.empty() ? "" : load_sfx(o.sfx);
     std::vector<ArchiveEntry> entries;
     if (!o.inputs.empty())

@@ -327,12 +327,56 @@ class Mkinstaller(Packing):
                 self.assertEqual((self.tmp / "setup.exe").read_bytes(), b"previous installer")
                 self.assertEqual(sorted(p.name for p in self.tmp.iterdir() if "tmp" in p.name), [])
 
+    def test_the_same_tree_packs_to_the_same_bytes(self):
+        rnd = random.Random(9)
+        names = ["b.txt", "a.txt", "sub/z.bin", "sub/deeper/c.txt", "A.dat", "データ.txt"]
+        contents = {n: rnd.randbytes(rnd.randrange(1, 30000)) for n in names}
+
+        def tree(root, order):
+            for n in order:  # the order files are created in, and listed in
+                (root / n).parent.mkdir(parents=True, exist_ok=True)
+                (root / n).write_bytes(contents[n])
+            for p in root.rglob("*"):
+                os.utime(p, (1_600_000_000, 1_600_000_000))
+            return root
+
+        def pack(output, *inputs, epoch=None):
+            env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+            if epoch is not None:
+                env["SOURCE_DATE_EPOCH"] = epoch
+            r = subprocess.run([self.mkinstaller, "-o", self.tmp / output, "--stub", self.stub,
+                                "--sfx", self.sfx, *inputs], env=env, capture_output=True)
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            return (self.tmp / output).read_bytes()
+
+        one = tree(self.tmp / "one", names)
+        two = tree(self.tmp / "two", reversed(names))
+        first = pack("1.exe", one, epoch="1500000000")
+        for f in one.rglob("*"):
+            os.utime(f)  # touched: now
+        self.assertEqual(pack("2.exe", one, epoch="1500000000"), first)
+        self.assertEqual(pack("3.exe", two, epoch="1500000000"), first)
+        # Files named on the command line are sorted with the rest.
+        self.assertEqual(pack("4.exe", one / "sub", one / "b.txt", one / "a.txt"),
+                         pack("5.exe", one / "a.txt", one / "sub", one / "b.txt"))
+        # Without the epoch the touched times are stored; it is the clamp
+        # that made the packings equal, and only times after it move.
+        self.assertNotEqual(pack("6.exe", one), first)
+        self.assertEqual(pack("7.exe", two, epoch="1700000000"), pack("8.exe", two))
+        r = subprocess.run([self.mkinstaller, "-o", self.tmp / "x.exe", "--stub", self.stub,
+                            "--sfx", self.sfx, one], capture_output=True,
+                           env={**os.environ, "SOURCE_DATE_EPOCH": "yesterday"})
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"SOURCE_DATE_EPOCH", r.stderr)
+
     def test_usage_errors_exit_2(self):
         for args in ([], ["-o", "x"], ["-o", "x", "--archive", "a", "f"], ["--check"],
                      ["--bogus", "x"], ["--check", "a", "-o", "b"], ["-o", "x", "--payload", "p", "--sfx", "s"],
                      ["-o", "x", "-m", "lh4", "f"], ["-o", "x", "-m", "lh5", "--archive", "a"],
                      ["-o", "x", "-j", "0", "f"], ["-o", "x", "-j", "two", "f"],
-                     ["-o", "x", "--best", "--payload", "p"]):
+                     ["-o", "x", "--best", "--payload", "p"],
+                     ["-o", "x", "--no-stub", "--payload", "p"], ["--no-stub", "--check", "a"],
+                     ["--help", "f"], ["--version", "-o", "x"]):
             with self.subTest(args=args):
                 status, _, err = run([self.mkinstaller, *args])
                 self.assertEqual(status, 2, args)

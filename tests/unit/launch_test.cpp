@@ -71,6 +71,47 @@ TEST_F(Launch, EmptyOrShortInstallerStillRunsAnEmptyPayload)
     EXPECT_EQ(fake_.commands.size(), 4u);
 }
 
+// A stub whose headers name a certificate table at `at`, `size` bytes long,
+// as signing writes them: the smallest well-formed PE32 head.
+static std::string signed_stub(uint32_t at, uint32_t size)
+{
+    std::string s(PAYLOAD_OFFSET, '\0');
+    auto put32 = [&](size_t i, uint32_t v) {
+        for (int k = 0; k < 4; k++)
+            s[i + k] = char((v >> (8 * k)) & 0xFF);
+    };
+    s[0] = 'M';
+    s[1] = 'Z';
+    put32(0x3C, 0x40);
+    s.replace(0x40, 4, std::string("PE\0\0", 4));
+    put32(0x44, 0x14C);             // i386, no sections
+    put32(0x44 + 16, 224);          // optional header size
+    const size_t opt = 0x58;
+    put32(opt, 0x10B);              // PE32
+    put32(opt + 60, 0x200);         // headers size
+    put32(opt + 92, 16);            // data directories
+    put32(opt + 128, at);
+    put32(opt + 132, size);
+    return s;
+}
+
+TEST_F(Launch, ASignedInstallersCertificateTableStaysOutOfTmpExe)
+{
+    // The payload, itself signed, runs exactly as it was signed.
+    std::string payload = all_byte_values(100000), table(3000, 'C');
+    stub_ = signed_stub(PAYLOAD_OFFSET + 100000, 3000);
+    EXPECT_EQ(launch_with(payload + table), 0);
+    EXPECT_TRUE(ran_payload_ == payload) << ran_payload_.size();
+    // An entry that does not end with the file, or points into the stub, is
+    // no certificate table of this file: everything after the stub is copied.
+    for (auto [at, size] : {std::pair<uint32_t, uint32_t>{PAYLOAD_OFFSET + 100000, 2999},
+                            {PAYLOAD_OFFSET - 8, 100000 + 3000 + 8}}) {
+        stub_ = signed_stub(at, size);
+        EXPECT_EQ(launch_with(payload + table), 0);
+        EXPECT_TRUE(ran_payload_ == payload + table) << at << " " << size;
+    }
+}
+
 TEST_F(Launch, OverwritesAnExistingTmpExe)
 {
     spit("tmp.exe", std::string(300000, 'o'));

@@ -25,10 +25,11 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
     # printf (some 27 KB) whenever _GNU_SOURCE is about.
     target_compile_options(small_code INTERFACE -Os -fno-exceptions -fno-rtti
         -fno-asynchronous-unwind-tables -ffunction-sections -D__USE_MINGW_ANSI_STDIO=0)
-    target_link_options(small_program INTERFACE -static-libgcc -s -Wl,--gc-sections
+    # No link time in the headers: the same sources build the same programs.
+    target_link_options(small_program INTERFACE -static-libgcc -s -Wl,--gc-sections -Wl,--no-insert-timestamp
         -Wl,-Map=$<TARGET_FILE_DIR:$<TARGET_PROPERTY:NAME>>/$<TARGET_PROPERTY:NAME>.map)
     # The C++ library and the thread library linked in, so that these too
     # need only system DLLs.
     target_compile_options(tool_program INTERFACE -O2)
-    target_link_options(tool_program INTERFACE -static -s)
+    target_link_options(tool_program INTERFACE -static -s -Wl,--no-insert-timestamp)
 endif()

@@ -1,27 +1,24 @@
 #!/usr/bin/env bash
-# The main job: builds everything, packs the sample product into
+# The main job: builds the release programs, packs the sample product into
 # build/demo/setup.exe, and runs that installer under Wine in this terminal.
-# Answer its questions as a user would; without a terminal it answers with
-# the defaults ("\grelm", then "y").
+# Answer its questions as a user would (a Japanese folder name typed here in
+# UTF-8 reaches it in Shift_JIS); without a terminal it answers with the
+# defaults ("\grelm", then "y"). Then it shows what was installed, wherever
+# that was.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 scripts/install-deps.sh
-# The programs as users run them: the release build's mkinstaller, and the
-# Windows stub and extractor.
+# The programs as users run them: the release build, whose mkinstaller packs
+# the Windows stub and extractor that the same build makes beside it.
 cmake --preset release >/dev/null
-cmake --build --preset release --target mkinstaller
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target stub sfx
+cmake --build --preset release --target mkinstaller windows_programs
 cmake -S demo -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DMKINSTALLER="$root/build/release/mkinstaller" \
-    -DINSTALLER_STUB="$root/build/win32/stub.exe" \
-    -DINSTALLER_SFX="$root/build/win32/sfx.exe" >/dev/null
+    -DMKINSTALLER="$root/build/release/mkinstaller" >/dev/null
 cmake --build build/demo
-build/release/mkinstaller --stub build/win32/stub.exe --sfx build/win32/sfx.exe \
-    --check build/demo/setup.exe
+build/release/mkinstaller --check build/demo/setup.exe
 
 # A Wine prefix of the demo's own; C:\demo is where the installer starts,
 # so the default "\grelm" is C:\grelm inside that prefix.
@@ -33,19 +30,31 @@ mkdir -p "$WINEPREFIX/drive_c/demo"
 cp build/demo/setup.exe "$WINEPREFIX/drive_c/demo/"
 cd "$WINEPREFIX/drive_c/demo"
 
+touch "$root/build/demo/started"
 echo
-echo "=== setup.exe (Shift_JIS output shown through a converter) ==="
+echo "=== setup.exe (what you type goes in as Shift_JIS; what it writes is shown through a converter) ==="
 if [ -t 0 ]; then
-    wine setup.exe | "$root/scripts/sjis-view.py"
+    "$root/scripts/sjis-type.py" | wine setup.exe | "$root/scripts/sjis-view.py"
 else
     printf '\r\ny\r\n' | wine setup.exe | "$root/scripts/sjis-view.py"
 fi
-echo
-echo "=== installed files ==="
-for dir in "$WINEPREFIX"/drive_c/grelm "$WINEPREFIX"/drive_c/demo/*/; do
-    [ -e "$dir/grelm.exe" ] || continue
-    (cd "$dir" && find . -type f | sort)
+
+# Wherever the answer put it: every grelm.exe written during this run (the
+# extractor gives files their stored times, so it is the change time that
+# tells).
+found=0
+while IFS= read -r -d '' exe; do
+    found=1
+    dir=$(dirname "$exe")
+    shown=${dir#"$WINEPREFIX"/drive_c/}
+    echo
+    echo "=== installed in C:\\${shown//\//\\} ==="
+    (cd "$dir" && find . -type f -cnewer "$root/build/demo/started" | sort)
     echo
     echo "=== the installed product, run from there ==="
     (cd "$dir" && wine grelm.exe | "$root/scripts/sjis-view.py")
-done
+done < <(find "$WINEPREFIX/drive_c" -name grelm.exe -cnewer "$root/build/demo/started" -print0)
+if [ "$found" = 0 ]; then
+    echo
+    echo "=== nothing was installed ==="
+fi

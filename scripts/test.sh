@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Builds both presets and runs every test: native unit tests (with
-# sanitizers), then the Windows programs end to end under Wine, then a short
-# run of every fuzz target (64- and 32-bit).
+# Builds the presets and runs every test: native unit tests (with
+# sanitizers), the Windows programs end to end under Wine, the release build
+# installed and packaged, then a short run of every fuzz target (64- and
+# 32-bit).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
 status=0
-for preset in host win32; do
+for preset in host win32 release; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
     ctest --preset "$preset" || status=1

@@ -15,7 +15,7 @@ The second form packs one member of that size (the corpus repeated), checks
 the archive with lhasa, 7zz, jlha and our extractor, and prints its size,
 time and peak memory: memory must not grow with the member.
 
-Needs the release and win32 builds (the stub and extractor are packed with
+Needs the release build (its stub and extractor are packed with
 the archive), jlha, and 7zz (Debian package 7zip).
 """
 import argparse
@@ -93,10 +93,11 @@ def main():
     opts = ap.parse_args()
 
     mkinstaller = ROOT / "build" / "release" / "mkinstaller"
-    stub, sfx = ROOT / "build" / "win32" / "stub.exe", ROOT / "build" / "win32" / "sfx.exe"
+    stub = ROOT / "build" / "release" / "windows" / "stub.exe"
+    sfx = ROOT / "build" / "release" / "windows" / "sfx.exe"
     for p in (mkinstaller, stub, sfx):
         if not p.exists():
-            sys.exit(f"missing {p}: build the release and win32 presets first")
+            sys.exit(f"missing {p}: build the release preset first")
     overhead = stub.stat().st_size + sfx.stat().st_size
 
     work = Path(tempfile.mkdtemp(prefix="compress-bench-", dir="/dev/shm"))

@@ -1,4 +1,6 @@
-// The end of a PE image from the start of a file.
+// The end of a PE image from the start of a file, and the fields signing
+// rewrites: a caller blanks them in place, so they must lie within the bytes
+// it read.
 #include <stdint.h>
 #include <stdio.h>
 
@@ -9,6 +11,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint32_t end = pe_image_end(data, size);
     // A found image starts with its headers.
     if (end != 0 && (size < 64 || data[0] != 'M' || data[1] != 'Z'))
+        __builtin_trap();
+    struct PeSigning sig;
+    if (pe_signing(data, size, &sig) &&
+        (end == 0 || sig.checksum_at + 4 > size || sig.cert_entry_at + 8 > size))
         __builtin_trap();
     if (size > 0) {
         FILE *f = fmemopen(const_cast<uint8_t *>(data), size, "rb");

@@ -453,14 +453,17 @@ class Compression(Packing):
             (src / name).write_bytes(cases[name][:400_000])
         (src / "sub").mkdir()
         (src / "sub" / "more").write_bytes(cases["text"][-100_000:])
-        # A member of several 4 MiB pieces, whose matches reach across the
+        # A member of more than one 4 MiB piece, whose matches reach across the
         # cuts; random runs keep the pieces' bit counts off whole bytes.
         rnd = random.Random(5)
         text = cases["text"]
         big = b"".join(text[rnd.randrange(len(text) - 5000):][:rnd.randrange(100, 5000)]
-                       + rnd.randbytes(rnd.randrange(1, 40)) for _ in range(3700))
-        self.assertGreater(len(big), 2 * (4 << 20))
+                       + rnd.randbytes(rnd.randrange(1, 40)) for _ in range(2300))
+        self.assertGreater(len(big), (4 << 20) + 1)
         (src / "big").write_bytes(big)
+        # One piece exactly, and one byte into the next.
+        (src / "piece").write_bytes(big[-(4 << 20):])
+        (src / "piece+1").write_bytes(big[-(4 << 20) - 1:])
         for jobs in ("1", "2", "5"):
             for method in ("lh5", "lh7"):
                 out = f"{method}-j{jobs}.exe"

@@ -123,6 +123,22 @@ class FullDisk(FaultTest):
         self.assertEqual(self.files_in(disk), ["filler", "small.txt"])
 
 
+    def test_a_large_file_that_does_not_fit_ends_its_progress_line_first(self):
+        disk = self.work / "disk"
+        mount_tmpfs(self, disk, "2m")
+        status, out, err = self.run_sfx(disk, archive(member(b"big.bin", os.urandom(5 << 20))))
+        self.assertEqual(err, said(said.NOT_EXTRACTED, "big.bin", said.ENOSPC))
+        self.assertEqual(status, 1)
+        # Progress up to where the disk filled, then the line is ended so
+        # that the report stands on its own, and the last word.
+        tail = b"\r\n" + said(said.INCOMPLETE)
+        self.assertTrue(out.endswith(b"%\r" + tail), out[-200:])
+        steps = out[:-len(tail) - 1].split(b"\r")
+        self.assertTrue(all(s.startswith(said(said.PROGRESS, "big.bin", 0)[:-5]) for s in steps))
+        self.assertLess(int(steps[-1][-4:-1]), 100)
+        self.assertEqual(self.files_in(disk), [])
+
+
 class DamagedInstallers(FaultTest):
     def test_a_download_cut_mid_payload_says_so_and_leaves_nothing_half_written(self):
         data = archive(member(b"first.txt", b"whole"), member(b"big.bin", os.urandom(300_000)))

@@ -110,7 +110,11 @@ class PackedInstaller(WineTest):
         if not os.path.exists(native):
             self.skipTest(f"needs a native mkinstaller (NATIVE_MKINSTALLER is '{native}')")
         make_tree(self.work / "product")
-        self.assertEqual(self.mkinstaller("-o", "win.exe", "product")[0], 0)
+        # A file of two pieces, encoded by three threads on Windows.
+        words = [os.urandom(8).hex().encode() for _ in range(500)]
+        big = b" ".join(words[(i * 7919) % 500] for i in range(260_000))[:(4 << 20) + 12345]
+        (self.work / "product" / "big.txt").write_bytes(big)
+        self.assertEqual(self.mkinstaller("-o", "win.exe", "-j", "3", "product")[0], 0)
         r = subprocess.run([native, "-o", self.work / "native.exe", "--stub", self.build / "stub.exe",
                             "--sfx", self.build / "sfx.exe", self.work / "product"], capture_output=True)
         self.assertEqual((r.returncode, r.stderr), (0, b""))

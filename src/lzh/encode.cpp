@@ -1,10 +1,7 @@
 #include "encode.h"
 
-#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
-
-#include "crc16.h"
 
 enum {
     NC = 510,              // literals 0-255, then match lengths 3-256
@@ -41,7 +38,6 @@ struct Encoder {
 
     unsigned char win[BUF_SIZE + MAX_MATCH];
     uint32_t avail;        // bytes in win
-    int eof;
     int32_t head[HASH_SIZE];
     int32_t prev[WSIZE];   // the previous position of the same hash, by pos % WSIZE
 
@@ -503,7 +499,6 @@ static void fill(struct Encoder *e)
         memcpy(e->win + e->avail, e->src + e->src_at, n);
     e->src_at += n;
     e->avail += (uint32_t)n;
-    e->eof = e->src_at == e->src_len;
 }
 
 // The history before the piece joins the chains, so that the first matches
@@ -535,7 +530,7 @@ static void compress(struct Encoder *e, uint32_t history)
     unsigned prev_len = 0, prev_dist = 0;
     int pending = 0;  // win[pos - 1] waits, as a literal or as prev_len's start
     for (;;) {
-        if (!e->eof && e->avail - pos < MAX_MATCH + 1) {
+        if (e->src_at < e->src_len && e->avail - pos < MAX_MATCH + 1) {
             if (pos >= WSIZE + 1) {
                 slide(e);
                 pos -= WSIZE;
@@ -739,7 +734,7 @@ static void compress_best(struct Encoder *e, uint32_t history)
     for (int j = 0; j < e->np; j++)
         b->p_freq[j] = 1;
     while (e->status == LZH_OK) {
-        if (!e->eof && e->avail - pos < SEGMENT + MAX_MATCH + 1) {
+        if (e->src_at < e->src_len && e->avail - pos < SEGMENT + MAX_MATCH + 1) {
             if (pos >= WSIZE + 1) {
                 slide(e);
                 pos -= WSIZE;
@@ -862,62 +857,10 @@ LzhStatus lzh_join_finish(struct LzhJoin *j)
     return j->status;
 }
 
-// Streaming --------------------------------------------------------------
-
-static int to_join(void *ctx, const unsigned char *p, size_t n)
-{
-    return lzh_join_bytes((struct LzhJoin *)ctx, p, n) != LZH_OK;
-}
+// History ---------------------------------------------------------------
 
 size_t lzh_history(int window_bits, uint64_t offset)
 {
     size_t w = (size_t)1 << window_bits;
     return offset < w ? (size_t)offset : w;
-}
-
-LzhStatus lzh_encode(FILE *in, int window_bits, int best, LzhSink sink, void *ctx,
-                     struct LzhEncoded *r)
-{
-    memset(r, 0, sizeof *r);
-    if (window_bits != 13 && window_bits != 15 && window_bits != 16)
-        return LZH_CORRUPT;
-    size_t room = ((size_t)1 << window_bits) + LZH_PIECE;
-    unsigned char *buf = (unsigned char *)malloc(room);
-    struct LzhJoin *j = (struct LzhJoin *)malloc(sizeof *j);
-    if (buf == NULL || j == NULL) {
-        free(buf);
-        free(j);
-        return LZH_WRITE_ERROR;
-    }
-    lzh_join_init(j, sink, ctx);
-    LzhStatus s = LZH_OK;
-    size_t history = 0;
-    for (;;) {
-        size_t n = fread(buf + history, 1, LZH_PIECE, in);
-        if (n < LZH_PIECE && ferror(in)) {
-            s = LZH_READ_ERROR;
-            break;
-        }
-        if (n == 0)
-            break;
-        r->crc = crc16_update(r->crc, buf + history, n);
-        struct LzhPiece piece;
-        s = lzh_encode_piece(buf, history, n, window_bits, best, to_join, j, &piece);
-        if (s == LZH_OK)
-            s = lzh_join_bits(j, piece.tail, piece.tail_bits);
-        if (s != LZH_OK)
-            break;
-        r->original += n;
-        size_t keep = lzh_history(window_bits, r->original);
-        memmove(buf, buf + history + n - keep, keep);
-        history = keep;
-        if (n < LZH_PIECE)
-            break;
-    }
-    if (s == LZH_OK)
-        s = lzh_join_finish(j);
-    r->packed = j->packed;
-    free(buf);
-    free(j);
-    return s;
 }

@@ -6,16 +6,10 @@
 #define LZH_ENCODE_H
 
 #include <stdint.h>
-#include <stdio.h>
+#include <stddef.h>
 
 #include "decode.h"
 #include "status.h"
-
-struct LzhEncoded {
-    uint64_t original;  // bytes read from the input
-    uint64_t packed;    // bytes handed to the sink
-    uint16_t crc;       // CRC-16 of the input
-};
 
 // A member is encoded in pieces of LZH_PIECE input bytes, each parsed on its
 // own with the history before it, so that pieces can be encoded at once on
@@ -55,13 +49,6 @@ void lzh_join_init(struct LzhJoin *j, LzhSink sink, void *ctx);
 LzhStatus lzh_join_bytes(struct LzhJoin *j, const unsigned char *p, size_t n);
 LzhStatus lzh_join_bits(struct LzhJoin *j, uint32_t value, int count);
 LzhStatus lzh_join_finish(struct LzhJoin *j);  // pads the last byte with zeros
-
-// Reads in to its end and hands the encoded data to sink, piece by piece;
-// memory use is fixed, whatever the size. Returns LZH_OK, LZH_READ_ERROR or
-// LZH_WRITE_ERROR (errno tells why). The caller decides whether the result
-// is worth keeping over storing the input as it is.
-LzhStatus lzh_encode(FILE *in, int window_bits, int best, LzhSink sink, void *ctx,
-                     struct LzhEncoded *r);
 
 // Code lengths for freq[0..n) (n <= 510), none over 16, that still make a
 // complete prefix code (the Kraft sum is exactly one) when two or more

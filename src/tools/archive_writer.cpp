@@ -165,17 +165,6 @@ static void encode_piece(const ArchiveEntry &e, int window_bits, bool best, Piec
         p.failure = std::string("output: ") + strerror(errno ? errno : ENOMEM);
 }
 
-static uint64_t file_size(const std::string &source)
-{
-    File in = open_at(source);
-    if (plat_seek(in.get(), 0, SEEK_END) != 0)
-        fail_errno(source);
-    int64_t size = plat_tell(in.get());
-    if (size < 0)
-        fail_errno(source);
-    return uint64_t(size);
-}
-
 // Every file's pieces, in archive order; a file of 0 bytes has one piece.
 static std::vector<Piece> plan(const std::vector<ArchiveEntry> &entries)
 {
@@ -183,7 +172,7 @@ static std::vector<Piece> plan(const std::vector<ArchiveEntry> &entries)
     for (size_t i = 0; i < entries.size(); i++) {
         if (entries[i].is_dir)
             continue;
-        uint64_t size = file_size(entries[i].source);
+        uint64_t size = regular_file_size(entries[i].source);
         if (size > 0xFFFFFFFFu)
             fail(entries[i].source + ": larger than 4 GiB, which a member can't hold");
         uint64_t at = 0;
@@ -274,10 +263,10 @@ private:
 };
 
 // Writes a placeholder header, the member's pieces joined, then the real
-// header over the placeholder. A file that does not shrink is stored instead,
-// read again, and must still have the CRC its pieces had; what the longer
-// compressed attempt left behind is overwritten by what follows, or cut off
-// at the end of the archive.
+// header over the placeholder. A file that does not shrink, or any file when
+// nothing is compressed, is stored instead, read again, and must still have
+// the CRC its pieces had; what the longer compressed attempt left behind is
+// overwritten by what follows, or cut off at the end of the archive.
 static void write_file(FILE *out, const ArchiveEntry &e, int window_bits, Encoders &encoders,
                        size_t &next)
 {
@@ -287,33 +276,39 @@ static void write_file(FILE *out, const ArchiveEntry &e, int window_bits, Encode
     std::string header = level2_header(e, window_bits, 0, 0, 0);
     put(out, header.data(), header.size());
 
-    auto join = std::make_unique<LzhJoin>();
-    lzh_join_init(join.get(), write_to_output, out);
-    uint64_t original = 0;
+    uint64_t original = 0, packed = 0;
     uint16_t crc = 0;
-    for (bool last = false; !last; next++) {
-        Piece &p = encoders.take(next);
-        if (!p.failure.empty())
-            fail(p.failure);
-        if (lzh_join_bytes(join.get(), p.packed.data(), p.packed.size()) != LZH_OK ||
-            lzh_join_bits(join.get(), p.bits.tail, p.bits.tail_bits) != LZH_OK)
+    if (window_bits != 0) {
+        auto join = std::make_unique<LzhJoin>();
+        lzh_join_init(join.get(), write_to_output, out);
+        for (bool last = false; !last; next++) {
+            Piece &p = encoders.take(next);
+            if (!p.failure.empty())
+                fail(p.failure);
+            if (lzh_join_bytes(join.get(), p.packed.data(), p.packed.size()) != LZH_OK ||
+                lzh_join_bits(join.get(), p.bits.tail, p.bits.tail_bits) != LZH_OK)
+                fail_errno("output");
+            crc = crc16_combine(crc, p.crc, p.length);
+            original += p.length;
+            last = p.last;
+            std::vector<unsigned char>().swap(p.packed);
+        }
+        if (lzh_join_finish(join.get()) != LZH_OK)
             fail_errno("output");
-        crc = crc16_combine(crc, p.crc, p.length);
-        original += p.length;
-        last = p.last;
-        std::vector<unsigned char>().swap(p.packed);
+        packed = join->packed;
     }
-    if (lzh_join_finish(join.get()) != LZH_OK)
-        fail_errno("output");
-    uint64_t packed = join->packed;
     int method = window_bits;
-    if (packed >= original) {
+    if (window_bits == 0 || packed >= original) {
         method = 0;
         seek_output(out, header_at + int64_t(header.size()), SEEK_SET);
         uint16_t stored_crc;
         packed = store(out, open_at(e.source).get(), e.source, &stored_crc);
-        if (packed != original || stored_crc != crc)
+        if (window_bits != 0 && (packed != original || stored_crc != crc))
             fail(changed(e.source));
+        if (packed > 0xFFFFFFFFu)
+            fail(e.source + ": larger than 4 GiB, which a member can't hold");
+        original = packed;
+        crc = stored_crc;
     }
     int64_t end = plat_tell(out);
     if (end < 0)
@@ -321,27 +316,6 @@ static void write_file(FILE *out, const ArchiveEntry &e, int window_bits, Encode
     std::string final_header = level2_header(e, method, uint32_t(packed), uint32_t(original), crc);
     seek_output(out, header_at, SEEK_SET);
     put(out, final_header.data(), final_header.size());
-    seek_output(out, end, SEEK_SET);
-}
-
-// Stored members: each file's bytes once, straight through.
-static void write_stored(FILE *out, const ArchiveEntry &e)
-{
-    int64_t header_at = plat_tell(out);
-    if (header_at < 0)
-        fail_errno("output");
-    std::string header = level2_header(e, 0, 0, 0, 0);
-    put(out, header.data(), header.size());
-    uint16_t crc;
-    uint64_t size = store(out, open_at(e.source).get(), e.source, &crc);
-    if (size > 0xFFFFFFFFu)
-        fail(e.source + ": larger than 4 GiB, which a member can't hold");
-    int64_t end = plat_tell(out);
-    if (end < 0)
-        fail_errno("output");
-    header = level2_header(e, 0, uint32_t(size), uint32_t(size), crc);
-    seek_output(out, header_at, SEEK_SET);
-    put(out, header.data(), header.size());
     seek_output(out, end, SEEK_SET);
 }
 
@@ -357,8 +331,6 @@ void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int wind
         if (e.is_dir) {
             std::string h = level2_header(e, 0, 0, 0, 0);
             put(out, h.data(), h.size());
-        } else if (window_bits == 0) {
-            write_stored(out, e);
         } else {
             write_file(out, e, window_bits, encoders, next);
         }

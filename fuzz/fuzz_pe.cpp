@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         __builtin_trap();
     if (size > 0) {
         FILE *f = fmemopen(const_cast<uint8_t *>(data), size, "rb");
-        if (pe_file_image_end(f) != pe_image_end(data, size < PE_HEAD_SIZE ? size : PE_HEAD_SIZE))
+        if (pe_file_image_end(f, 0) != pe_image_end(data, size < PE_HEAD_SIZE ? size : PE_HEAD_SIZE))
             __builtin_trap();
         fclose(f);
     }

@@ -1,6 +1,7 @@
 #include "pe.h"
 
 #include "../bytes/le.h"
+#include "../platform/platform.h"
 
 // Where the fields are: the DOS header points to the PE signature, which is
 // followed by the file header, the optional header and the section table.
@@ -25,6 +26,15 @@ enum {
     OPTIONAL_AT_DIRS_64 = 112,
     DIR_CERTIFICATES = 4,
     DIR_SIZE = 8,
+    // WIN_CERTIFICATE: dwLength, wRevision, wCertificateType, then the data.
+    CERT_HEADER_SIZE = 8,
+    CERT_AT_REVISION = 4,
+    CERT_AT_TYPE = 6,
+    CERT_REVISION_1 = 0x0100,
+    CERT_REVISION_2 = 0x0200,
+    CERT_TYPE_LAST = 4,                 // X509, PKCS_SIGNED_DATA, reserved, TS_STACK_SIGNED
+    CERT_ALIGN = 8,
+    CERT_ENTRIES_MAX = 32,              // one is usual; a bound on what is read
 };
 
 uint32_t pe_image_end(const unsigned char *head, size_t n)
@@ -51,10 +61,10 @@ uint32_t pe_image_end(const unsigned char *head, size_t n)
     return end > 0xFFFFFFFFu ? 0 : (uint32_t)end;
 }
 
-uint32_t pe_file_image_end(FILE *f)
+uint32_t pe_file_image_end(FILE *f, int64_t base)
 {
     static unsigned char head[PE_HEAD_SIZE];
-    if (fseek(f, 0, SEEK_SET) != 0)
+    if (plat_seek(f, base, SEEK_SET) != 0)
         return 0;
     size_t n = fread(head, 1, sizeof head, f);
     return pe_image_end(head, n);
@@ -80,4 +90,36 @@ int pe_signing(const unsigned char *head, size_t n, struct PeSigning *s)
     s->cert_offset = le32(head + s->cert_entry_at);
     s->cert_size = le32(head + s->cert_entry_at + 4);
     return 1;
+}
+
+int64_t pe_certificate_table(FILE *f, int64_t base, int64_t size, int64_t from,
+                             const unsigned char *head, size_t n)
+{
+    struct PeSigning s;
+    if (pe_signing(head, n, &s) == 0 || (s.cert_offset == 0 && s.cert_size == 0))
+        return PE_UNSIGNED;
+    int64_t at = s.cert_offset, len = s.cert_size;
+    if (at < from || at % CERT_ALIGN != 0 || len < CERT_HEADER_SIZE || at + len != size)
+        return PE_NO_TABLE;
+    int64_t pos = 0;
+    for (int entries = 0; entries < CERT_ENTRIES_MAX; entries++) {
+        unsigned char e[CERT_HEADER_SIZE];
+        if (len - pos < CERT_HEADER_SIZE || plat_seek(f, base + at + pos, SEEK_SET) != 0 ||
+            fread(e, 1, sizeof e, f) != sizeof e)
+            return PE_NO_TABLE;
+        uint32_t length = le32(e), revision = le16(e + CERT_AT_REVISION);
+        uint32_t type = le16(e + CERT_AT_TYPE);
+        if (length < CERT_HEADER_SIZE || length > len - pos ||
+            (revision != CERT_REVISION_1 && revision != CERT_REVISION_2) || type == 0 ||
+            type > CERT_TYPE_LAST)
+            return PE_NO_TABLE;
+        pos += length;
+        // The last entry may stop short of its padding.
+        if (pos == len)
+            return at;
+        pos = (pos + CERT_ALIGN - 1) / CERT_ALIGN * CERT_ALIGN;
+        if (pos == len)
+            return at;
+    }
+    return PE_NO_TABLE;
 }

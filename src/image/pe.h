@@ -14,8 +14,9 @@ enum { PE_HEAD_SIZE = 8192 };
 // bytes of the file; 0 if they don't hold a well-formed PE image.
 uint32_t pe_image_end(const unsigned char *head, size_t n);
 
-// The same for an open file, read from its start; 0 on any failure.
-uint32_t pe_file_image_end(FILE *f);
+// The same for the PE file that starts at byte base of an open file, from
+// base; 0 on any failure.
+uint32_t pe_file_image_end(FILE *f, int64_t base);
 
 // Signing a program (Authenticode) appends a certificate table to its file
 // and rewrites two fields of its headers: the checksum and the table's entry
@@ -30,5 +31,17 @@ struct PeSigning {
 // Reads them from the first n bytes of the file; 0 if those do not hold a
 // well-formed PE head with a certificate-table entry, 1 otherwise.
 int pe_signing(const unsigned char *head, size_t n, struct PeSigning *s);
+
+// The certificate table that signing appended, as the file's headers name
+// it: WIN_CERTIFICATE entries (a length of at least 8, revision 1.0 or 2.0,
+// type 1 to 4), each starting 8-byte aligned, that exactly fill the entry,
+// which starts at or after `from` and ends the file. f holds the PE file at
+// `base`, `size` bytes long; head is its first n bytes; offsets are from
+// base. Returns the table's offset; PE_UNSIGNED if the entry is empty (or
+// there is none); PE_NO_TABLE if it names anything else, which is then no
+// part of what signing appended and must not be cut off.
+enum { PE_UNSIGNED = -1, PE_NO_TABLE = -2 };
+int64_t pe_certificate_table(FILE *f, int64_t base, int64_t size, int64_t from,
+                             const unsigned char *head, size_t n);
 
 #endif

@@ -22,13 +22,11 @@ int64_t payload_end(FILE *installer, int64_t offset)
     if (plat_seek(installer, 0, SEEK_SET) != 0)
         return -1;
     size_t n = fread(block, 1, PE_HEAD_SIZE, installer);
-    struct PeSigning s;
-    if (pe_signing(block, n, &s) == 0 || s.cert_size == 0 || s.cert_offset < offset)
-        return -1;
     if (plat_seek(installer, 0, SEEK_END) != 0)
         return -1;
     int64_t size = plat_tell(installer);
-    return (int64_t)s.cert_offset + s.cert_size == size ? (int64_t)s.cert_offset : -1;
+    int64_t table = pe_certificate_table(installer, 0, size, offset, block, n);
+    return table >= 0 ? table : -1;
 }
 
 CopyResult copy_payload(FILE *installer, FILE *payload, int64_t offset, int64_t end, int *errnum)

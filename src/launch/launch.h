@@ -19,8 +19,9 @@ enum { COPY_BLOCK_SIZE = 256 * 1024 };
 // (Authenticode), which signs the installer and is no part of the payload;
 // a payload signed before it was packed keeps a valid signature only if
 // tmp.exe gets its bytes alone. The table's offset, when the installer's
-// headers name one that starts at or after offset and ends with the file;
-// otherwise -1, the file's end.
+// headers name a well-formed one that starts at or after offset and ends
+// the file (pe_certificate_table, which --check asks too); otherwise -1,
+// the file's end: what is not a table is payload.
 int64_t payload_end(FILE *installer, int64_t offset);
 
 // Copies the bytes of installer from offset to end (-1: its end) into

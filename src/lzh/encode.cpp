@@ -398,23 +398,92 @@ static void flush_block(struct Encoder *e)
     memset(e->p_freq, 0, sizeof e->p_freq);
 }
 
+static int used_symbols(const uint32_t *freq, int n)
+{
+    int used = 0;
+    for (int i = 0; i < n; i++)
+        used += freq[i] > 0;
+    return used;
+}
+
+// Writes the piece's last block. Some decoders (jlha) stop once they have
+// used every bit of the stream when they still have a code to read, even
+// one of no bits: a stream that ends on a byte boundary right before such a
+// code (a match's position code, when the block's position code has one
+// symbol; a literal's, when its literal/length code has one) loses its last
+// symbol. Padding with a whole byte more is refused by others (7-Zip). So
+// the last code of a piece always takes a bit: its code gets a second,
+// unused symbol, in the open block or in a block of the last symbol alone,
+// whichever is smaller.
+static void flush_last_block(struct Encoder *e)
+{
+    if (e->nsym == 0)
+        return;
+    unsigned last = e->sym[e->nsym - 1];
+    uint16_t d = e->dist[e->nsym - 1];
+    int match = last >= 256, j = match ? position_symbol(d) : 0;
+    if (match ? used_symbols(e->p_freq, e->np) >= 2 || j > 1 : used_symbols(e->c_freq, NC) >= 2) {
+        flush_block(e);
+        return;
+    }
+    int dummy = (match ? j : (int)last) == 0 ? 1 : 0;
+    uint32_t c_freq[NC], p_freq[NP_MAX];
+    memcpy(c_freq, e->c_freq, sizeof c_freq);
+    memcpy(p_freq, e->p_freq, sizeof p_freq);
+    (match ? p_freq : c_freq)[dummy] = 1;
+    uint64_t in_place = block_bits(e, c_freq, p_freq);
+    uint64_t split = UINT64_MAX;
+    uint32_t alone_c[NC] = {0}, alone_p[NP_MAX] = {0};
+    alone_c[last] = 1;
+    if (match)
+        alone_p[j] = 1;
+    (match ? alone_p : alone_c)[dummy] = 1;
+    if (e->nsym > 1) {
+        memcpy(c_freq, e->c_freq, sizeof c_freq);
+        memcpy(p_freq, e->p_freq, sizeof p_freq);
+        c_freq[last]--;
+        if (match)
+            p_freq[j]--;
+        split = block_bits(e, c_freq, p_freq) + block_bits(e, alone_c, alone_p);
+    }
+    if (split < in_place) {
+        e->nsym--;
+        e->c_freq[last]--;
+        if (match)
+            e->p_freq[j]--;
+        flush_block(e);
+        e->sym[0] = (uint16_t)last;
+        e->dist[0] = d;
+        e->nsym = 1;
+        memcpy(e->c_freq, alone_c, sizeof alone_c);
+        memcpy(e->p_freq, alone_p, sizeof alone_p);
+    } else {
+        (match ? e->p_freq : e->c_freq)[dummy] = 1;
+    }
+    flush_block(e);
+}
+
+// A full block is written when the next symbol comes, so that the last
+// one of a piece is always written by flush_last_block.
 static void emit_literal(struct Encoder *e, unsigned char c)
 {
+    if (e->nsym == BLOCK_SYMBOLS)
+        flush_block(e);
     e->sym[e->nsym] = c;
     e->c_freq[c]++;
-    if (++e->nsym == BLOCK_SYMBOLS)
-        flush_block(e);
+    e->nsym++;
 }
 
 static void emit_match(struct Encoder *e, unsigned len, unsigned dist)
 {
+    if (e->nsym == BLOCK_SYMBOLS)
+        flush_block(e);
     unsigned c = 256 + len - MIN_MATCH;
     e->sym[e->nsym] = (uint16_t)c;
     e->dist[e->nsym] = (uint16_t)(dist - 1);
     e->c_freq[c]++;
     e->p_freq[position_symbol(dist - 1)]++;
-    if (++e->nsym == BLOCK_SYMBOLS)
-        flush_block(e);
+    e->nsym++;
 }
 
 // Matching -------------------------------------------------------------
@@ -787,7 +856,7 @@ LzhStatus lzh_encode_piece(const unsigned char *data, size_t history, size_t n,
     else
         compress(e, (uint32_t)history);
     if (e->status == LZH_OK)
-        flush_block(e);
+        flush_last_block(e);
     if (e->status == LZH_OK)
         flush_out(e);
     r->packed = e->packed;

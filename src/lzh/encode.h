@@ -48,7 +48,7 @@ struct LzhJoin {
 void lzh_join_init(struct LzhJoin *j, LzhSink sink, void *ctx);
 LzhStatus lzh_join_bytes(struct LzhJoin *j, const unsigned char *p, size_t n);
 LzhStatus lzh_join_bits(struct LzhJoin *j, uint32_t value, int count);
-LzhStatus lzh_join_finish(struct LzhJoin *j);  // pads the last byte with zeros
+LzhStatus lzh_join_finish(struct LzhJoin *j);  // 7 zero bits, then zeros to a byte
 
 // Code lengths for freq[0..n) (n <= 510), none over 16, that still make a
 // complete prefix code (the Kraft sum is exactly one) when two or more

@@ -32,11 +32,23 @@ enum { WIN_NAME_MAX = 255 };
 // starts no character, and names longer than WIN_NAME_MAX characters.
 const char *win_name_problem(const char *c, size_t n, LeadByteRule is_lead);
 
-// The name Windows files c[0..n) under, folded so that two names Windows takes
-// for the same file compare equal: trailing dots and spaces dropped, letters
-// in upper case (ASCII, and the full-width Latin, Greek and Cyrillic letters
-// of code page 932). Writes at most n bytes and a NUL to out; returns the
-// length written.
+// The length of c[0..n) once Windows has dropped its trailing dots and
+// spaces, as it does when it opens or creates a file.
+size_t win_stripped_length(const char *c, size_t n);
+
+// The name Windows files c[0..n) under, folded so that two names Windows
+// takes for the same file compare equal: trailing dots and spaces dropped,
+// and every code page 932 character replaced by the first code whose
+// character has the same upper case in Windows' tables (so "a" and "A",
+// full-width and Greek and Cyrillic cases, Roman numerals and their small
+// forms, and the NEC and IBM duplicates meet). Writes at most n bytes and a
+// NUL to out; returns the length written. (winfold.cpp: the packer's alone.)
 size_t win_name_fold(const char *c, size_t n, char *out, LeadByteRule is_lead);
+
+// Where c[0..n) holds the first bytes that are no character of code page
+// 932 (an unassigned double-byte code, a lead byte without its trail, or
+// 0x80, 0xA0, 0xFD-0xFF): Windows reads each as one default character, so
+// names that differ there are one file to it. -1 if there is none.
+long win_name_unassigned(const char *c, size_t n, LeadByteRule is_lead);
 
 #endif

@@ -69,4 +69,21 @@ int plat_close_written(FILE *f);
 // retried, and that write gives the true reason: ENOSPC.
 int plat_write(FILE *f, const void *p, size_t n);
 
+// Whether path names a folder (1) or anything else or nothing (0).
+int plat_is_dir(const char *path);
+
+// Which file a path names, whatever name it goes by: Windows takes many
+// spellings for one file (case, code page 932's duplicate characters), and
+// only the file system knows them all. 0, or -1 with errno.
+struct PlatFileId {
+    uint64_t volume, index;
+};
+int plat_file_id(const char *path, struct PlatFileId *id);
+
+// Until called again, path (NULL: none) is removed if the program is
+// interrupted: natively by SIGINT, SIGTERM or SIGHUP, on Windows by Ctrl-C,
+// Ctrl-Break or the console's closing. The program then ends as the
+// interruption would have ended it. The path is copied.
+void plat_remove_on_interrupt(const char *path);
+
 #endif

@@ -4,6 +4,8 @@
 #include "platform.h"
 
 #include <errno.h>
+#include <signal.h>
+#include <string.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
@@ -111,4 +113,58 @@ int plat_write(FILE *f, const void *p, size_t n)
 int plat_truncate(FILE *f, int64_t size)
 {
     return ftruncate(fileno(f), (off_t)size);
+}
+
+int plat_is_dir(const char *path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int plat_file_id(const char *path, struct PlatFileId *id)
+{
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return -1;
+    id->volume = (uint64_t)st.st_dev;
+    id->index = (uint64_t)st.st_ino;
+    return 0;
+}
+
+// Read by the signal handler: a fixed buffer and a flag, since a handler
+// may call nothing that allocates or locks.
+static char interrupt_path[PATH_BUFFER_SIZE];
+static volatile sig_atomic_t interrupt_armed;
+static const int interrupt_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+static void on_interrupt(int sig)
+{
+    if (interrupt_armed)
+        unlink(interrupt_path);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void plat_remove_on_interrupt(const char *path)
+{
+    static int installed;
+    interrupt_armed = 0;
+    if (path == NULL || strlen(path) >= sizeof interrupt_path)
+        return;
+    strcpy(interrupt_path, path);
+    interrupt_armed = 1;
+    if (installed)
+        return;
+    installed = 1;
+    for (size_t i = 0; i < sizeof interrupt_signals / sizeof interrupt_signals[0]; i++) {
+        struct sigaction sa;
+        memset(&sa, 0, sizeof sa);
+        sa.sa_handler = on_interrupt;
+        sigemptyset(&sa.sa_mask);
+        // A signal ignored when the program started (nohup) stays ignored.
+        struct sigaction old;
+        if (sigaction(interrupt_signals[i], NULL, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        sigaction(interrupt_signals[i], &sa, NULL);
+    }
 }

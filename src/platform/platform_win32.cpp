@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
+#include <string.h>
 #include <windows.h>
 
 // SetCurrentDirectoryA and CreateDirectoryA report through GetLastError; the
@@ -138,7 +139,9 @@ int64_t plat_tell(FILE *f)
 
 FILE *plat_create_new(const char *path)
 {
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+    // Shared for deletion, so that an interrupted writer can remove it while
+    // it is still open (plat_remove_on_interrupt).
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) {
         errno = errno_from_win32(GetLastError());
@@ -192,4 +195,58 @@ int plat_truncate(FILE *f, int64_t size)
         return -1;
     }
     return 0;
+}
+
+int plat_is_dir(const char *path)
+{
+    DWORD a = GetFileAttributesA(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+int plat_file_id(const char *path, struct PlatFileId *id)
+{
+    // No access asked: a file open elsewhere, or a folder, can still be told.
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = errno_from_win32(GetLastError());
+        return -1;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    BOOL ok = GetFileInformationByHandle(h, &info);
+    DWORD code = GetLastError();
+    CloseHandle(h);
+    if (!ok) {
+        errno = errno_from_win32(code);
+        return -1;
+    }
+    id->volume = info.dwVolumeSerialNumber;
+    id->index = (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+    return 0;
+}
+
+// Read by the console's control handler, which runs on a thread of its own.
+static char interrupt_path[PATH_BUFFER_SIZE];
+static volatile LONG interrupt_armed;
+
+// The file is open for writing; it was created shared for deletion, so it
+// goes once the process ends. FALSE: the default handler then ends the
+// process, as the event would have.
+static BOOL WINAPI on_console_event(DWORD)
+{
+    if (interrupt_armed)
+        DeleteFileA(interrupt_path);
+    return FALSE;
+}
+
+void plat_remove_on_interrupt(const char *path)
+{
+    static int installed;
+    interrupt_armed = 0;
+    if (path == NULL || strlen(path) >= sizeof interrupt_path)
+        return;
+    strcpy(interrupt_path, path);
+    interrupt_armed = 1;
+    if (!installed)
+        installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
 }

@@ -1,6 +1,8 @@
 #include "extract.h"
 
 #include <errno.h>
+#include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "../lzh/decode.h"
@@ -41,10 +43,17 @@ int safe_relative_path(const char *member_path, char sep, char *out, size_t size
     return 0;
 }
 
+static void report(FILE *err, const char *subject, const char *text)
+{
+    fprintf(err, TEXT_REPORT, subject, text);
+}
+
 // Creates every directory of path up to its last separator (or all of it,
-// with whole set). Existing directories are fine. A trail byte equal to the
-// separator (as in Shift_JIS "表") is part of its character, not a separator.
-static int make_dirs(char *path, int whole)
+// with whole set), and says why not after a report on err. Existing
+// directories are fine; a file in the way is named. A trail byte equal to
+// the separator (as in Shift_JIS "表") is part of its character, not a
+// separator.
+static int make_dirs(char *path, int whole, FILE *err)
 {
     for (char *p = path;; p++) {
         if (is_pair(p)) {
@@ -56,15 +65,79 @@ static int make_dirs(char *path, int whole)
             *p = '\0';
             int r = plat_make_dir(path);
             int e = errno;
+            const char *why = r == 0 || (e == EEXIST && plat_is_dir(path)) ? NULL
+                              : e == EEXIST ? TEXT_FILE_IN_THE_WAY : errno_text(e);
+            if (why != NULL)
+                report(err, path, why);
             *p = c;
-            if (r != 0 && e != EEXIST) {
-                errno = e;
+            if (why != NULL)
                 return -1;
-            }
         }
         if (*p == '\0')
             return 0;
     }
+}
+
+// The files this run has written, by identity, each with its path: Windows
+// takes many names for one file (case, and code page 932's duplicate
+// characters), so a name the archive has not used yet may still be that of
+// a file it has just written, which must not be replaced by another member.
+// An open-addressing hash set, doubled when half full.
+struct Written {
+    struct PlatFileId id;
+    char *path;  // NULL: a free slot
+};
+
+struct WrittenSet {
+    struct Written *slots;
+    size_t size, used;
+};
+
+static size_t slot_of(const struct WrittenSet *w, const struct PlatFileId *id)
+{
+    uint64_t h = (id->index ^ id->volume * 0x9E3779B97F4A7C15ull) * 0xFF51AFD7ED558CCDull;
+    size_t i = (size_t)(h >> 32) & (w->size - 1);
+    while (w->slots[i].path != NULL &&
+           (w->slots[i].id.index != id->index || w->slots[i].id.volume != id->volume))
+        i = (i + 1) & (w->size - 1);
+    return i;
+}
+
+static const char *written_path(const struct WrittenSet *w, const struct PlatFileId *id)
+{
+    return w->size == 0 ? NULL : w->slots[slot_of(w, id)].path;
+}
+
+static int written_add(struct WrittenSet *w, const struct PlatFileId *id, const char *path)
+{
+    if (2 * (w->used + 1) > w->size) {
+        struct WrittenSet bigger = {NULL, w->size ? 2 * w->size : 256, w->used};
+        bigger.slots = (struct Written *)calloc(bigger.size, sizeof *bigger.slots);
+        if (bigger.slots == NULL)
+            return -1;
+        for (size_t i = 0; i < w->size; i++)
+            if (w->slots[i].path != NULL)
+                bigger.slots[slot_of(&bigger, &w->slots[i].id)] = w->slots[i];
+        free(w->slots);
+        *w = bigger;
+    }
+    struct Written *s = &w->slots[slot_of(w, id)];
+    if (s->path != NULL)
+        return 0;
+    size_t n = strlen(path) + 1;
+    if ((s->path = (char *)malloc(n)) == NULL)
+        return -1;
+    memcpy(s->path, path, n);
+    s->id = *id;
+    w->used++;
+    return 0;
+}
+
+static void written_free(struct WrittenSet *w)
+{
+    for (size_t i = 0; i < w->size; i++)
+        free(w->slots[i].path);
+    free(w->slots);
 }
 
 // Files this large show how far they have come, on their own line.
@@ -95,11 +168,6 @@ static int write_to_file(void *ctx, const unsigned char *p, size_t n)
     return 0;
 }
 
-static void report(FILE *err, const char *subject, const char *text)
-{
-    fprintf(err, TEXT_REPORT, subject, text);
-}
-
 static void not_extracted(FILE *err, const char *path, LzhStatus s, int errnum)
 {
     fprintf(err, TEXT_NOT_EXTRACTED, path, reason_text(s, errnum));
@@ -124,14 +192,12 @@ static FILE *create_temp(const char *path, char *temp, size_t size)
 
 // Decodes one member into path by way of a temporary file next to it, so a
 // failure never leaves a damaged file, nor destroys one already there.
-static int extract_file(FILE *in, const struct LzhMember *m, int bits, char *path, FILE *out,
-                        FILE *err)
+static int extract_file(FILE *in, const struct LzhMember *m, int bits, char *path,
+                        struct WrittenSet *written, FILE *out, FILE *err)
 {
     static char temp[LZH_PATH_MAX + 32];
-    if (make_dirs(path, 0) != 0) {
-        report(err, path, errno_text(errno));
+    if (make_dirs(path, 0, err) != 0)
         return -1;
-    }
     FILE *f = create_temp(path, temp, sizeof temp);
     if (f == NULL) {
         report(err, path, errno_text(errno));
@@ -151,15 +217,28 @@ static int extract_file(FILE *in, const struct LzhMember *m, int bits, char *pat
     }
     if (s == LZH_OK && crc != m->crc)
         s = LZH_BAD_CRC;
-    if (s == LZH_OK && plat_replace_file(temp, path) != 0) {
+    struct PlatFileId id;
+    const char *earlier = s == LZH_OK && plat_file_id(path, &id) == 0 ? written_path(written, &id)
+                                                                      : NULL;
+    if (s == LZH_OK && earlier == NULL && plat_replace_file(temp, path) != 0) {
         s = LZH_WRITE_ERROR;
         errnum = errno;
     }
-    if (s != LZH_OK) {
+    // Kept in mind before anything else can fail: the file is in place.
+    errno = 0;
+    if (s == LZH_OK && earlier == NULL &&
+        (plat_file_id(path, &id) != 0 || written_add(written, &id, path) != 0)) {
+        s = LZH_WRITE_ERROR;
+        errnum = errno ? errno : ENOMEM;
+    }
+    if (s != LZH_OK || earlier != NULL) {
         remove(temp);
         if (o.shown <= 100)
             fputc('\n', out);  // the report starts on a line of its own
-        not_extracted(err, path, s, errnum);
+        if (earlier != NULL)
+            fprintf(err, TEXT_SAME_FILE, path, earlier);
+        else
+            not_extracted(err, path, s, errnum);
         return -1;
     }
     if (m->has_mtime)
@@ -212,7 +291,7 @@ static int check_member(const struct LzhMember *m, char *path, unsigned index, i
     return 0;
 }
 
-int extract_archive(FILE *in, FILE *out, FILE *err)
+static int extract_members(FILE *in, struct WrittenSet *written, FILE *out, FILE *err)
 {
     static struct LzhMember m;
     static char path[LZH_PATH_MAX];
@@ -242,18 +321,24 @@ int extract_archive(FILE *in, FILE *out, FILE *err)
         if (check_member(&m, path, count + 1, here < 0 ? -1 : end - here, err) != 0)
             return 1;
         if (m.is_dir) {
-            if (path[0] != '\0' && make_dirs(path, 1) != 0) {
-                report(err, path, errno_text(errno));
+            if (path[0] != '\0' && make_dirs(path, 1, err) != 0)
                 return 1;
-            }
             if (m.packed > 0 && plat_seek(in, (int64_t)m.packed, SEEK_CUR) != 0) {
                 report(err, TEXT_ARCHIVE, errno_text(errno));
                 return 1;
             }
             continue;
         }
-        if (extract_file(in, &m, lzh_method_bits(m.method), path, out, err) != 0)
+        if (extract_file(in, &m, lzh_method_bits(m.method), path, written, out, err) != 0)
             return 1;
         fprintf(out, TEXT_EXTRACTED, path);
     }
+}
+
+int extract_archive(FILE *in, FILE *out, FILE *err)
+{
+    struct WrittenSet written = {NULL, 0, 0};
+    int status = extract_members(in, &written, out, err);
+    written_free(&written);
+    return status;
 }

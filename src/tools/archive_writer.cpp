@@ -114,7 +114,13 @@ static uint64_t store(FILE *out, FILE *in, const std::string &source, uint16_t *
 static void seek_output(FILE *out, int64_t at, int whence)
 {
     if (plat_seek(out, at, whence) != 0)
-        fail_errno("output");
+        fail_output();
+}
+
+// A level 2 header holds sizes in 32 bits.
+static std::string too_large(const std::string &source)
+{
+    return source + ": 4 GiB or more, and a member holds at most 4 GiB less one byte";
 }
 
 static std::string changed(const std::string &source)
@@ -162,7 +168,7 @@ static void encode_piece(const ArchiveEntry &e, int window_bits, bool best, Piec
     errno = 0;
     if (lzh_encode_piece(data.data(), history, p.length, window_bits, best, append_to,
                          &p.packed, &p.bits) != LZH_OK)
-        p.failure = std::string("output: ") + strerror(errno ? errno : ENOMEM);
+        p.failure = e.source + ": " + strerror(errno ? errno : ENOMEM);
 }
 
 // Every file's pieces, in archive order; a file of 0 bytes has one piece.
@@ -174,7 +180,7 @@ static std::vector<Piece> plan(const std::vector<ArchiveEntry> &entries)
             continue;
         uint64_t size = regular_file_size(entries[i].source);
         if (size > 0xFFFFFFFFu)
-            fail(entries[i].source + ": larger than 4 GiB, which a member can't hold");
+            fail(too_large(entries[i].source));
         uint64_t at = 0;
         do {
             Piece p;
@@ -272,7 +278,7 @@ static void write_file(FILE *out, const ArchiveEntry &e, int window_bits, Encode
 {
     int64_t header_at = plat_tell(out);
     if (header_at < 0)
-        fail_errno("output");
+        fail_output();
     std::string header = level2_header(e, window_bits, 0, 0, 0);
     put(out, header.data(), header.size());
 
@@ -287,14 +293,14 @@ static void write_file(FILE *out, const ArchiveEntry &e, int window_bits, Encode
                 fail(p.failure);
             if (lzh_join_bytes(join.get(), p.packed.data(), p.packed.size()) != LZH_OK ||
                 lzh_join_bits(join.get(), p.bits.tail, p.bits.tail_bits) != LZH_OK)
-                fail_errno("output");
+                fail_output();
             crc = crc16_combine(crc, p.crc, p.length);
             original += p.length;
             last = p.last;
             std::vector<unsigned char>().swap(p.packed);
         }
         if (lzh_join_finish(join.get()) != LZH_OK)
-            fail_errno("output");
+            fail_output();
         packed = join->packed;
     }
     int method = window_bits;
@@ -306,13 +312,13 @@ static void write_file(FILE *out, const ArchiveEntry &e, int window_bits, Encode
         if (window_bits != 0 && (packed != original || stored_crc != crc))
             fail(changed(e.source));
         if (packed > 0xFFFFFFFFu)
-            fail(e.source + ": larger than 4 GiB, which a member can't hold");
+            fail(too_large(e.source));
         original = packed;
         crc = stored_crc;
     }
     int64_t end = plat_tell(out);
     if (end < 0)
-        fail_errno("output");
+        fail_output();
     std::string final_header = level2_header(e, method, uint32_t(packed), uint32_t(original), crc);
     seek_output(out, header_at, SEEK_SET);
     put(out, final_header.data(), final_header.size());
@@ -338,5 +344,5 @@ void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int wind
     put(out, "", 1);  // the end mark
     int64_t end = plat_tell(out);
     if (end < 0 || plat_truncate(out, end) != 0)
-        fail_errno("output");
+        fail_output();
 }

@@ -1,3 +1,5 @@
+#include <ctype.h>
+#include <errno.h>
 #include <stdlib.h>
 
 #include <map>
@@ -19,9 +21,9 @@ const char HELP[] =
     "\n"
     "  -o OUTPUT          the installer to write (replaced only once complete)\n"
     "  FILE|DIR...        pack these: a FILE under its name, a DIR's contents\n"
-    "  -m METHOD          lh7 (default), lh6, lh5, or lh0 (stored)\n"
+    "  -m METHOD          lh7 (default), lh6, lh5, or lh0 (stored), in any case\n"
     "  --best             optimal parsing: smaller, several times slower\n"
-    "  -j N               threads that compress (default: one per core)\n"
+    "  -j N               threads that compress, 1 to 64 (default: one per core)\n"
     "  --archive ARCHIVE  pack this LZH archive as it is, after the extractor\n"
     "  --payload PROGRAM  run this program of your own instead of the extractor\n"
     "  --no-stub          write the extractor and archive alone (to sign for --payload)\n"
@@ -37,9 +39,32 @@ const char HELP[] =
     "Exit status: 0 done (or checked and sound), 1 failed (nothing is left\n"
     "half written), 2 usage error.\n";
 
-std::optional<Options> parse_args(int argc, char **argv)
+// Method names as -m takes them, in any case, with their window bits.
+static const struct {
+    const char *name;
+    int window_bits;
+} METHODS[] = {{"lh7", 16}, {"lh6", 15}, {"lh5", 13}, {"lh0", 0}};
+
+static std::optional<int> method_bits(std::string name)
+{
+    for (char &c : name)
+        c = char(tolower((unsigned char)c));
+    for (const auto &m : METHODS)
+        if (name == m.name)
+            return m.window_bits;
+    return std::nullopt;
+}
+
+static std::optional<Options> usage_error(std::string *why, const std::string &what)
+{
+    *why = what;
+    return std::nullopt;
+}
+
+std::optional<Options> parse_args(int argc, char **argv, std::string *why)
 {
     Options o;
+    why->clear();
     std::map<std::string, std::string *> valued = {
         {"-o", &o.output}, {"--stub", &o.stub}, {"--sfx", &o.sfx},
         {"--archive", &o.archive}, {"--payload", &o.payload}, {"--check", &o.check},
@@ -59,43 +84,54 @@ std::optional<Options> parse_args(int argc, char **argv)
         } else if (!options_done && a == "--version") {
             o.version = true;
         } else if (!options_done && v != valued.end()) {
-            if (i + 1 >= argc || !v->second->empty())
-                return std::nullopt;
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                return usage_error(why, a + " needs a value");
+            if (!v->second->empty())
+                return usage_error(why, a + " given twice");
             *v->second = argv[++i];
-            if (v->second->empty())
-                return std::nullopt;
         } else if (!options_done && a.size() > 1 && a[0] == '-') {
-            return std::nullopt;
+            return usage_error(why, a + ": no such option");
         } else {
             o.inputs.push_back(a);
         }
     }
     if (o.help || o.version)
-        return argc == 2 ? std::optional<Options>(o) : std::nullopt;
+        return argc == 2 ? std::optional<Options>(o)
+                         : usage_error(why, std::string(o.help ? "--help" : "--version") +
+                                                " goes alone");
     int sources = !o.inputs.empty() + !o.archive.empty() + !o.payload.empty();
     // A method only means something for files this tool archives itself.
     if ((!o.method.empty() || !o.threads.empty() || o.best) && o.inputs.empty())
-        return std::nullopt;
-    static const std::map<std::string, int> methods = {
-        {"lh0", 0}, {"lh5", 13}, {"lh6", 15}, {"lh7", 16}};
-    auto m = methods.find(o.method.empty() ? "lh7" : o.method);
-    if (m == methods.end())
-        return std::nullopt;
-    o.window_bits = m->second;
+        return usage_error(why, "-m, -j and --best apply to files and folders to pack");
+    std::optional<int> bits = method_bits(o.method.empty() ? "lh7" : o.method);
+    if (!bits)
+        return usage_error(why, "-m " + o.method + ": no such method; lh7, lh6, lh5 or lh0");
+    o.window_bits = *bits;
     if (!o.threads.empty()) {
         char *end;
+        errno = 0;
         long n = strtol(o.threads.c_str(), &end, 10);
-        if (*end != '\0' || n < 1 || n > 64)
-            return std::nullopt;
+        if (*end != '\0' || errno != 0 || n < 1 || n > JOBS_MAX)
+            return usage_error(why, "-j " + o.threads + ": the number of threads is 1 to " +
+                                        std::to_string(JOBS_MAX));
         o.jobs = int(n);
     }
-    if (!o.check.empty())
-        return (o.output.empty() && sources == 0 && !o.no_stub) ? std::optional<Options>(o)
-                                                                 : std::nullopt;
-    if (o.output.empty() || sources != 1 || (!o.payload.empty() && (!o.sfx.empty() || o.no_stub)))
-        return std::nullopt;
+    if (!o.check.empty()) {
+        if (!o.output.empty() || sources != 0 || o.no_stub)
+            return usage_error(why, "--check takes only --stub and --sfx besides");
+        return o;
+    }
+    if (o.output.empty())
+        return usage_error(why, "no -o OUTPUT");
+    if (sources == 0)
+        return usage_error(why, "nothing to pack: name files, --archive or --payload");
+    if (sources > 1)
+        return usage_error(why, "files, --archive and --payload: one of them only");
+    if (!o.payload.empty() && !o.sfx.empty())
+        return usage_error(why, "--payload replaces the extractor: no --sfx with it");
+    if (!o.payload.empty() && o.no_stub)
+        return usage_error(why, "--payload with --no-stub would write the program as it is");
     if (o.no_stub && !o.stub.empty())
-        return std::nullopt;
+        return usage_error(why, "--no-stub and --stub contradict each other");
     return o;
 }
-

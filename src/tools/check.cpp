@@ -5,10 +5,30 @@
 #include "launch/layout.h"
 #include "lzh/decode.h"
 #include "lzh/header.h"
+#include "member_names.h"
 #include "mkinstaller.h"
 #include "platform/codepage.h"
 #include "platform/platform.h"
 #include "sfx/extract.h"
+
+// A member's path as its components, as the extractor takes them: empty
+// ones and "." dropped.
+static std::vector<std::string> components(const char *path)
+{
+    std::vector<std::string> parts;
+    std::string part;
+    for (const char *p = path;; p++) {
+        if (*p == LZH_SEP || *p == '\0') {
+            if (!part.empty() && part != ".")
+                parts.push_back(part);
+            part.clear();
+            if (*p == '\0')
+                return parts;
+        } else {
+            part += *p;
+        }
+    }
+}
 
 // Walks an archive that ends at byte end of f: every header read, every
 // method known, every name one the extractor accepts, no size beyond the
@@ -18,6 +38,7 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
 {
     ArchiveSummary sum;
     static LzhMember m;
+    std::vector<std::vector<std::string>> paths;
     for (unsigned index = 1;; index++) {
         LzhStatus hs = lzh_read_header(f, &m, plat_is_lead_byte);
         if (hs == LZH_END)
@@ -29,6 +50,11 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
         if (safe_relative_path(m.path, '/', rel, sizeof rel) != 0)
             fail(at + ": refused: not a plain name inside the install folder");
         std::string name = to_display_name(rel);
+        std::vector<std::string> parts = components(m.path);
+        for (const std::string &part : parts)
+            if (std::optional<std::string> why = unassigned_problem(part))
+                fail(at + " (" + name + "): refused: " + *why);
+        paths.push_back(parts);
         int bits = lzh_method_bits(m.method);
         if (!m.is_dir && bits < 0)
             fail(at + " (" + name + "): unsupported method " + m.method);
@@ -59,6 +85,13 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
     }
     if (sum.files + sum.dirs == 0)
         fail(what + ": no members");
+    if (std::optional<std::pair<std::string, std::string>> both = names_windows_merges(paths))
+        fail(what + ": " + both->first + " and " + both->second +
+             ": Windows takes these names for one file, and one would be lost");
+    int64_t here = plat_tell(f);
+    if (here < 0)
+        fail_errno(what);
+    sum.end = uint64_t(here);
     return sum;
 }
 
@@ -95,28 +128,46 @@ static void blank_signing_fields(std::string &built, std::string &seen)
     }
 }
 
-// The certificate table a program's headers name, if it lies within
-// [start, end) of the file and ends it: signing appends it there. Returns
-// where the signed content ends (the table's start), or end when unsigned.
-static uint64_t signed_content_end(const std::string &path, const std::string &head,
-                                   uint64_t start, uint64_t end, const char *what)
+// The certificate table that a program's headers name, by the rule the stub
+// cuts at (pe_certificate_table): the program starts at byte base of the
+// file, whose signed content ends at end, and the table may start no
+// earlier than from. Returns where the signed content ends: the table's
+// start, or end when unsigned.
+static uint64_t signed_content_end(const std::string &path, FILE *f, const std::string &head,
+                                   uint64_t base, uint64_t end, uint64_t from, const char *what)
 {
-    PeSigning s = signing_of(head);
-    if (s.cert_size == 0 && s.cert_offset == 0)
+    int64_t table = pe_certificate_table(f, int64_t(base), int64_t(end - base), int64_t(from),
+                                         reinterpret_cast<const unsigned char *>(head.data()),
+                                         head.size());
+    if (table == PE_UNSIGNED)
         return end;
-    uint64_t at = start + s.cert_offset;
-    if (s.cert_size < 8 || at + s.cert_size != end || at < start + image_end(head))
-        fail(path + ": the " + what + "'s certificate-table entry does not name a table at "
-             "its end (offset " + std::to_string(s.cert_offset) + ", " +
-             std::to_string(s.cert_size) + " bytes)");
-    printf("  %s signed: certificate table of %u bytes at byte %llu\n", what, s.cert_size,
-           (unsigned long long)at);
+    if (table == PE_NO_TABLE) {
+        PeSigning s = signing_of(head);
+        fail(path + ": the " + what + "'s certificate-table entry (offset " +
+             std::to_string(s.cert_offset) + ", " + std::to_string(s.cert_size) +
+             " bytes) names no certificate table at its end");
+    }
+    uint64_t at = base + uint64_t(table);
+    printf("  %s signed: certificate table of %llu bytes at byte %llu\n", what,
+           (unsigned long long)(end - at), (unsigned long long)at);
     return at;
 }
 
+// Whether an LZH member header starts at byte at of the file.
+static bool archive_at(const std::string &path, uint64_t at, uint64_t end)
+{
+    static LzhMember m;
+    if (at >= end)
+        return false;
+    File f = open_at(path, at);
+    return lzh_read_header(f.get(), &m, plat_is_lead_byte) == LZH_OK;
+}
+
 // Checks an installer without running it: the stub and the extractor are
-// byte for byte the ones this tool would pack, and every archive member
-// decodes to its CRC. A payload of the publisher's own is taken as it is.
+// byte for byte the ones this tool would pack, every archive member decodes
+// to its CRC, and nothing but a certificate table follows the archive. A
+// payload with no archive after it is a program of the publisher's own,
+// and is said to be unverified.
 int check(const Options &o)
 {
     const std::string &path = o.check;
@@ -131,56 +182,61 @@ int check(const Options &o)
     if (seen_stub != real_stub)
         fail(path + ": the stub differs from " + stub_path + " (" +
              first_difference(seen_stub, real_stub) + ")");
+    File f = open_at(path);
     // What follows a signed installer's payload is its certificate table.
-    size = signed_content_end(path, stub, 0, size, "installer");
+    size = signed_content_end(path, f.get(), stub, 0, size, PAYLOAD_OFFSET, "installer");
     if (size <= PAYLOAD_OFFSET)
         fail(path + ": no payload after the stub");
     uint64_t payload = size - PAYLOAD_OFFSET;
     uint32_t program = image_end(read_file(path, PAYLOAD_OFFSET, PE_HEAD_SIZE));
-    if (program == 0)
-        fail(path + ": the payload is not a Windows program");
-    if (program > payload)
-        fail(path + ": the payload is cut inside its program (" + std::to_string(payload) +
-             " of " + std::to_string(program) + " bytes)");
 
     std::string sfx_path = o.sfx.empty() ? look_for_built("sfx.exe") : o.sfx;
     std::string real_sfx = sfx_path.empty() ? "" : load_sfx(sfx_path);
-    std::string head = read_file(path, PAYLOAD_OFFSET, program);
-    // Our extractor is known by its bytes, and by an archive after it; an
-    // extractor damaged in place keeps its length.
-    static LzhMember m;
-    File f = open_at(path, PAYLOAD_OFFSET + program);
-    bool archive_follows =
-        program < payload && lzh_read_header(f.get(), &m, plat_is_lead_byte) == LZH_OK;
-    std::string seen_head = head;
-    if (!real_sfx.empty())
-        blank_signing_fields(real_sfx, seen_head);
-    bool ours = !real_sfx.empty() && seen_head == real_sfx;
-    if (!ours && !archive_follows && !(real_sfx.size() == program && !real_sfx.empty())) {
+    // The payload is our extractor with an archive when an archive starts
+    // where our extractor would end, whatever its damaged headers say of
+    // its length; or where its headers say it ends.
+    uint32_t extractor = 0;
+    if (!real_sfx.empty() && archive_at(path, PAYLOAD_OFFSET + real_sfx.size(), size))
+        extractor = uint32_t(real_sfx.size());
+    else if (program != 0 && archive_at(path, PAYLOAD_OFFSET + program, size))
+        extractor = program;
+    if (extractor == 0) {
+        if (program == 0)
+            fail(path + ": the payload is not a Windows program");
+        if (program > payload)
+            fail(path + ": the payload is cut inside its program (" + std::to_string(payload) +
+                 " of " + std::to_string(program) + " bytes)");
+        if (!real_sfx.empty() && program == real_sfx.size())
+            fail(path + ": no archive after the extractor");
         printf("%s: stub %u bytes, payload %llu bytes\n", path.c_str(), unsigned(PAYLOAD_OFFSET),
                (unsigned long long)payload);
-        printf("%s: OK; the payload is a program of its own, not checked further\n", path.c_str());
+        printf("%s: stub OK; the payload is a program of its own, with no archive after it: "
+               "NOT verified\n", path.c_str());
         return 0;
     }
     if (real_sfx.empty())
         find_built("sfx.exe");  // fails, saying where it looked
-    if (!ours)
+    std::string head = read_file(path, PAYLOAD_OFFSET, extractor);
+    std::string seen_head = head;
+    blank_signing_fields(real_sfx, seen_head);
+    if (seen_head != real_sfx)
         fail(path + ": the extractor differs from " + sfx_path + " (" +
              first_difference(seen_head, real_sfx) + " of the payload)");
     // A payload signed before it was packed ends with a table of its own.
-    size = signed_content_end(path, head, PAYLOAD_OFFSET, size, "payload");
+    size = signed_content_end(path, f.get(), head, PAYLOAD_OFFSET, size, extractor, "payload");
     payload = size - PAYLOAD_OFFSET;
-    if (program >= payload)
-        fail(path + ": no archive after the extractor");
     printf("%s: stub %u bytes, payload %llu bytes\n", path.c_str(), unsigned(PAYLOAD_OFFSET),
            (unsigned long long)payload);
-    printf("  extractor %u bytes, archive %llu bytes:\n", program,
-           (unsigned long long)(payload - program));
-    f = open_at(path, PAYLOAD_OFFSET + program);
+    printf("  extractor %u bytes, archive %llu bytes:\n", extractor,
+           (unsigned long long)(payload - extractor));
+    f = open_at(path, PAYLOAD_OFFSET + extractor);
     ArchiveSummary sum = scan_archive(f.get(), size, path, Scan::LIST);
+    // The extractor stops at the end mark: whatever follows it is lost.
+    if (sum.end != size)
+        fail(path + ": " + std::to_string(size - sum.end) + " bytes after the archive's end "
+             "mark at byte " + std::to_string(sum.end) + ", which no one reads");
     printf("%s: OK, %u file%s and %u director%s, every CRC verified; stub and extractor as built\n",
            path.c_str(), sum.files, sum.files == 1 ? "" : "s", sum.dirs,
            sum.dirs == 1 ? "y" : "ies");
     return 0;
 }
-

@@ -18,6 +18,11 @@ void fail_errno(const std::string &subject)
     fail(subject + ": " + strerror(errno));
 }
 
+void fail_output()
+{
+    throw OutputError{errno ? errno : EIO};
+}
+
 // Opens a file for reading at offset, closed however the caller leaves.
 File open_at(const std::string &path, uint64_t offset)
 {
@@ -62,7 +67,7 @@ std::string read_file(const std::string &path, uint64_t offset, size_t limit)
 void put(FILE *out, const void *p, size_t n)
 {
     if (plat_write(out, p, n) != 0)
-        fail_errno("output");
+        fail_output();
 }
 
 // A block at a time: archives and payloads may be large.
@@ -77,13 +82,50 @@ void append_file(FILE *out, const std::string &path)
         fail(path + ": read error");
 }
 
-TempOutput::TempOutput(const std::string &final_path) : final_(final_path)
+static const char *kind_of(fs::file_type t)
+{
+    switch (t) {
+    case fs::file_type::directory: return "a folder";
+    case fs::file_type::fifo: return "a FIFO";
+    case fs::file_type::socket: return "a socket";
+    case fs::file_type::block:
+    case fs::file_type::character: return "a device";
+    default: return "not a regular file";
+    }
+}
+
+// Where writing path lands: symbolic links are followed to what they name,
+// so that a link stays a link, and what is there must be a regular file or
+// nothing (a device or a FIFO replaced by a file breaks the system).
+static std::string output_target(const std::string &path)
+{
+    fs::path p = path_from_native(path);
+    for (int hops = 0;; hops++) {
+        std::error_code ec;
+        fs::file_status st = fs::symlink_status(p, ec);
+        if (!fs::exists(st))
+            return native_from_path(p);  // created; any other trouble shows then
+        if (fs::is_regular_file(st))
+            return native_from_path(p);
+        if (!fs::is_symlink(st))
+            fail(path + ": exists and is " + kind_of(st.type()) + ", which is not replaced");
+        if (hops == 40)
+            fail(path + ": too many levels of symbolic links");
+        fs::path to = fs::read_symlink(p, ec);
+        if (ec)
+            fail(path + ": " + ec.message());
+        p = to.is_absolute() ? to : p.parent_path() / to;
+    }
+}
+
+TempOutput::TempOutput(const std::string &final_path) : final_(output_target(final_path))
 {
     char name[PATH_BUFFER_SIZE];
     file_ = plat_create_temp((final_ + ".").c_str(), name, sizeof name);
     if (file_ == nullptr)
         fail_errno(final_);
     temp_ = name;
+    plat_remove_on_interrupt(temp_.c_str());
     // Writes go straight to the system, each with its own error.
     setvbuf(file_, NULL, _IONBF, 0);
 }
@@ -95,6 +137,7 @@ TempOutput::~TempOutput()
     if (file_ != nullptr)
         fclose(file_);
     remove(temp_.c_str());
+    plat_remove_on_interrupt(NULL);
 }
 
 void TempOutput::commit()
@@ -102,8 +145,9 @@ void TempOutput::commit()
     FILE *f = file_;
     file_ = nullptr;
     if (plat_close_written(f) != 0)
-        fail_errno("output");
+        fail_output();
     if (plat_replace_file(temp_.c_str(), final_.c_str()) != 0)
         fail_errno(final_);
     done_ = true;
+    plat_remove_on_interrupt(NULL);
 }

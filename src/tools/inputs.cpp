@@ -129,6 +129,16 @@ static void add_entry(std::vector<ArchiveEntry> &entries, const fs::path &source
     }
     if (std::optional<std::string> why = member_name_problem(utf8, e.path))
         fail(native_from_path(source) + ": can't be installed: " + *why);
+    // A few characters have no code in code page 932 of their own and take
+    // that of a look-alike (WAVE DASH 〜 that of ～), which is what Windows
+    // will show. Each name is said once, with the entry that ends in it.
+    if (!e.path.empty()) {
+        std::string shown = to_display_name(e.path.back());
+        if (shown != utf8.back())
+            fprintf(stderr, "mkinstaller: %s: the name is stored as \"%s\": code page 932 "
+                    "has those characters only in that form\n",
+                    native_from_path(source).c_str(), shown.c_str());
+    }
     e.mtime = stored_time(source);
     entries.push_back(e);
 }
@@ -139,18 +149,22 @@ static void walk(std::vector<ArchiveEntry> &entries, const fs::path &dir, const 
                  std::vector<fs::path> &open_dirs)
 {
     std::vector<fs::path> found;
-    for (const auto &d : fs::directory_iterator(dir))
-        found.push_back(d.path());
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        found.push_back(it->path());
+    if (ec)
+        fail(native_from_path(dir) + ": can't read the folder: " + ec.message());
     std::sort(found.begin(), found.end());
     for (const fs::path &p : found) {
-        std::error_code ec;
         fs::file_status st = fs::status(p, ec);
         if (ec)
             fail(native_from_path(p) + ": " + ec.message());
         if (fs::is_regular_file(st)) {
             add_entry(entries, p, rel / p.filename(), false);
         } else if (fs::is_directory(st)) {
-            fs::path real = fs::canonical(p);
+            fs::path real = fs::canonical(p, ec);
+            if (ec)
+                fail(native_from_path(p) + ": " + ec.message());
             for (const fs::path &o : open_dirs)
                 if (o == real)
                     fail(native_from_path(p) + ": a link back to " + native_from_path(o) +
@@ -177,7 +191,9 @@ std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
         if (fs::is_regular_file(st)) {
             add_entry(entries, root, root.filename(), false);
         } else if (fs::is_directory(st)) {
-            std::vector<fs::path> open_dirs = {fs::canonical(root)};
+            std::vector<fs::path> open_dirs = {fs::canonical(root, ec)};
+            if (ec)
+                fail(input + ": " + ec.message());
             walk(entries, root, fs::path(), open_dirs);
         } else {
             fail(input + ": neither a file nor a directory");
@@ -211,7 +227,12 @@ std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
 void check_archive_file(const std::string &path)
 {
     uint64_t size = regular_file_size(path);
-    scan_archive(open_at(path).get(), size, path, Scan::VERIFY);
+    ArchiveSummary sum = scan_archive(open_at(path).get(), size, path, Scan::VERIFY);
+    // They would follow the extractor's archive, which no one reads past its
+    // end mark.
+    if (sum.end != size)
+        fail(path + ": " + std::to_string(size - sum.end) + " bytes after the archive's end "
+             "mark at byte " + std::to_string(sum.end));
 }
 
 // A payload of the publisher's own must be a whole Windows program: the stub

@@ -1,5 +1,7 @@
 #include "member_names.h"
 
+#include <stdio.h>
+
 #include <map>
 
 #include "platform/codepage.h"
@@ -7,6 +9,43 @@
 #include "names/winname.h"
 #include "platform/platform.h"
 #include "sfx/extract.h"
+
+// The character at part[at], as hex bytes ("85 40").
+static std::string hex_bytes(const std::string &part, size_t at)
+{
+    size_t n = at + 1 < part.size() &&
+               win_is_pair(plat_is_lead_byte, (unsigned char)part[at], (unsigned char)part[at + 1])
+                   ? 2 : 1;
+    std::string s;
+    for (size_t i = 0; i < n; i++) {
+        char b[4];
+        snprintf(b, sizeof b, "%s%02X", i ? " " : "", (unsigned char)part[at + i]);
+        s += b;
+    }
+    return s;
+}
+
+std::optional<std::string> unassigned_problem(const std::string &part)
+{
+    long bad = win_name_unassigned(part.data(), part.size(), plat_is_lead_byte);
+    if (bad < 0)
+        return std::nullopt;
+    return "the bytes " + hex_bytes(part, size_t(bad)) + ", which are no character in code "
+           "page 932: Windows reads every such code as one and the same default character";
+}
+
+// A 0x5C byte that is not the trail byte of a double-byte character.
+static bool stray_backslash(const std::string &part)
+{
+    for (size_t i = 0; i < part.size(); i++) {
+        if (i + 1 < part.size() &&
+            win_is_pair(plat_is_lead_byte, (unsigned char)part[i], (unsigned char)part[i + 1]))
+            i++;
+        else if (part[i] == '\\')
+            return true;
+    }
+    return false;
+}
 
 std::optional<std::string> member_name_problem(const std::vector<std::string> &utf8,
                                                const std::vector<std::string> &archive)
@@ -25,8 +64,15 @@ std::optional<std::string> member_name_problem(const std::vector<std::string> &u
         // ("ÿ" in 1252), and in an archive it separates folders.
         if (part.find(LZH_SEP) != std::string::npos)
             return std::string("the byte 0xFF in the name, which archives use between folders");
+        // Only code page 932's own spelling of the yen sign can bring one
+        // here, since a backslash was refused above.
+        if (stray_backslash(part))
+            return std::string("a yen sign, which in Shift_JIS is the byte 0x5C: Windows reads "
+                               "it as the folder separator \\");
         if (const char *why = win_name_problem(part.data(), part.size(), plat_is_lead_byte))
             return std::string(why);
+        if (std::optional<std::string> why = unassigned_problem(part))
+            return why;
         joined += (i ? "\\" : "") + part;
         member += (i ? std::string(1, LZH_SEP) : "") + part;
     }

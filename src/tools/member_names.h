@@ -14,6 +14,10 @@
 std::optional<std::string> member_name_problem(const std::vector<std::string> &utf8,
                                                const std::vector<std::string> &archive);
 
+// Why the component part (in the archive's code page) holds bytes that are
+// no character of code page 932, or nothing.
+std::optional<std::string> unassigned_problem(const std::string &part);
+
 // The first two paths, folders included, that Windows would take for one
 // file ("README.txt" and "readme.txt", "notes" and "notes."), for display;
 // nothing if there are none. Paths are archive components.

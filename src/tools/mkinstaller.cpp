@@ -7,8 +7,10 @@
 
 int main(int argc, char **argv)
 {
-    std::optional<Options> o = parse_args(argc, argv);
+    std::string why;
+    std::optional<Options> o = parse_args(argc, argv, &why);
     if (!o) {
+        fprintf(stderr, "mkinstaller: %s\n", why.c_str());
         fputs(USAGE, stderr);
         return 2;
     }

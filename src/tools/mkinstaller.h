@@ -25,6 +25,13 @@ struct Failure {
 [[noreturn]] void fail(const std::string &message);
 [[noreturn]] void fail_errno(const std::string &subject);  // subject: strerror(errno)
 
+// A write, seek or close of the output failed with errnum; whoever knows the
+// output's name turns it into a Failure naming it.
+struct OutputError {
+    int errnum;
+};
+[[noreturn]] void fail_output();  // with errno
+
 // args.cpp
 struct Options {
     std::string output, stub, sfx, archive, payload, check, method, threads;
@@ -36,7 +43,9 @@ struct Options {
     bool help = false, version = false;
 };
 extern const char USAGE[], HELP[];
-std::optional<Options> parse_args(int argc, char **argv);  // nothing: a usage error
+enum { JOBS_MAX = 64 };
+// Nothing: a usage error, and *why says what is wrong.
+std::optional<Options> parse_args(int argc, char **argv, std::string *why);
 
 // files.cpp
 using File = std::unique_ptr<FILE, int (*)(FILE *)>;
@@ -47,8 +56,10 @@ void put(FILE *out, const void *p, size_t n);                 // to the unbuffer
 void append_file(FILE *out, const std::string &path);
 
 // The output, written under a temporary name beside it and renamed into place
-// by commit(); left any other way, the temporary file is removed, so a failed
-// run never leaves a half-written installer nor touches an older one.
+// by commit(); left any other way, or interrupted by a signal, the temporary
+// file is removed, so a failed run never leaves a half-written installer nor
+// touches an older one. An output that is a symbolic link is written where
+// it points; one that exists and is no regular file is refused.
 class TempOutput {
 public:
     explicit TempOutput(const std::string &final_path);
@@ -59,7 +70,7 @@ public:
     void commit();
 
 private:
-    std::string final_, temp_;
+    std::string final_, temp_;  // final_: the link's target for a link
     FILE *file_ = nullptr;
     bool done_ = false;
 };
@@ -78,6 +89,7 @@ void check_archive_file(const std::string &path);
 // check.cpp
 struct ArchiveSummary {
     unsigned files = 0, dirs = 0;
+    uint64_t end = 0;  // where the end mark ends
 };
 enum class Scan { VERIFY, LIST };
 ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan mode);

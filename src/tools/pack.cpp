@@ -1,3 +1,5 @@
+#include <string.h>
+
 #include <algorithm>
 #include <system_error>
 #include <thread>
@@ -9,7 +11,7 @@
 // renamed into place once whole (TempOutput).
 static void write_installer(const Options &o, const std::string &stub, const std::string &sfx,
                             const std::vector<ArchiveEntry> &entries)
-{
+try {
     TempOutput out(o.output);
     if (!o.no_stub)
         put(out.file(), stub.data(), stub.size());
@@ -22,6 +24,8 @@ static void write_installer(const Options &o, const std::string &stub, const std
         write_archive(out.file(), entries, o.window_bits, o.best,
                       o.jobs ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency())));
     out.commit();
+} catch (const OutputError &e) {
+    fail(o.output + ": " + strerror(e.errnum));
 }
 
 static void refuse_overwriting_inputs(const Options &o, const std::vector<ArchiveEntry> &entries)

@@ -6,22 +6,9 @@ import subprocess
 import unittest
 
 from harness import PROMPT_DEFAULT, WineTest
-from lzhdata import Said, archive, member
+from lzhdata import Said, archive, member, mount_tmpfs
 
 said = Said("\r\n")
-
-
-def mount_tmpfs(test, path, size, read_only=False):
-    """A small file system of its own at path, unmounted when the test ends;
-    the test is skipped where this machine does not allow mounting."""
-    path.mkdir(parents=True, exist_ok=True)
-    options = f"size={size}" + (",ro" if read_only else "")
-    r = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", str(path)],
-                       capture_output=True, text=True)
-    if r.returncode != 0:
-        test.skipTest(f"cannot mount a tmpfs here ({r.stderr.strip() or 'mount failed'}); "
-                      "needs root and a mount namespace that allows it")
-    test.addCleanup(subprocess.run, ["umount", "-l", str(path)])
 
 
 def fill(folder, leave):

@@ -98,6 +98,8 @@ class Said:
     REPORT = "{}: {}。\n"
     REFUSED = "{}: インストール先の外や、Windows が使えない名前を指しているので展開しません。\n"
     BAD_MEMBER = "アーカイブ: {} 番目のファイルのヘッダー ({} バイト目): {}。\n"
+    SAME_FILE = "{}: 先に展開した {} と、Windows では同じファイルになります。上書きしないので、展開できませんでした。\n"
+    FILE_IN_THE_WAY = "同じ名前のファイルがあるので、フォルダを作れません"
     DATA_CUT = "ファイルのデータの途中でアーカイブが終わっています"
     BAD_CRC = "CRC が合いません (データが壊れています)"
     NO_END_MARK = "アーカイブの終わりの印がありません (ダウンロードが途中で切れていませんか)"
@@ -116,3 +118,16 @@ class Said:
         """The lines for files extracted in this order, and the last line."""
         return b"".join(self(self.EXTRACTED, n.replace("/", sep)) for n in names) + \
             self(self.COMPLETE)
+
+
+def mount_tmpfs(test, path, size, read_only=False):
+    """A small file system of its own at path, unmounted when the test ends;
+    the test is skipped where this machine does not allow mounting."""
+    path.mkdir(parents=True, exist_ok=True)
+    options = f"size={size}" + (",ro" if read_only else "")
+    r = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", str(path)],
+                       capture_output=True, text=True)
+    if r.returncode != 0:
+        test.skipTest(f"cannot mount a tmpfs here ({r.stderr.strip() or 'mount failed'}); "
+                      "needs root and a mount namespace that allows it")
+    test.addCleanup(subprocess.run, ["umount", "-l", str(path)])

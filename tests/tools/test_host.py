@@ -3,13 +3,16 @@ or by hand, and mkinstaller's archives checked by lhasa."""
 import os
 import random
 import shutil
+import signal
+import stat
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 from pathlib import Path
 
-from lzhdata import Said, archive, files_of, jlha, make_tree, member
+from lzhdata import Said, archive, files_of, jlha, make_tree, member, mount_tmpfs
 
 said = Said()
 
@@ -111,6 +114,26 @@ class BadArchives(Scratch):
                 self.assertEqual(left, kept)
                 shutil.rmtree(self.tmp / "inst")
 
+    def test_a_file_is_never_replaced_by_a_later_member_nor_taken_for_a_folder(self):
+        one = os.path.join("deep", "one.txt")
+        for members, expect, kept in (
+                ((member(b"one.txt", b"first"), member(b"one.txt", b"second")),
+                 said(said.SAME_FILE, "one.txt", "one.txt"), {one: b"first"}),
+                ((member(b"one.txt", b"first"), member(b"one.txt/inside", b"x")),
+                 said(said.REPORT, "one.txt", said.FILE_IN_THE_WAY), {one: b"first"})):
+            with self.subTest(expect=expect):
+                err, left = self.attempt(archive(*members), "twice.lzh")
+                self.assertEqual(err, expect)
+                self.assertEqual(left, kept)
+                shutil.rmtree(self.tmp / "inst")
+        # What was there before the run is replaced, as ever.
+        (self.tmp / "inst" / "deep").mkdir(parents=True)
+        (self.tmp / "inst" / "deep" / "one.txt").write_bytes(b"old")
+        (self.tmp / "again.lzh").write_bytes(archive(member(b"one.txt", b"new")))
+        status, _, err = run([self.extractor, self.tmp / "again.lzh"], cwd=self.tmp / "inst" / "deep")
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual(files_of(self.tmp / "inst"), {one: b"new"})
+
     def test_names_leading_outside_are_refused_and_write_nothing(self):
         for bad in (b"../escaped", b"ok/../../escaped", b"/abs", b"\\abs", b"C:escaped",
                     b"C:\\escaped", b"\\\\server\\share\\x", b". ./escaped"):
@@ -184,6 +207,10 @@ class Mkinstaller(Packing):
         self.assertEqual((status, err), (0, b""))
         self.assertIn("データ/表示/ソフト.dat".encode(), out)
         self.assertIn(b"every CRC verified", out)
+        # Given the whole installer, the extractor finds the payload's archive.
+        status, _, err, whole = self.extract(self.tmp / "setup.exe", "whole")
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual(files_of(whole), files_of(dest))
 
     def test_existing_archive_and_own_payload_are_appended_as_they_are(self):
         src = make_tree(self.tmp / "src")
@@ -227,7 +254,7 @@ class Mkinstaller(Packing):
                  ("pipe|", char), ('quote"', char), ("colon:x", char),
                  ("bell\x07", b"control character"), ("...", b"only dots"),
                  ("back\\slash", b"backslash"), ("tmp.exe", b"tmp.exe"),
-                 ("TMP.EXE.", b"tmp.exe"),
+                 ("TMP.EXE.", b"tmp.exe"), ("yen¥", b"the folder separator"),
                  ("d" * 200 + "/" + "f" * 60, b"Windows opens at most 256")]
         for name, rule in cases:
             with self.subTest(name=name):
@@ -242,11 +269,25 @@ class Mkinstaller(Packing):
         (self.tmp / "ok" / "sub").mkdir(parents=True)
         (self.tmp / "ok" / "sub" / "tmp.exe").write_bytes(b"x")
         self.assertEqual(self.pack("--sfx", self.sfx, self.tmp / "ok")[0], 0)
+        # Characters code page 932 holds only as a look-alike are packed as
+        # that, and said so, once for each name.
+        for name, stored in (("a〜b", "a～b"), ("x−y", "x－y"), ("—", "―"),
+                             ("‖", "∥"), ("¢", "￠"), ("¬/in", "￢")):
+            with self.subTest(name=name):
+                root = self.tmp / "look"
+                shutil.rmtree(root, ignore_errors=True)
+                (root / name).parent.mkdir(parents=True, exist_ok=True)
+                (root / name).write_bytes(b"x")
+                status, _, err = self.pack("--sfx", self.sfx, root)
+                self.assertEqual(status, 0, err)
+                self.assertEqual(err.count(b"stored as"), 1, err)
+                self.assertIn(f'stored as "{stored}"'.encode(), err)
 
     def test_names_windows_takes_for_one_file_are_refused_naming_both(self):
         for first, second, named in (("README.txt", "readme.txt", None), ("notes", "notes.", None),
                                      ("Data/x", "data", ("Data", "data")),
-                                     ("ａ.txt", "Ａ.TXT", None), ("dir/Ёж", "dir/ёЖ", None)):
+                                     ("ａ.txt", "Ａ.TXT", None), ("dir/Ёж", "dir/ёЖ", None),
+                                     ("Ⅰ.txt", "ⅰ.txt", None), ("d/Ⅹ", "d/ⅹ", None)):
             with self.subTest(first=first, second=second):
                 root = self.tmp / "case"
                 shutil.rmtree(root, ignore_errors=True)
@@ -280,7 +321,14 @@ class Mkinstaller(Packing):
                  (zeroed(self.offset + 1024, self.offset + 2048), b"the extractor differs"),
                  (flipped(len(good) - 50), b"CRC error"),
                  (good[:-10], b"archive ends inside this file's data"),
-                 (good[:-1], b"end mark")]
+                 (good[:-1], b"end mark"),
+                 (good + b"x" * 100, b"100 bytes after the archive's end mark"),
+                 # The extractor's own headers damaged: its length no longer
+                 # tells where the archive starts (NumberOfSections,
+                 # SizeOfOptionalHeader, SizeOfHeaders).
+                 (flipped(self.offset + 0x46), b"the extractor differs"),
+                 (flipped(self.offset + 0x54), b"the extractor differs"),
+                 (flipped(self.offset + 0x58 + 61), b"the extractor differs")]
         for data, message in cases:
             with self.subTest(message=message):
                 (self.tmp / "bad.exe").write_bytes(data)
@@ -303,7 +351,22 @@ class Mkinstaller(Packing):
         (self.tmp / "short-stub.exe").write_bytes(fake_pe(self.offset - 1, 512))
         (self.tmp / "text-stub.exe").write_bytes(b"x" * self.offset)
         (self.tmp / "setup.exe").write_bytes(b"previous installer")
+        (self.tmp / "trailing.lzh").write_bytes(archive(member(b"a.txt", b"1")) + b"junk")
+        # Codes Windows reads as one character, and names it takes for one file.
+        for name, members in (("unassigned", [b"\x85\x40", b"\x86\x40"]),
+                              ("nec-ibm", [b"\x87\x54", b"\xfa\x4a"]),
+                              ("not-sign", [b"\x81\xca", b"\xfa\x54"]),
+                              ("roman", [b"\x87\x54", b"\xee\xef"])):
+            (self.tmp / f"{name}.lzh").write_bytes(archive(*(member(m, m) for m in members)))
+        with open(self.tmp / "4gib", "wb") as f:  # sparse
+            f.truncate(1 << 32)
         cases = [
+            (["--sfx", self.sfx, "--archive", self.tmp / "trailing.lzh"], b"4 bytes after the archive's end mark"),
+            (["--sfx", self.sfx, "--archive", self.tmp / "unassigned.lzh"], b"85 40, which are no character"),
+            (["--sfx", self.sfx, "--archive", self.tmp / "nec-ibm.lzh"], b"Windows takes these names for one file"),
+            (["--sfx", self.sfx, "--archive", self.tmp / "not-sign.lzh"], b"Windows takes these names for one file"),
+            (["--sfx", self.sfx, "--archive", self.tmp / "roman.lzh"], b"Windows takes these names for one file"),
+            (["--sfx", self.sfx, self.tmp / "4gib"], b"4 GiB or more"),
             (["--stub", self.tmp / "short-stub.exe", "--sfx", self.sfx, self.tmp / "f"], b"not the %d" % self.offset),
             (["--stub", self.tmp / "text-stub.exe", "--sfx", self.sfx, self.tmp / "f"], b"not a Windows executable"),
             (["--stub", "/dev/zero", "--sfx", self.sfx, self.tmp / "f"], b"not a regular file"),
@@ -369,18 +432,81 @@ class Mkinstaller(Packing):
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"SOURCE_DATE_EPOCH", r.stderr)
 
-    def test_usage_errors_exit_2(self):
-        for args in ([], ["-o", "x"], ["-o", "x", "--archive", "a", "f"], ["--check"],
-                     ["--bogus", "x"], ["--check", "a", "-o", "b"], ["-o", "x", "--payload", "p", "--sfx", "s"],
-                     ["-o", "x", "-m", "lh4", "f"], ["-o", "x", "-m", "lh5", "--archive", "a"],
-                     ["-o", "x", "-j", "0", "f"], ["-o", "x", "-j", "two", "f"],
-                     ["-o", "x", "--best", "--payload", "p"],
-                     ["-o", "x", "--no-stub", "--payload", "p"], ["--no-stub", "--check", "a"],
-                     ["--help", "f"], ["--version", "-o", "x"]):
+    def test_usage_errors_exit_2_saying_what_is_wrong(self):
+        for args, why in (([], b"no -o"), (["-o", "x"], b"nothing to pack"),
+                          (["-o", "x", "--archive", "a", "f"], b"one of them only"),
+                          (["--check"], b"--check needs a value"), (["--bogus", "x"], b"--bogus: no such option"),
+                          (["--check", "a", "-o", "b"], b"--check takes only"),
+                          (["-o", "x", "--payload", "p", "--sfx", "s"], b"no --sfx with it"),
+                          (["-o", "x", "-m", "lh4", "f"], b"-m lh4: no such method"),
+                          (["-o", "x", "-m", "lh5", "--archive", "a"], b"apply to files"),
+                          (["-o", "x", "-j", "0", "f"], b"-j 0: the number of threads is 1 to 64"),
+                          (["-o", "x", "-j", "65", "f"], b"-j 65: the number"),
+                          (["-o", "x", "-j", "two", "f"], b"-j two: the number"),
+                          (["-o", "x", "-o", "y", "f"], b"-o given twice"),
+                          (["-o", "x", "--best", "--payload", "p"], b"apply to files"),
+                          (["-o", "x", "--no-stub", "--payload", "p"], b"--payload with --no-stub"),
+                          (["--no-stub", "--check", "a"], b"--check takes only"),
+                          (["--help", "f"], b"--help goes alone"), (["--version", "-o", "x"], b"--version goes alone")):
             with self.subTest(args=args):
                 status, _, err = run([self.mkinstaller, *args])
                 self.assertEqual(status, 2, args)
                 self.assertIn(b"usage:", err)
+                first = err.split(b"\n")[0]
+                self.assertTrue(first.startswith(b"mkinstaller: ") and why in first, err)
+        # Method names in any case.
+        (self.tmp / "f").write_bytes(b"abc" * 100)
+        self.assertEqual(self.pack("--sfx", self.sfx, "-m", "LH5", self.tmp / "f")[0], 0)
+        self.assertIn(b"-lh5-", self.check(self.tmp / "setup.exe")[1])
+
+    def test_a_full_disk_names_the_output_and_leaves_nothing(self):
+        disk = self.tmp / "disk"
+        mount_tmpfs(self, disk, "1m")
+        (self.tmp / "r").write_bytes(random.Random(2).randbytes(2 << 20))
+        status, _, err = self.pack("--sfx", self.sfx, self.tmp / "r", output="disk/setup.exe")
+        self.assertEqual(status, 1)
+        self.assertIn(os.fsencode(self.tmp / "disk" / "setup.exe") + b": No space left on device", err)
+        self.assertEqual(os.listdir(disk), [])
+
+    def test_outputs_that_are_not_files_are_refused_and_links_written_through(self):
+        (self.tmp / "f").write_bytes(b"data")
+        os.mkfifo(self.tmp / "fifo")
+        (self.tmp / "folder").mkdir()
+        for output, why in (("fifo", b"is a FIFO"), ("folder", b"is a folder"),
+                            ("/dev/null", b"is a device")):
+            with self.subTest(output=output):
+                status, _, err = self.pack("--sfx", self.sfx, self.tmp / "f", output=output)
+                self.assertEqual(status, 1)
+                self.assertIn(why + b", which is not replaced", err)
+        self.assertTrue(stat.S_ISCHR(os.stat("/dev/null").st_mode))
+        self.assertEqual(sorted(p.name for p in self.tmp.iterdir()), ["f", "fifo", "folder", "sfx.exe", "stub.exe"])
+        # A link, also one to a file that is not there yet, stays a link.
+        (self.tmp / "out").mkdir()
+        (self.tmp / "link.exe").symlink_to("out/target.exe")
+        (self.tmp / "out" / "chain.exe").symlink_to("../link.exe")
+        for output in ("link.exe", "out/chain.exe"):
+            self.assertEqual(self.pack("--sfx", self.sfx, self.tmp / "f", output=output)[0], 0)
+            self.assertTrue((self.tmp / output).is_symlink())
+            self.assertEqual(self.check(self.tmp / "out" / "target.exe")[0], 0)
+        self.assertEqual(sorted(p.name for p in (self.tmp / "out").iterdir()), ["chain.exe", "target.exe"])
+
+    def test_an_interrupted_packing_leaves_nothing_behind(self):
+        src = self.tmp / "src"
+        src.mkdir()
+        (src / "big").write_bytes(random.Random(4).randbytes(6 << 20))
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=sig):
+                p = subprocess.Popen([self.mkinstaller, "-o", self.tmp / "setup.exe", "--stub",
+                                      self.stub, "--sfx", self.sfx, "--best", "-j", "1", src],
+                                     stderr=subprocess.PIPE)
+                for _ in range(400):  # until its temporary output is there
+                    if any(".tmp" in n for n in os.listdir(self.tmp)) or p.poll() is not None:
+                        break
+                    time.sleep(0.01)
+                p.send_signal(sig)
+                _, err = p.communicate(timeout=60)
+                self.assertEqual(p.returncode, -sig, err)
+                self.assertEqual(sorted(os.listdir(self.tmp)), ["sfx.exe", "src", "stub.exe"])
 
 
 
@@ -395,7 +521,11 @@ class Compression(Packing):
         words = [bytes(rnd.choice(b"abcdefghijklmnop") for _ in range(rnd.randint(1, 9)))
                  for _ in range(700)]
         text = b" ".join(rnd.choice(words) for _ in range(260_000))  # many blocks
-        cases = {"empty": b"", "one": b"x", "zeros": bytes(1 << 20),
+        # Runs of zeros whose last block fills exactly, or holds one symbol
+        # coded in no bits, at a byte boundary: a decoder that stops at the
+        # last bit would lose the last symbol.
+        cases = {"empty": b"", "one": b"x", "zeros": bytes(1 << 20), "zeros4m": bytes(4 << 20),
+                 "zeros8m+1": bytes((8 << 20) + 1), "zeros-full-block": bytes(2096878),
                  "random": rnd.randbytes(300_000), "text": text}
         dlls = sorted(Path("/usr/lib/i386-linux-gnu/wine/i386-windows").glob("*.dll"))
         if dlls:

@@ -95,21 +95,54 @@ static std::string signed_stub(uint32_t at, uint32_t size)
     return s;
 }
 
+// A certificate table of one WIN_CERTIFICATE entry of `size` bytes, as
+// signing appends it: length, revision 2.0, PKCS#7 signed data.
+static std::string cert_table(uint32_t size)
+{
+    std::string t(size, 'C');
+    for (int k = 0; k < 4; k++)
+        t[k] = char((size >> (8 * k)) & 0xFF);
+    t.replace(4, 4, std::string("\x00\x02\x02\x00", 4));
+    return t;
+}
+
 TEST_F(Launch, ASignedInstallersCertificateTableStaysOutOfTmpExe)
 {
     // The payload, itself signed, runs exactly as it was signed.
-    std::string payload = all_byte_values(100000), table(3000, 'C');
-    stub_ = signed_stub(PAYLOAD_OFFSET + 100000, 3000);
+    std::string payload = all_byte_values(100000), table = cert_table(3000);
+    const uint32_t at = PAYLOAD_OFFSET + 100000;
+    stub_ = signed_stub(at, 3000);
     EXPECT_EQ(launch_with(payload + table), 0);
     EXPECT_TRUE(ran_payload_ == payload) << ran_payload_.size();
-    // An entry that does not end with the file, or points into the stub, is
-    // no certificate table of this file: everything after the stub is copied.
-    for (auto [at, size] : {std::pair<uint32_t, uint32_t>{PAYLOAD_OFFSET + 100000, 2999},
-                            {PAYLOAD_OFFSET - 8, 100000 + 3000 + 8}}) {
-        stub_ = signed_stub(at, size);
-        EXPECT_EQ(launch_with(payload + table), 0);
-        EXPECT_TRUE(ran_payload_ == payload + table) << at << " " << size;
+    // An entry that names anything but a well-formed table ending the file,
+    // after the stub, is no certificate table: everything after the stub is
+    // copied. (where, size, the bytes at the end of the file)
+    std::string junk(500, 'j'), bad_revision = table, bad_type = table, short_length = table;
+    bad_revision[5] = 3;
+    bad_type[6] = 9;
+    short_length[0] = 7;
+    const struct {
+        uint32_t at, size;
+        std::string tail;
+    } not_tables[] = {
+        {at, 2999, table},                                 // not to the end
+        {PAYLOAD_OFFSET - 8, 100000 + 3000 + 8, table},    // starts inside the stub
+        {at, 500, junk},                                   // no entry header at all
+        {PAYLOAD_OFFSET, 100000 + 3000, table},            // the whole payload
+        {at + 2999, 1, table},                             // one byte
+        {at + 4, 2996, table},                             // not 8-byte aligned
+        {at, 3000, bad_revision}, {at, 3000, bad_type}, {at, 3000, short_length},
+    };
+    for (const auto &c : not_tables) {
+        stub_ = signed_stub(c.at, c.size);
+        EXPECT_EQ(launch_with(payload + c.tail), 0);
+        EXPECT_TRUE(ran_payload_ == payload + c.tail) << c.at << " " << c.size;
     }
+    // Two entries, the first padded to 8 bytes, fill it as well.
+    stub_ = signed_stub(at, 1000 + 3000);
+    std::string two = cert_table(996) + std::string(4, '\0') + table;
+    EXPECT_EQ(launch_with(payload + two), 0);
+    EXPECT_TRUE(ran_payload_ == payload);
 }
 
 TEST_F(Launch, OverwritesAnExistingTmpExe)

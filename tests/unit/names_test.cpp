@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 #include "names/winname.h"
@@ -63,6 +64,11 @@ TEST(WindowsNames, FoldsNamesWindowsTakesForOneFile)
         {"\x84\x76", "\x84\x46"},           // Cyrillic yo
         {"\x84\x80", "\x84\x4F"},           // Cyrillic o, past the gap at 84 7F
         {"\x84\x91", "\x84\x60"},           // Cyrillic ya
+        {"\x87\x54", "\xFA\x4A"},           // Roman numeral one: NEC and IBM codes
+        {"\xEE\xEF", "\x87\x54"},           // small roman one and its upper case
+        {"\xFA\x40", "\x87\x54"},           // the same, IBM's code
+        {"\x81\xCA", "\xFA\x54"},           // not sign, twice
+        {"\x87\x90", "\x81\xE0"},           // approximately equal: NEC row 13 and JIS
     };
     for (const auto &[a, b] : same)
         EXPECT_EQ(fold(a), fold(b)) << a << " / " << b;
@@ -76,3 +82,54 @@ TEST(WindowsNames, FoldsNamesWindowsTakesForOneFile)
     for (const auto &[a, b] : different)
         EXPECT_NE(fold(a), fold(b)) << a << " / " << b;
 }
+
+TEST(WindowsNames, FindsCodesThatAreNoCharacterOfCodePage932)
+{
+    auto unassigned = [](const std::string &n) {
+        return win_name_unassigned(n.data(), n.size(), plat_is_lead_byte);
+    };
+    for (const char *bad : {"\x85\x40", "\x86\x40", "\xEB\x40", "\x81\xAD", "\xFC\xFC",
+                            "\x80", "\xA0", "\xFD", "\x83"})
+        EXPECT_EQ(unassigned(bad), 0) << bad;
+    EXPECT_EQ(unassigned("ok\x82\xA0\x85\x40"), 4);
+    for (const char *good : {"plain.txt", "\x95\x5C\x8E\xA6", "\xB1", "\x87\x54", "\xFA\x4A",
+                             "\xFC\x4B", "\xF0\x40"})
+        EXPECT_EQ(unassigned(good), -1) << good;
+}
+
+#ifdef _WIN32
+#include <windows.h>
+
+// The tables against the system's own: every double-byte code the system
+// decodes is a character to us, and two codes fold alike exactly when the
+// system's upper cases of their characters are equal.
+TEST(WindowsNames, FoldingAgreesWithTheSystemOverAllOfCodePage932)
+{
+    std::map<wchar_t, std::string> by_upper;
+    std::map<std::string, wchar_t> by_fold;
+    int checked = 0;
+    for (int lead = 0x81; lead <= 0xFC; lead++) {
+        for (int trail = 0x40; trail <= 0xFC; trail++) {
+            if (!plat_is_lead_byte((unsigned char)lead) || trail == 0x7F)
+                continue;
+            char code[2] = {char(lead), char(trail)};
+            wchar_t w[2];
+            int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, code, 2, w, 2);
+            std::string c(code, 2);
+            bool ours = win_name_unassigned(code, 2, plat_is_lead_byte) < 0;
+            ASSERT_EQ(ours, n == 1) << std::hex << lead << " " << trail;
+            if (n != 1)
+                continue;
+            wchar_t up;
+            ASSERT_EQ(LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, w, 1, &up, 1), 1);
+            std::string f = fold(c);
+            auto [u, fresh_u] = by_upper.emplace(up, f);
+            auto [g, fresh_g] = by_fold.emplace(f, up);
+            EXPECT_EQ(u->second, f) << std::hex << lead << " " << trail;
+            EXPECT_EQ(g->second, up) << std::hex << lead << " " << trail;
+            checked++;
+        }
+    }
+    EXPECT_GT(checked, 9000);
+}
+#endif

@@ -5,6 +5,8 @@
 #
 # Makes an installer as part of a product's build, for example:
 #   add_installer(setup OUTPUT setup.exe FILES $<TARGET_FILE:app> app.dat)
+# A relative OUTPUT is in the current binary folder; relative inputs are in
+# the current source folder.
 #
 # SIGN is a command that signs a Windows program, with @IN@ for the program
 # and @OUT@ for the signed copy it writes, for example
@@ -26,6 +28,22 @@ function(add_installer target)
     if(NOT MKINSTALLER)
         find_program(MKINSTALLER mkinstaller REQUIRED)
     endif()
+    # Paths as CMake reads them elsewhere: the output in the current binary
+    # folder, inputs in the current source folder. Left relative, an output
+    # "setup.exe" of a target "setup" is taken by Ninja for the target's own
+    # name, and nothing is built; the tool, run in the binary folder, would
+    # look for the inputs there.
+    cmake_path(ABSOLUTE_PATH ARG_OUTPUT BASE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    foreach(var FILES ARCHIVE PAYLOAD STUB SFX)
+        set(absolute)
+        foreach(path IN LISTS ARG_${var})
+            if(NOT path MATCHES "^\\$<")  # a generator expression names its own
+                cmake_path(ABSOLUTE_PATH path BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+            endif()
+            list(APPEND absolute ${path})
+        endforeach()
+        set(ARG_${var} ${absolute})
+    endforeach()
     foreach(default STUB SFX)
         if(NOT ARG_${default} AND INSTALLER_${default})
             set(ARG_${default} ${INSTALLER_${default}})

@@ -22,10 +22,14 @@ build/release/mkinstaller --check build/demo/setup.exe
 
 # A Wine prefix of the demo's own; C:\demo is where the installer starts,
 # so the default "\grelm" is C:\grelm inside that prefix.
+# Wine runs in the Japanese locale (code page 932); only Wine's processes
+# get it: this shell started before install-deps.sh may have made the
+# locale, and would warn that it cannot switch to it.
 export WINEPREFIX=$root/build/demo/wineprefix WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=ja_JP.UTF-8
-tests/e2e/wine-prefix.sh start "$WINEPREFIX"
-trap '"$root"/tests/e2e/wine-prefix.sh stop "$WINEPREFIX"' EXIT
+export WINEDLLOVERRIDES="mscoree,mshtml="
+ja=(env LC_ALL=ja_JP.UTF-8)
+"${ja[@]}" tests/e2e/wine-prefix.sh start "$WINEPREFIX"
+trap '"${ja[@]}" "$root"/tests/e2e/wine-prefix.sh stop "$WINEPREFIX"' EXIT
 mkdir -p "$WINEPREFIX/drive_c/demo"
 cp build/demo/setup.exe "$WINEPREFIX/drive_c/demo/"
 cd "$WINEPREFIX/drive_c/demo"
@@ -34,9 +38,9 @@ touch "$root/build/demo/started"
 echo
 echo "=== setup.exe (what you type goes in as Shift_JIS; what it writes is shown through a converter) ==="
 if [ -t 0 ]; then
-    "$root/scripts/sjis-type.py" | wine setup.exe | "$root/scripts/sjis-view.py"
+    "$root/scripts/sjis-type.py" | "${ja[@]}" wine setup.exe | "$root/scripts/sjis-view.py"
 else
-    printf '\r\ny\r\n' | wine setup.exe | "$root/scripts/sjis-view.py"
+    printf '\r\ny\r\n' | "${ja[@]}" wine setup.exe | "$root/scripts/sjis-view.py"
 fi
 
 # Wherever the answer put it: every grelm.exe written during this run (the
@@ -52,7 +56,7 @@ while IFS= read -r -d '' exe; do
     (cd "$dir" && find . -type f -cnewer "$root/build/demo/started" | sort)
     echo
     echo "=== the installed product, run from there ==="
-    (cd "$dir" && wine grelm.exe | "$root/scripts/sjis-view.py")
+    (cd "$dir" && "${ja[@]}" wine grelm.exe | "$root/scripts/sjis-view.py")
 done < <(find "$WINEPREFIX/drive_c" -name grelm.exe -cnewer "$root/build/demo/started" -print0)
 if [ "$found" = 0 ]; then
     echo

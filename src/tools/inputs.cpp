@@ -119,8 +119,9 @@ static void add_entry(std::vector<ArchiveEntry> &entries, const fs::path &source
     e.is_dir = is_dir;
     e.source = is_dir ? "" : native_from_path(source);
     std::vector<std::string> utf8;
+    std::string native;
     for (const fs::path &part : name) {
-        std::string native = native_from_path(part);
+        native = native_from_path(part);
         std::optional<std::string> converted = to_archive_name(native);
         if (native.empty() || !converted)
             fail(native_from_path(source) + ": name can't be written in the Shift_JIS code page");
@@ -134,7 +135,7 @@ static void add_entry(std::vector<ArchiveEntry> &entries, const fs::path &source
     // will show. Each name is said once, with the entry that ends in it.
     if (!e.path.empty()) {
         std::string shown = to_display_name(e.path.back());
-        if (shown != utf8.back())
+        if (shown != native)
             fprintf(stderr, "mkinstaller: %s: the name is stored as \"%s\": code page 932 "
                     "has those characters only in that form\n",
                     native_from_path(source).c_str(), shown.c_str());

@@ -2,6 +2,7 @@
 Wine: hostile archives, a full disk, a cut download, a read-only folder, long
 names, and installers of more than 2 GiB."""
 import os
+import shutil
 import subprocess
 import unittest
 
@@ -72,6 +73,36 @@ class HostileArchives(FaultTest):
                 self.assertEqual(status, 1)
                 self.assertEqual(err, said(said.REFUSED, name.decode().replace("/", "\\")))
                 self.assertEqual(out, said(said.EXTRACTED, "first.txt") + said(said.INCOMPLETE))
+
+    def test_names_windows_takes_for_one_file_never_overwrite_each_other(self):
+        # Unassigned codes (one default character), NEC and IBM duplicates,
+        # a Roman numeral and its small form, and plain case; a file that was
+        # there before the run is still replaced.
+        for first, second in ((b"\x85\x40", b"\x86\x40"), (b"\x87\x54", b"\xfa\x4a"),
+                              (b"\x81\xca", b"\xfa\x54"), (b"\x87\x54", b"\xee\xef"),
+                              (b"README.txt", b"readme.txt")):
+            with self.subTest(first=first, second=second):
+                dest = self.work / "dest"
+                shutil.rmtree(dest, ignore_errors=True)
+                dest.mkdir()
+                (dest / "OLD.txt").write_bytes(b"the user's")
+                status, out, err = self.run_sfx(dest, archive(
+                    member(b"old.txt", b"new"), member(first, b"first"), member(second, b"second")))
+                # Names as stored, byte for byte, whatever they mean.
+                self.assertEqual(err, said(said.SAME_FILE, "<2>", "<1>").replace(b"<2>", second)
+                                 .replace(b"<1>", first))
+                self.assertEqual(out, said(said.EXTRACTED, "old.txt") +
+                                 said(said.EXTRACTED, "<1>").replace(b"<1>", first) + said(said.INCOMPLETE))
+                self.assertEqual(status, 1)
+                self.assertEqual(sorted(p.read_bytes() for p in dest.iterdir()), [b"first", b"new"])
+        # The Windows mkinstaller refuses to pack them.
+        (self.work / "nec.lzh").write_bytes(archive(member(b"\x87\x54", b"1"), member(b"\xfa\x4a", b"2")))
+        (self.work / "none.lzh").write_bytes(archive(member(b"\xeb\x40", b"1")))
+        for name, why in (("nec.lzh", b"Windows takes these names for one file"),
+                          ("none.lzh", b"EB 40, which are no character")):
+            status, _, err = self.mkinstaller("-o", "setup.exe", "--archive", name)
+            self.assertEqual(status, 1)
+            self.assertIn(why, err)
 
     def test_members_named_like_temporary_files_destroy_nothing(self):
         dest = self.work / "dest"

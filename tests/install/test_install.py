@@ -100,9 +100,11 @@ class Installed(unittest.TestCase):
         status, out, err = run([os.environ["CMAKE"], "--build", build])
         self.assertEqual(status, 0, out + err)
         tool = self.prefix / "bin/mkinstaller"
-        status, listing, err = run([tool, "--check", build / "setup.exe"])
-        self.assertEqual((status, err), (0, ""))
-        self.assertIn("-lh5-", listing)
+        for installer, method in (("setup.exe", "-lh7-"), ("lh5.exe", "-lh5-")):
+            status, listing, err = run([tool, "--check", build / installer])
+            self.assertEqual((status, err), (0, ""))
+            self.assertIn(method, listing)
+            self.assertIn("readme.txt", listing)
         if missing:
             self.skipTest(f"{missing} is not installed: signing untried")
         # Signed twice: the installer, and the payload inside it.

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Shows that a fresh Debian 12 goes from a clone to a passing test run with
+# the README's commands alone, as CI's machine, which keeps what earlier runs
+# installed, cannot: a minimal Debian 12 (debootstrap's minbase, plus git)
+# in a scratch folder, this repository's committed main cloned into it, and
+# .ci/run run there as CI runs it. Uses the mirror this machine's apt uses.
+# Needs root, some 6 GB of disk and most of an hour.
+#
+#   scripts/fresh-debian.sh [FOLDER]     # default: /var/tmp/grelm-fresh
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+root=${1:-/var/tmp/grelm-fresh}
+
+if [ "$(id -u)" != 0 ]; then
+    echo "fresh-debian: run as root (debootstrap and chroot need it)" >&2
+    exit 1
+fi
+if ! command -v debootstrap >/dev/null; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap
+fi
+
+# The first Debian mirror apt is set up with, in either format.
+mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p; s/^deb \(\[[^]]*\] \)\?\([^ ]*\) bookworm .*/\2/p' \
+             /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null \
+         | grep -v -- -security | head -n 1)
+if [ -z "$mirror" ]; then
+    echo "fresh-debian: no Debian mirror found in apt's sources" >&2
+    exit 1
+fi
+
+mounted=()
+cleanup() {
+    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
+        umount -l "${mounted[$i]}" 2>/dev/null || true
+    done
+}
+trap cleanup EXIT
+bind() {
+    mkdir -p "$root$1"
+    mount --bind "$1" "$root$1"
+    mounted+=("$root$1")
+}
+
+rm -rf "$root"
+mkdir -p "$root"
+debootstrap --variant=minbase --include=git,ca-certificates bookworm "$root" "$mirror"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+mount -t proc proc "$root/proc" && mounted+=("$root/proc")
+bind /sys
+bind /dev
+bind /dev/pts
+mount -t tmpfs tmpfs "$root/dev/shm" && mounted+=("$root/dev/shm")
+
+# As CI lays it out: the clone, and shared/ beside it, read-only.
+mkdir -p "$root/work"
+git clone -q --branch main "$here" "$root/work/main"
+if [ -d "$here/../shared" ]; then
+    cp -r "$here/../shared" "$root/work/shared"
+    chmod -R a-w "$root/work/shared"
+fi
+echo "fresh-debian: running .ci/run on $(git -C "$root/work/main" rev-parse --short HEAD)"
+start=$(date +%s)
+status=0
+chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    CI=true bash -c 'cd /work/main && bash .ci/run' </dev/null || status=$?
+echo "fresh-debian: .ci/run exited $status after $(( $(date +%s) - start )) s"
+exit $status

@@ -20,9 +20,13 @@ if ! command -v debootstrap >/dev/null; then
 fi
 
 # The first Debian mirror apt is set up with, in either format.
-mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p; s/^deb \(\[[^]]*\] \)\?\([^ ]*\) bookworm .*/\2/p' \
-             /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null \
-         | grep -v -- -security | head -n 1)
+sources=()
+for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.sources; do
+    if [ -f "$f" ]; then sources+=("$f"); fi
+done
+mirror=$(awk '$1 == "URIs:" && $2 !~ /-security/ { print $2; exit }
+              $1 == "deb" && $0 ~ / bookworm / { for (i = 2; i <= NF; i++)
+                  if ($i ~ /^[a-z]+:\/\//) { print $i; exit } }' "${sources[@]}" </dev/null)
 if [ -z "$mirror" ]; then
     echo "fresh-debian: no Debian mirror found in apt's sources" >&2
     exit 1

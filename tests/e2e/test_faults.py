@@ -2,6 +2,9 @@
 Wine: hostile archives, a full disk, a cut download, a read-only folder, long
 names, and installers of more than 2 GiB."""
 import os
+import signal
+import time
+from pathlib import Path
 import shutil
 import subprocess
 import unittest
@@ -200,6 +203,24 @@ class DamagedInstallers(FaultTest):
 
 
 class LargeInstaller(FaultTest):
+    def test_windows_mkinstaller_interrupted_leaves_no_temporary_file(self):
+        (self.work / "product").mkdir()
+        dlls = sorted(Path("/usr/lib/i386-linux-gnu/wine/i386-windows").glob("*.dll"))
+        with open(self.work / "product" / "big.dat", "wb") as f:
+            for dll in dlls[:60]:
+                f.write(dll.read_bytes())
+        self.mkinstaller("--version")  # the tools folder, made before the clock starts
+        p = subprocess.Popen(["wine", self.work / "tools" / "mkinstaller.exe", "-o", "setup.exe",
+                              "--best", "-j", "1", "product"], cwd=self.work, env=self.wine_env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(600):
+            if any(".tmp" in n for n in os.listdir(self.work)) or p.poll() is not None:
+                break
+            time.sleep(0.05)
+        p.send_signal(signal.SIGINT)  # Wine hands it on as Ctrl-C
+        p.wait(timeout=60)
+        self.assertEqual(sorted(n for n in os.listdir(self.work) if n != "product" and n != "tools"), [])
+
     def test_windows_mkinstaller_packs_and_checks_past_2_gib(self):
         (self.work / "product").mkdir()
         big = self.work / "product" / "big.dat"

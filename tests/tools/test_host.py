@@ -459,6 +459,21 @@ class Mkinstaller(Packing):
         self.assertEqual(self.pack("--sfx", self.sfx, "-m", "LH5", self.tmp / "f")[0], 0)
         self.assertIn(b"-lh5-", self.check(self.tmp / "setup.exe")[1])
 
+    def test_an_unreadable_folder_is_named_plainly(self):
+        locked = self.tmp / "src" / "locked"
+        locked.mkdir(parents=True)
+        (locked / "f").write_bytes(b"x")
+        locked.chmod(0)
+        self.addCleanup(locked.chmod, 0o755)
+        os.chmod(self.tmp, 0o755)
+        # Root reads any folder: then as nobody, who can't.
+        drop = (lambda: os.setuid(65534)) if os.geteuid() == 0 else None
+        r = subprocess.run([self.mkinstaller, "-o", self.tmp / "setup.exe", "--stub", self.stub,
+                            "--sfx", self.sfx, self.tmp / "src"], capture_output=True, preexec_fn=drop)
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stderr, b"mkinstaller: " + os.fsencode(locked) +
+                         b": can't read the folder: Permission denied\n")
+
     def test_a_full_disk_names_the_output_and_leaves_nothing(self):
         disk = self.tmp / "disk"
         mount_tmpfs(self, disk, "1m")

@@ -1,6 +1,6 @@
 // The end of a PE image from the start of a file, and the fields signing
 // rewrites: a caller blanks them in place, so they must lie within the bytes
-// it read.
+// it read; and the certificate table the stub cuts at.
 #include <stdint.h>
 #include <stdio.h>
 
@@ -19,6 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size > 0) {
         FILE *f = fmemopen(const_cast<uint8_t *>(data), size, "rb");
         if (pe_file_image_end(f, 0) != pe_image_end(data, size < PE_HEAD_SIZE ? size : PE_HEAD_SIZE))
+            __builtin_trap();
+        // A certificate table is only ever found inside the file, at or
+        // after where it may start, and 8-byte aligned.
+        int64_t from = size / 3;
+        int64_t t = pe_certificate_table(f, 0, (int64_t)size, from, data, size);
+        if (t != PE_UNSIGNED && t != PE_NO_TABLE && (t < from || t + 8 > (int64_t)size || t % 8))
             __builtin_trap();
         fclose(f);
     }

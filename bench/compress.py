@@ -9,7 +9,7 @@ whole corpus; the table gives the median size, time and peak memory of the
 runs. Our archive size is the installer less the stub and the extractor.
 
     bench/compress.py [--runs 3] [--methods lh5,lh6,lh7]
-    bench/compress.py --member-mib 200 [--best]
+    bench/compress.py --member-mib 200 [--best] [--dir DIR]
 
 The second form packs one member of that size (the corpus repeated), checks
 the archive with lhasa, 7zz, jlha and our extractor, and prints its size,
@@ -65,10 +65,11 @@ def big_member(work, mkinstaller, stub, sfx, mib, best):
     size = (src / "member.bin").stat().st_size
     cmd = [mkinstaller, "-o", work / "big.exe", "--stub", stub, "--sfx", sfx, *(["--best"] if best else []), src]
     secs, peak, total = timed(cmd, src, work / "big.exe")
-    data = (work / "big.exe").read_bytes()
     arc = work / "big.lzh"
-    arc.write_bytes(data[stub.stat().st_size + sfx.stat().st_size:])
-    del data
+    with open(work / "big.exe", "rb") as f, open(arc, "wb") as a:
+        f.seek(stub.stat().st_size + sfx.stat().st_size)
+        shutil.copyfileobj(f, a, 1 << 24)
+    (work / "big.exe").unlink()
     for check in (["lhasa", "t", arc], ["7zz", "t", arc]):
         if subprocess.run(check, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
             sys.exit(f"{check[0]} rejects the archive")
@@ -90,6 +91,8 @@ def main():
     ap.add_argument("--methods", default="lh5,lh6,lh7")
     ap.add_argument("--member-mib", type=int, default=0)
     ap.add_argument("--best", action="store_true")
+    # A member past 4 GiB and its copies outgrow the usual /dev/shm.
+    ap.add_argument("--dir", default="/dev/shm", help="where to work (default: /dev/shm)")
     opts = ap.parse_args()
 
     mkinstaller = ROOT / "build" / "release" / "mkinstaller"
@@ -100,7 +103,7 @@ def main():
             sys.exit(f"missing {p}: build the release preset first")
     overhead = stub.stat().st_size + sfx.stat().st_size
 
-    work = Path(tempfile.mkdtemp(prefix="compress-bench-", dir="/dev/shm"))
+    work = Path(tempfile.mkdtemp(prefix="compress-bench-", dir=opts.dir))
     try:
         if opts.member_mib:
             return big_member(work, mkinstaller, stub, sfx, opts.member_mib, opts.best)

@@ -15,6 +15,11 @@ static inline uint32_t le32(const unsigned char *p)
     return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
+static inline uint64_t le64(const unsigned char *p)
+{
+    return le32(p) | (uint64_t)le32(p + 4) << 32;
+}
+
 static inline void put_le16(unsigned char *p, uint32_t v)
 {
     p[0] = (unsigned char)v;

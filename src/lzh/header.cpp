@@ -94,6 +94,13 @@ static void take_extension(struct LzhMember *m, struct Parsed *p, int type,
             *have_windows_time = 1;
         }
         break;
+    case LZH_EXT_FILE_SIZE_64:
+        // Members of 4 GiB or more: the header's own fields hold 32 bits.
+        if (n >= 16) {
+            m->packed = le64(data);
+            m->original = le64(data + 8);
+        }
+        break;
     case LZH_EXT_UNIX_TIME:
         if (n >= 4 && !*have_windows_time) {
             m->mtime = (int64_t)le32(data);

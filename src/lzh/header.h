@@ -43,6 +43,7 @@ enum {
     LZH_EXT_FILE_NAME = 0x01,
     LZH_EXT_DIRECTORY = 0x02,
     LZH_EXT_WINDOWS_TIME = 0x41,  // creation, last write, last access FILETIMEs
+    LZH_EXT_FILE_SIZE_64 = 0x42,  // packed, then original size, 64 bits each
     LZH_EXT_UNIX_TIME = 0x54,
 };
 

@@ -44,14 +44,15 @@ const char *method_name(int window_bits)
     }
 }
 
-std::string level2_header(const ArchiveEntry &e, int method, uint32_t packed, uint32_t original,
-                          uint16_t crc)
+std::string level2_header(const ArchiveEntry &e, int method, uint64_t packed, uint64_t original,
+                          uint16_t crc, bool wide)
 {
     std::string h;
     put16(h, 0);  // total size, filled in below
     h += e.is_dir ? "-lhd-" : method_name(method);
-    put32(h, packed);
-    put32(h, original);
+    // Wide sizes keep their low 32 bits here, as the reference encoder does.
+    put32(h, uint32_t(packed));
+    put32(h, uint32_t(original));
     put32(h, uint32_t(e.mtime));
     h += char(0x20);
     h += char(2);
@@ -68,6 +69,14 @@ std::string level2_header(const ArchiveEntry &e, int method, uint32_t packed, ui
         extension(h, 0x01, e.path.back());
     if (!dir.empty())
         extension(h, 0x02, dir);
+    if (wide) {
+        std::string sizes;
+        put32(sizes, uint32_t(packed));
+        put32(sizes, uint32_t(packed >> 32));
+        put32(sizes, uint32_t(original));
+        put32(sizes, uint32_t(original >> 32));
+        extension(h, 0x42, sizes);
+    }
     put16(h, 0);
 
     // A header whose size has a zero low byte would read as the end mark to
@@ -115,12 +124,6 @@ static void seek_output(FILE *out, int64_t at, int whence)
 {
     if (plat_seek(out, at, whence) != 0)
         fail_output();
-}
-
-// A level 2 header holds sizes in 32 bits.
-static std::string too_large(const std::string &source)
-{
-    return source + ": 4 GiB or more, and a member holds at most 4 GiB less one byte";
 }
 
 static std::string changed(const std::string &source)
@@ -172,15 +175,14 @@ static void encode_piece(const ArchiveEntry &e, int window_bits, bool best, Piec
 }
 
 // Every file's pieces, in archive order; a file of 0 bytes has one piece.
-static std::vector<Piece> plan(const std::vector<ArchiveEntry> &entries)
+static std::vector<Piece> plan(const std::vector<ArchiveEntry> &entries,
+                               const std::vector<uint64_t> &sizes)
 {
     std::vector<Piece> pieces;
     for (size_t i = 0; i < entries.size(); i++) {
         if (entries[i].is_dir)
             continue;
-        uint64_t size = regular_file_size(entries[i].source);
-        if (size > 0xFFFFFFFFu)
-            fail(too_large(entries[i].source));
+        uint64_t size = sizes[i];
         uint64_t at = 0;
         do {
             Piece p;
@@ -273,13 +275,15 @@ private:
 // nothing is compressed, is stored instead, read again, and must still have
 // the CRC its pieces had; what the longer compressed attempt left behind is
 // overwritten by what follows, or cut off at the end of the archive.
-static void write_file(FILE *out, const ArchiveEntry &e, int window_bits, Encoders &encoders,
-                       size_t &next)
+static void write_file(FILE *out, const ArchiveEntry &e, uint64_t size, int window_bits,
+                       Encoders &encoders, size_t &next)
 {
     int64_t header_at = plat_tell(out);
     if (header_at < 0)
         fail_output();
-    std::string header = level2_header(e, window_bits, 0, 0, 0);
+    // Nothing is stored larger than the file: its size decides the width.
+    bool wide = size > 0xFFFFFFFFu;
+    std::string header = level2_header(e, window_bits, 0, 0, 0, wide);
     put(out, header.data(), header.size());
 
     uint64_t original = 0, packed = 0;
@@ -309,17 +313,15 @@ static void write_file(FILE *out, const ArchiveEntry &e, int window_bits, Encode
         seek_output(out, header_at + int64_t(header.size()), SEEK_SET);
         uint16_t stored_crc;
         packed = store(out, open_at(e.source).get(), e.source, &stored_crc);
-        if (window_bits != 0 && (packed != original || stored_crc != crc))
+        if ((window_bits != 0 && (packed != original || stored_crc != crc)) || packed != size)
             fail(changed(e.source));
-        if (packed > 0xFFFFFFFFu)
-            fail(too_large(e.source));
         original = packed;
         crc = stored_crc;
     }
     int64_t end = plat_tell(out);
     if (end < 0)
         fail_output();
-    std::string final_header = level2_header(e, method, uint32_t(packed), uint32_t(original), crc);
+    std::string final_header = level2_header(e, method, packed, original, crc, wide);
     seek_output(out, header_at, SEEK_SET);
     put(out, final_header.data(), final_header.size());
     seek_output(out, end, SEEK_SET);
@@ -328,17 +330,21 @@ static void write_file(FILE *out, const ArchiveEntry &e, int window_bits, Encode
 void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits,
                    bool best, int threads)
 {
+    std::vector<uint64_t> sizes(entries.size());
+    for (size_t i = 0; i < entries.size(); i++)
+        if (!entries[i].is_dir)
+            sizes[i] = regular_file_size(entries[i].source);
     std::vector<Piece> pieces;
     if (window_bits != 0)
-        pieces = plan(entries);
+        pieces = plan(entries, sizes);
     Encoders encoders(entries, pieces, window_bits, best, threads);
     size_t next = 0;
-    for (const ArchiveEntry &e : entries) {
-        if (e.is_dir) {
-            std::string h = level2_header(e, 0, 0, 0, 0);
+    for (size_t i = 0; i < entries.size(); i++) {
+        if (entries[i].is_dir) {
+            std::string h = level2_header(entries[i], 0, 0, 0, 0);
             put(out, h.data(), h.size());
         } else {
-            write_file(out, e, window_bits, encoders, next);
+            write_file(out, entries[i], sizes[i], window_bits, encoders, next);
         }
     }
     put(out, "", 1);  // the end mark

@@ -17,9 +17,11 @@ struct ArchiveEntry {
 };
 
 // The level 2 header of one member, with its header CRC. method is the
-// method's window bits (0 for stored); directories are always "-lhd-".
-std::string level2_header(const ArchiveEntry &e, int method, uint32_t packed, uint32_t original,
-                          uint16_t crc);
+// method's window bits (0 for stored); directories are always "-lhd-". A
+// member of wide size (4 GiB or more) has its sizes in the 64-bit size
+// extension too; the header's length depends on that alone.
+std::string level2_header(const ArchiveEntry &e, int method, uint64_t packed, uint64_t original,
+                          uint16_t crc, bool wide = false);
 
 // Appends the members and the end mark to out, an unbuffered stream open for
 // writing, seeking and cutting. Files are compressed with the method of

@@ -10,6 +10,7 @@
 #include "sfx/texts.h"
 #include "lzh/decode.h"
 #include "lzh/encode.h"
+#include "lzh/header.h"
 #include "sfx/extract.h"
 #include "support.h"
 #include "tools/archive_writer.h"
@@ -214,6 +215,26 @@ TEST_F(Archive, InvalidStoredTimesLeaveTheTimeAsWritten)
     }
     ASSERT_EQ(stat("out/good", &st), 0);
     EXPECT_LT(st.st_mtime, 400000000);  // 1980, in any time zone
+}
+
+TEST_F(Archive, WideSizesTravelInTheirExtension)
+{
+    // Read back as written, and a 64-bit size the file cannot hold is
+    // damage, not a member of the low 32 bits' size.
+    ArchiveEntry e;
+    e.path = {"big.bin"};
+    const uint64_t packed = 0x100000005ull, original = 0x123456789ull;
+    std::string h = level2_header(e, 0, packed, original, 0x1234, true);
+    EXPECT_EQ(h.size(), level2_header(e, 0, 0, 0, 0, true).size());
+    FILE *f = fmemopen(const_cast<char *>(h.data()), h.size(), "rb");
+    LzhMember m;
+    ASSERT_EQ(lzh_read_header(f, &m, plat_is_lead_byte), LZH_OK);
+    fclose(f);
+    EXPECT_EQ(m.packed, packed);
+    EXPECT_EQ(m.original, original);
+    EXPECT_EQ(extract(h + "12345" + std::string(1, '\0'), "wide"), 1);
+    EXPECT_NE(err().find(TEXT_DATA_CUT), std::string::npos) << err();
+    EXPECT_FALSE(fs::exists("wide/big.bin"));
 }
 
 TEST_F(Archive, SizesTheFileCannotHoldAreDamageNotSeeks)

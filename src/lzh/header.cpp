@@ -112,15 +112,24 @@ static void take_extension(struct LzhMember *m, struct Parsed *p, int type,
     }
 }
 
-// Walks the extension headers of levels 1 and 2, which start at hdr + at
-// with size `next` and end at hdr + limit. Level 1 reads them from the file
-// as it goes (limit is then how much may be read); level 2 has them already.
+// The size of the next extension, which ends the one before: 2 bytes, or 4
+// in level 3.
+static size_t next_size(size_t end, int width)
+{
+    return width == 2 ? le16(hdr + end - 2) : le32(hdr + end - 4);
+}
+
+// Walks the extension headers of levels 1, 2 and 3, which start at hdr + at
+// with size `next` and end at hdr + limit; each is a type byte, its data and
+// the size of the next, `width` bytes. Level 1 reads them from the file as
+// it goes (limit is then how much may be read); levels 2 and 3 have them
+// already.
 static LzhStatus read_extensions(FILE *in, struct LzhMember *m, size_t at, size_t limit,
-                                 unsigned next, int from_file, struct Parsed *p)
+                                 size_t next, int width, int from_file, struct Parsed *p)
 {
     int have_windows_time = 0;
     while (next != 0) {
-        if (next < 3 || at + next > limit)
+        if (next < 1 + (size_t)width || next > limit || at > limit - next)
             return LZH_MALFORMED;
         if (from_file) {
             LzhStatus s = read_exact(in, hdr + at, next);
@@ -128,7 +137,7 @@ static LzhStatus read_extensions(FILE *in, struct LzhMember *m, size_t at, size_
                 return s;
         }
         int type = hdr[at];
-        size_t n = next - 3;
+        size_t n = next - 1 - (size_t)width;
         if (type == LZH_EXT_HEADER_CRC) {
             if (n < 2)
                 return LZH_MALFORMED;
@@ -136,7 +145,7 @@ static LzhStatus read_extensions(FILE *in, struct LzhMember *m, size_t at, size_
         }
         take_extension(m, p, type, hdr + at + 1, n, &have_windows_time);
         at += next;
-        next = le16(hdr + at - 2);
+        next = next_size(at, width);
     }
     p->end = at;
     return LZH_OK;
@@ -168,7 +177,7 @@ static LzhStatus read_level01(FILE *in, struct LzhMember *m, struct Parsed *p)
     // Level 1: the OS byte and the size of the first extension follow.
     if (LZH_AT_NAME + name_len + 5 > base)
         return LZH_MALFORMED;
-    s = read_extensions(in, m, base, HEADER_MAX, le16(hdr + base - 2), 1, p);
+    s = read_extensions(in, m, base, HEADER_MAX, le16(hdr + base - 2), 2, 1, p);
     if (s != LZH_OK)
         return s;
     // Level 1 counts its extensions as part of the packed size.
@@ -190,8 +199,33 @@ static LzhStatus read_level2(FILE *in, struct LzhMember *m, struct Parsed *p)
     m->mtime = (int64_t)le32(hdr + LZH_AT_TIME);
     m->has_mtime = 1;
     s = read_extensions(in, m, LZH2_AT_FIRST_EXTENSION + 2, total,
-                        le16(hdr + LZH2_AT_FIRST_EXTENSION), 0, p);
+                        le16(hdr + LZH2_AT_FIRST_EXTENSION), 2, 0, p);
     p->end = total;  // a padding byte may follow the last extension
+    return s;
+}
+
+// Level 3 is level 2 with 4-byte sizes: the header's at 24, the first
+// extension's at 28, and each extension's next. Its first field is the
+// width, 4.
+static LzhStatus read_level3(FILE *in, struct LzhMember *m, struct Parsed *p)
+{
+    if (le16(hdr + LZH_AT_SIZE) != 4)
+        return LZH_MALFORMED;
+    LzhStatus s = read_exact(in, hdr + LZH_COMMON_SIZE, LZH3_MIN_SIZE - LZH_COMMON_SIZE);
+    if (s != LZH_OK)
+        return s;
+    uint32_t total = le32(hdr + LZH3_AT_HEADER_SIZE);
+    if (total < LZH3_MIN_SIZE || total > HEADER_MAX)
+        return LZH_MALFORMED;
+    s = read_exact(in, hdr + LZH3_MIN_SIZE, total - LZH3_MIN_SIZE);
+    if (s != LZH_OK)
+        return s;
+    m->crc = (uint16_t)le16(hdr + LZH2_AT_CRC);
+    m->mtime = (int64_t)le32(hdr + LZH_AT_TIME);
+    m->has_mtime = 1;
+    s = read_extensions(in, m, LZH3_MIN_SIZE, total, le32(hdr + LZH3_AT_FIRST_EXTENSION), 4, 0,
+                        p);
+    p->end = total;
     return s;
 }
 
@@ -245,6 +279,8 @@ LzhStatus lzh_read_header(FILE *in, struct LzhMember *m, LeadByteRule is_lead)
         s = read_level01(in, m, &p);
     else if (m->level == 2)
         s = read_level2(in, m, &p);
+    else if (m->level == 3)
+        s = read_level3(in, m, &p);
     else
         s = LZH_BAD_LEVEL;
     if (s == LZH_OK)

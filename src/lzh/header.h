@@ -1,4 +1,4 @@
-// LZH member headers, levels 0, 1 and 2.
+// LZH member headers, levels 0, 1, 2 and 3.
 #ifndef LZH_HEADER_H
 #define LZH_HEADER_H
 
@@ -35,6 +35,11 @@ enum {
     LZH2_AT_OS = 23,
     LZH2_AT_FIRST_EXTENSION = 24,
     LZH2_MIN_SIZE = 26,
+    // Level 3: as level 2, the header's size and the first extension's in
+    // 4 bytes each.
+    LZH3_AT_HEADER_SIZE = 24,
+    LZH3_AT_FIRST_EXTENSION = 28,
+    LZH3_MIN_SIZE = 32,
 };
 
 // Extension headers: a type byte, its data, and the size of the next one.

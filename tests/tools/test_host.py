@@ -15,6 +15,7 @@ from pathlib import Path
 from lzhdata import Said, archive, files_of, jlha, make_tree, member, mount_tmpfs
 
 said = Said()
+ROOT = Path(__file__).resolve().parents[2]
 
 
 
@@ -76,6 +77,28 @@ class JlhaRoundTrip(Scratch):
                     self.assertEqual(files_of(dest, decode_names=True), want)
                     self.assertEqual(len(out.splitlines()), len(want) + 1)
                     self.assertTrue(out.endswith(said(said.COMPLETE)), out[-200:])
+
+
+class OtherTools(Scratch):
+    """Real archives from tools no one here can run (shared/lzh-samples):
+    ours unpacks what lhasa unpacks, names aside from case (lhasa lowers
+    those of case-blind systems)."""
+    needs = ("lhasa",)
+    SAMPLES = ROOT.parent / "shared" / "lzh-samples"
+    READ = ["lha_os2_208-h3_lh5.lzh"]  # header level 3
+
+    def test_archives_of_other_tools_unpack_as_lhasa_unpacks_them(self):
+        if not self.SAMPLES.is_dir():
+            self.skipTest(f"{self.SAMPLES} is not here")
+        for name in self.READ:
+            with self.subTest(sample=name):
+                want = self.tmp / ("lhasa-" + name)
+                want.mkdir()
+                self.assertEqual(run(["lhasa", f"xw={want}", self.SAMPLES / name])[0], 0)
+                status, _, err, dest = self.extract(self.SAMPLES / name, "ours-" + name)
+                self.assertEqual((status, err), (0, b""))
+                lower = lambda files: {k.lower(): v for k, v in files.items()}
+                self.assertEqual(lower(files_of(dest)), lower(files_of(want)))
 
 
 class BadArchives(Scratch):

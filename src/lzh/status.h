@@ -12,7 +12,7 @@ enum LzhStatus {
     LZH_HEADER_CUT,       // the file ends inside a header
     LZH_BAD_CHECKSUM,     // level 0/1 header sum
     LZH_BAD_HEADER_CRC,   // header CRC extension
-    LZH_BAD_LEVEL,        // a level other than 0, 1 and 2
+    LZH_BAD_LEVEL,        // a level other than 0, 1, 2 and 3
     LZH_MALFORMED,        // header sizes that contradict each other
     LZH_NAME_TOO_LONG,
     LZH_DATA_CUT,         // the file ends inside a member's data

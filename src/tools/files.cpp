@@ -71,13 +71,16 @@ void put(FILE *out, const void *p, size_t n)
 }
 
 // A block at a time: archives and payloads may be large.
-void append_file(FILE *out, const std::string &path)
+void append_file(FILE *out, const std::string &path, uint64_t from, uint64_t length)
 {
-    File in = open_at(path);
+    File in = open_at(path, from);
     static char buf[1 << 16];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, in.get())) > 0)
+    while (length > 0 &&
+           (n = fread(buf, 1, size_t(std::min<uint64_t>(sizeof buf, length)), in.get())) > 0) {
         put(out, buf, n);
+        length -= n;
+    }
     if (ferror(in.get()))
         fail(path + ": read error");
 }

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "image/pe.h"
+#include "lzh/find.h"
 #include "launch/layout.h"
 #include "member_names.h"
 #include "mkinstaller.h"
@@ -224,16 +225,51 @@ std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
 }
 
 // An archive is decoded and verified whole before it is packed: a damaged
-// one would be found only by the user, half-way through installing.
-void check_archive_file(const std::string &path)
+// one would be found only by the user, half-way through installing. It may
+// sit inside a program (a self-extractor, an old installer): it is looked
+// for from the start, or from the end of a Windows program's image, and
+// only the archive is packed.
+// Only a program is searched: in an archive file, a damaged first header
+// must be reported, not passed over for the members after it.
+static bool is_program(const std::string &path, const std::string &head)
+{
+    std::string ext = path.size() >= 4 ? path.substr(path.size() - 4) : "";
+    for (char &c : ext)
+        c = char(tolower((unsigned char)c));
+    return head.compare(0, 2, "MZ") == 0 || ext == ".com";
+}
+
+ArchiveRange check_archive_file(const std::string &path)
 {
     uint64_t size = regular_file_size(path);
-    ArchiveSummary sum = scan_archive(open_at(path).get(), size, path, Scan::VERIFY);
-    // They would follow the extractor's archive, which no one reads past its
-    // end mark.
-    if (sum.end != size)
+    File f = open_at(path);
+    int64_t at = 0, end = 0;
+    if (is_program(path, read_file(path, 0, 2))) {
+        int64_t from = pe_file_image_end(f.get(), 0);
+        if (uint64_t(from) >= size)
+            from = 0;
+        at = lzh_find_archive(f.get(), from, int64_t(size), &end, plat_is_lead_byte);
+        if (at == -1 && from > 0)
+            at = lzh_find_archive(f.get(), 0, int64_t(size), &end, plat_is_lead_byte);
+        if (at == -2)
+            fail(path + ": read error");
+        // None found: the plain reading, from byte 0, says what is wrong.
+        if (at < 0)
+            at = 0;
+    }
+    if (plat_seek(f.get(), at, SEEK_SET) != 0)
+        fail_errno(path);
+    ArchiveSummary sum = scan_archive(f.get(), size, path, Scan::VERIFY);
+    // Past the end mark of an archive file nothing is read; in a program,
+    // what follows its archive is the program's and stays there.
+    if (at == 0 && sum.end != size)
         fail(path + ": " + std::to_string(size - sum.end) + " bytes after the archive's end "
              "mark at byte " + std::to_string(sum.end));
+    if (at > 0)
+        fprintf(stderr, "mkinstaller: %s: the archive at bytes %lld to %llu is packed, without "
+                "the program around it\n", path.c_str(), (long long)at,
+                (unsigned long long)sum.end);
+    return {uint64_t(at), sum.end};
 }
 
 // A payload of the publisher's own must be a whole Windows program: the stub

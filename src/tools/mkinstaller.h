@@ -53,7 +53,8 @@ File open_at(const std::string &path, uint64_t offset = 0);  // for reading
 uint64_t regular_file_size(const std::string &path);         // refuses devices and pipes
 std::string read_file(const std::string &path, uint64_t offset, size_t limit);
 void put(FILE *out, const void *p, size_t n);                 // to the unbuffered output
-void append_file(FILE *out, const std::string &path);
+void append_file(FILE *out, const std::string &path, uint64_t from = 0,
+                 uint64_t length = UINT64_MAX);
 
 // The output, written under a temporary name beside it and renamed into place
 // by commit(); left any other way, or interrupted by a signal, the temporary
@@ -84,7 +85,10 @@ std::string load_sfx(const std::string &path);
 std::optional<int64_t> source_date_epoch();   // SOURCE_DATE_EPOCH, if set
 std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs);  // sorted
 void check_payload_program(const std::string &path);
-void check_archive_file(const std::string &path);
+struct ArchiveRange {
+    uint64_t start, end;  // the archive's bytes in its file
+};
+ArchiveRange check_archive_file(const std::string &path);
 
 // check.cpp
 struct ArchiveSummary {

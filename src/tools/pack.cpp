@@ -10,14 +10,14 @@
 // The installer is written under a temporary name beside the output and
 // renamed into place once whole (TempOutput).
 static void write_installer(const Options &o, const std::string &stub, const std::string &sfx,
-                            const std::vector<ArchiveEntry> &entries)
+                            const std::vector<ArchiveEntry> &entries, ArchiveRange archive)
 try {
     TempOutput out(o.output);
     if (!o.no_stub)
         put(out.file(), stub.data(), stub.size());
     put(out.file(), sfx.data(), sfx.size());
     if (!o.archive.empty())
-        append_file(out.file(), o.archive);
+        append_file(out.file(), o.archive, archive.start, archive.end - archive.start);
     else if (!o.payload.empty())
         append_file(out.file(), o.payload);
     else
@@ -53,12 +53,13 @@ int pack(Options o)
     std::vector<ArchiveEntry> entries;
     if (!o.inputs.empty())
         entries = collect(o.inputs);
+    ArchiveRange archive{0, 0};
     if (!o.archive.empty())
-        check_archive_file(o.archive);
+        archive = check_archive_file(o.archive);
     if (!o.payload.empty())
         check_payload_program(o.payload);
     refuse_overwriting_inputs(o, entries);
-    write_installer(o, stub, sfx, entries);
+    write_installer(o, stub, sfx, entries, archive);
     return 0;
 }
 

@@ -79,28 +79,6 @@ class JlhaRoundTrip(Scratch):
                     self.assertTrue(out.endswith(said(said.COMPLETE)), out[-200:])
 
 
-class OtherTools(Scratch):
-    """Real archives from tools no one here can run (shared/lzh-samples):
-    ours unpacks what lhasa unpacks, names aside from case (lhasa lowers
-    those of case-blind systems)."""
-    needs = ("lhasa",)
-    SAMPLES = ROOT.parent / "shared" / "lzh-samples"
-    READ = ["lha_os2_208-h3_lh5.lzh"]  # header level 3
-
-    def test_archives_of_other_tools_unpack_as_lhasa_unpacks_them(self):
-        if not self.SAMPLES.is_dir():
-            self.skipTest(f"{self.SAMPLES} is not here")
-        for name in self.READ:
-            with self.subTest(sample=name):
-                want = self.tmp / ("lhasa-" + name)
-                want.mkdir()
-                self.assertEqual(run(["lhasa", f"xw={want}", self.SAMPLES / name])[0], 0)
-                status, _, err, dest = self.extract(self.SAMPLES / name, "ours-" + name)
-                self.assertEqual((status, err), (0, b""))
-                lower = lambda files: {k.lower(): v for k, v in files.items()}
-                self.assertEqual(lower(files_of(dest)), lower(files_of(want)))
-
-
 class BadArchives(Scratch):
     def setUp(self):
         super().setUp()
@@ -550,6 +528,37 @@ class Mkinstaller(Packing):
                 self.assertEqual(p.returncode, -sig, err)
                 self.assertEqual(sorted(os.listdir(self.tmp)), ["sfx.exe", "src", "stub.exe"])
 
+
+
+class OtherTools(Packing):
+    """Real archives from tools no one here can run (shared/lzh-samples),
+    alone or inside self-extractors: packed with --archive, ours unpacks
+    what lhasa unpacks, names aside from case (lhasa lowers those of
+    case-blind systems)."""
+    needs = ("lhasa",)
+    SAMPLES = ROOT.parent / "shared" / "lzh-samples"
+    READ = ["lha_os2_208-h3_lh5.lzh",            # header level 3
+            "lha255e-sfx.exe",                   # MS-DOS self-extractor
+            "lhmelt_16536-sfx_winsfx32_213.exe"]  # Windows one, archive past its image
+
+    def test_archives_of_other_tools_pack_and_unpack_as_lhasa_unpacks_them(self):
+        if not self.SAMPLES.is_dir():
+            self.skipTest(f"{self.SAMPLES} is not here")
+        # An old installer: a stub, then an MS-DOS self-extractor.
+        old = self.tmp / "old-setup.exe"
+        old.write_bytes(fake_pe(self.offset, 512) + (self.SAMPLES / "lha255e-sfx.exe").read_bytes())
+        for sample in [self.SAMPLES / n for n in self.READ] + [old]:
+            with self.subTest(sample=sample.name):
+                want = self.tmp / ("lhasa-" + sample.name)
+                want.mkdir()
+                self.assertEqual(run(["lhasa", f"xw={want}", sample])[0], 0)
+                status, _, err = self.pack("--sfx", self.sfx, "--archive", sample)
+                self.assertEqual(status, 0, err)
+                self.assertEqual(self.check(self.tmp / "setup.exe")[0], 0)
+                status, _, err, dest = self.extract(self.archive_part(), "ours-" + sample.name)
+                self.assertEqual((status, err), (0, b""))
+                lower = lambda files: {k.lower(): v for k, v in files.items()}
+                self.assertEqual(lower(files_of(dest)), lower(files_of(want)))
 
 
 class Compression(Packing):

@@ -1,0 +1,56 @@
+#include "find.h"
+
+#include <stdlib.h>
+
+#include "../platform/platform.h"
+#include "header.h"
+
+// Every header has its method where this reads it: "-lh5-", "-lz4-", "-pm2-".
+static int method_at(const unsigned char *p)
+{
+    for (int i = 1; i <= 3; i++)
+        if (!((p[i] >= 'a' && p[i] <= 'z') || (p[i] >= '0' && p[i] <= '9')))
+            return 0;
+    return p[0] == '-' && p[4] == '-';
+}
+
+// Whether the members from at read, header by header, to the end mark.
+static int archive_from(FILE *f, int64_t at, int64_t size, int64_t *end, LeadByteRule is_lead)
+{
+    static struct LzhMember m;
+    if (plat_seek(f, at, SEEK_SET) != 0)
+        return 0;
+    for (;;) {
+        LzhStatus s = lzh_read_header(f, &m, is_lead);
+        int64_t here = plat_tell(f);
+        if (s == LZH_END) {
+            *end = here;
+            return 1;
+        }
+        if (s != LZH_OK || here < 0 || m.packed > (uint64_t)(size - here) ||
+            plat_seek(f, (int64_t)m.packed, SEEK_CUR) != 0)
+            return 0;
+    }
+}
+
+int64_t lzh_find_archive(FILE *f, int64_t start, int64_t size, int64_t *end,
+                         LeadByteRule is_lead)
+{
+    enum { METHOD_AT = 2, METHOD_LEN = 5 };
+    if (start < 0 || start >= size)
+        return -1;
+    int64_t span = size - start < LZH_FIND_LIMIT + METHOD_AT + METHOD_LEN
+                       ? size - start : LZH_FIND_LIMIT + METHOD_AT + METHOD_LEN;
+    unsigned char *buf = (unsigned char *)malloc((size_t)span);
+    if (buf == NULL || plat_seek(f, start, SEEK_SET) != 0 ||
+        fread(buf, 1, (size_t)span, f) != (size_t)span) {
+        free(buf);
+        return -2;
+    }
+    int64_t found = -1;
+    for (int64_t i = 0; i + METHOD_AT + METHOD_LEN <= span && found < 0; i++)
+        if (method_at(buf + i + METHOD_AT) && archive_from(f, start + i, size, end, is_lead))
+            found = start + i;
+    free(buf);
+    return found;
+}

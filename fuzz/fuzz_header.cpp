@@ -1,9 +1,11 @@
 // Member headers of every level, read one after another as the extractor
-// does, until the end mark or the first error.
+// does, until the end mark or the first error; and the search for an
+// archive inside a file, which reads them from every place it might start.
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "lzh/find.h"
 #include "lzh/header.h"
 #include "platform/platform.h"
 
@@ -18,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (s != LZH_OK)
             break;
         // What the header reader promises of every member it accepts.
-        if (strlen(m.path) >= sizeof m.path || m.packed > 0xFFFFFFFFu)
+        if (strlen(m.path) >= sizeof m.path)
             __builtin_trap();
         int64_t here = plat_tell(f);
         if (here < 0 || m.packed > size - (uint64_t)here)
@@ -26,6 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (plat_seek(f, (int64_t)m.packed, SEEK_CUR) != 0)
             break;
     }
+    int64_t end = 0;
+    int64_t at = lzh_find_archive(f, 0, (int64_t)size, &end, plat_is_lead_byte);
+    if (at >= 0 && (at >= (int64_t)size || end <= at || end > (int64_t)size))
+        __builtin_trap();
     fclose(f);
     return 0;
 }

@@ -5,13 +5,14 @@
 
 #include "../platform/platform.h"
 #include "crc16.h"
+#include "methods.h"
 
 enum {
     NC = 510,             // literals 0-255, then match lengths 3-256
     NT = 19,              // symbols of the code-length code
     NPT = 20,             // room for the largest of NT and the position codes
     MAX_MATCH = 256,
-    HIST = 1 << 16,       // the largest window (lh7); smaller ones fit inside
+    HIST = 1 << 19,       // the farthest any position code reaches (lhx)
     CHUNK = 1 << 18,      // output handed on per flush
     IN_SIZE = 1 << 15,
     C_FAST = 12,
@@ -271,7 +272,7 @@ static LzhStatus copy_stored(struct Bits *b, uint64_t size, struct Out *o)
 }
 
 // The state of one member's decoding: the history and the bytes not yet
-// handed on live in window[HIST - history .. pos).
+// handed on live in window[HIST - hist .. pos).
 struct Lz {
     struct Bits b;
     struct Out o;
@@ -279,6 +280,7 @@ struct Lz {
     uint64_t left;         // decoded bytes still to come
     unsigned block_left;   // symbols left in the current block
     int np, pbit;          // position code: symbols, bits of its count
+    size_t hist;           // the farthest it reaches: 2^(np - 1) bytes
 };
 
 // The block header: symbol count, the code-length code, the literal/length
@@ -322,7 +324,7 @@ static LzhStatus decode_symbol(struct Lz *z)
     if (len > z->left)
         len = (size_t)z->left;
     unsigned char *dst = window + z->pos;
-    const unsigned char *src = window + (z->pos - dist);  // pos >= HIST >= dist
+    const unsigned char *src = window + (z->pos - dist);  // pos >= HIST >= hist >= dist
     if (dist >= len) {
         memcpy(dst, src, len);
     } else {
@@ -342,7 +344,8 @@ static LzhStatus flush_full(struct Lz *z)
         return LZH_OK;
     if (emit(&z->o, window + HIST, z->pos - HIST) != 0)
         return LZH_WRITE_ERROR;
-    memmove(window, window + z->pos - HIST, HIST);
+    // Only as much history as the code can reach is kept.
+    memmove(window + HIST - z->hist, window + z->pos - z->hist, z->hist);
     z->pos = HIST;
     return LZH_OK;
 }
@@ -384,15 +387,17 @@ LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original, int window_bi
     *crc = 0;
 
     LzhStatus s;
-    if (window_bits == 0) {
-        s = packed == original ? copy_stored(&z.b, original, &z.o) : LZH_CORRUPT;
-    } else if (window_bits < 13 || window_bits > 16) {
+    const struct LzhMethod *m = lzh_method_of_bits(window_bits);
+    if (m == NULL) {
         s = LZH_CORRUPT;
+    } else if (window_bits == 0) {
+        s = packed == original ? copy_stored(&z.b, original, &z.o) : LZH_CORRUPT;
     } else {
-        z.np = window_bits + 1;
-        z.pbit = window_bits == 13 ? 4 : 5;
+        z.np = m->np;
+        z.pbit = m->pbit;
+        z.hist = (size_t)1 << (m->np - 1);
         // Matches may reach before the first byte; the window starts as spaces.
-        memset(window, ' ', HIST);
+        memset(window + HIST - z.hist, ' ', z.hist);
         z.pos = HIST;
         z.left = original;
         s = decode_lz(&z, packed);
@@ -406,13 +411,6 @@ LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original, int window_bi
 
 int lzh_method_bits(const char method[5])
 {
-    if (memcmp(method, "-lh", 3) != 0 || method[4] != '-')
-        return -1;
-    switch (method[3]) {
-    case '0': return 0;
-    case '5': return 13;
-    case '6': return 15;
-    case '7': return 16;
-    default: return -1;
-    }
+    const struct LzhMethod *m = lzh_method(method);
+    return m ? m->window_bits : -1;
 }

@@ -1,5 +1,5 @@
 // Decoding of LZH member data: stored ("-lh0-") and the static-Huffman LZ77
-// methods "-lh5-", "-lh6-" and "-lh7-" (8, 32 and 64 KiB windows).
+// methods of the method table (methods.h): "-lh4-" to "-lh7-" and "-lhx-".
 #ifndef LZH_DECODE_H
 #define LZH_DECODE_H
 
@@ -11,8 +11,8 @@
 // Takes decoded bytes in order; returns 0, or -1 (with errno set) to stop.
 typedef int (*LzhSink)(void *ctx, const unsigned char *p, size_t n);
 
-// Window bits of a method: 0 for stored, 13/15/16 for lh5/lh6/lh7, -1 for
-// methods this decoder does not know.
+// Window bits of a method (methods.h): 0 for stored, -1 for methods this
+// decoder does not know.
 int lzh_method_bits(const char method[5]);
 
 // Reads exactly `packed` bytes from in and hands `original` decoded bytes to

@@ -1,5 +1,7 @@
 #include "encode.h"
 
+#include "methods.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -833,7 +835,8 @@ LzhStatus lzh_encode_piece(const unsigned char *data, size_t history, size_t n,
                            struct LzhPiece *r)
 {
     memset(r, 0, sizeof *r);
-    if ((window_bits != 13 && window_bits != 15 && window_bits != 16) ||
+    const struct LzhMethod *m = lzh_method_of_bits(window_bits);
+    if (m == NULL || !m->packer_writes || window_bits == 0 ||
         history > ((size_t)1 << window_bits))
         return LZH_CORRUPT;
     struct Encoder *e = (struct Encoder *)calloc(1, sizeof *e);
@@ -843,8 +846,8 @@ LzhStatus lzh_encode_piece(const unsigned char *data, size_t history, size_t n,
     e->src_len = history + n;
     e->sink = sink;
     e->ctx = ctx;
-    e->np = window_bits + 1;
-    e->pbit = window_bits == 13 ? 4 : 5;
+    e->np = m->np;
+    e->pbit = m->pbit;
     e->max_dist = 1u << window_bits;
     for (int i = 0; i < HASH_SIZE; i++)
         e->head[i] = NIL;

@@ -11,6 +11,7 @@
 
 #include "lzh/crc16.h"
 #include "lzh/encode.h"
+#include "lzh/methods.h"
 #include "mkinstaller.h"
 #include "platform/platform.h"
 
@@ -36,12 +37,8 @@ static void extension(std::string &h, int type, const std::string &data)
 
 const char *method_name(int window_bits)
 {
-    switch (window_bits) {
-    case 13: return "-lh5-";
-    case 15: return "-lh6-";
-    case 16: return "-lh7-";
-    default: return "-lh0-";
-    }
+    const struct LzhMethod *m = lzh_method_of_bits(window_bits);
+    return m != NULL && m->packer_writes ? m->name : "-lh0-";
 }
 
 std::string level2_header(const ArchiveEntry &e, int method, uint64_t packed, uint64_t original,

@@ -4,6 +4,8 @@
 
 #include <map>
 
+#include "lzh/methods.h"
+
 #include "mkinstaller.h"
 
 const char USAGE[] =
@@ -41,19 +43,14 @@ const char HELP[] =
     "Exit status: 0 done (or checked and sound), 1 failed (nothing is left\n"
     "half written), 2 usage error.\n";
 
-// Method names as -m takes them, in any case, with their window bits.
-static const struct {
-    const char *name;
-    int window_bits;
-} METHODS[] = {{"lh7", 16}, {"lh6", 15}, {"lh5", 13}, {"lh0", 0}};
-
+// A method as -m takes it: the header's name without its dashes, in any case.
 static std::optional<int> method_bits(std::string name)
 {
     for (char &c : name)
         c = char(tolower((unsigned char)c));
-    for (const auto &m : METHODS)
-        if (name == m.name)
-            return m.window_bits;
+    for (int i = 0; i < LZH_METHOD_COUNT; i++)
+        if (LZH_METHODS[i].packer_writes && name == std::string(LZH_METHODS[i].name + 1, 3))
+            return LZH_METHODS[i].window_bits;
     return std::nullopt;
 }
 

@@ -538,6 +538,8 @@ class OtherTools(Packing):
     needs = ("lhasa",)
     SAMPLES = ROOT.parent / "shared" / "lzh-samples"
     READ = ["lha_os2_208-h3_lh5.lzh",            # header level 3
+            "lha_amiga_122-lh4.lzh",             # -lh4-
+            "unlha32-h2_lhx.lzh",                # -lhx-
             "lha255e-sfx.exe",                   # MS-DOS self-extractor
             "lhmelt_16536-sfx_winsfx32_213.exe"]  # Windows one, archive past its image
 

@@ -165,9 +165,11 @@ TEST_F(Archive, RefusesEscapingNamesAndWritesNothingOfThem)
 
 TEST(Decode, RejectsUnknownMethodsAndStoredSizeMismatch)
 {
-    EXPECT_EQ(lzh_method_bits("-lh4-"), -1);
+    EXPECT_EQ(lzh_method_bits("-lh1-"), -1);
     EXPECT_EQ(lzh_method_bits("-lzs-"), -1);
+    EXPECT_EQ(lzh_method_bits("-lh4-"), 12);
     EXPECT_EQ(lzh_method_bits("-lh6-"), 15);
+    EXPECT_EQ(lzh_method_bits("-lhx-"), 19);
     FILE *f = tmpfile();
     uint16_t crc;
     EXPECT_EQ(lzh_decode(f, 3, 4, 0, [](void *, const unsigned char *, size_t) { return 0; },

@@ -1,0 +1,32 @@
+#include "methods.h"
+
+#include <string.h>
+
+// The static-Huffman methods share one format; only the window and the
+// position code differ. lh4 shares lh5's position code, whose distances
+// reach past its 4 KiB window; lhx (UNLHA32) has a 512 KiB one.
+const struct LzhMethod LZH_METHODS[] = {
+    {"-lh0-", 0, 0, 0, 1},
+    {"-lh4-", 12, 14, 4, 0},
+    {"-lh5-", 13, 14, 4, 1},
+    {"-lh6-", 15, 16, 5, 1},
+    {"-lh7-", 16, 17, 5, 1},
+    {"-lhx-", 19, 20, 5, 0},
+};
+const int LZH_METHOD_COUNT = sizeof LZH_METHODS / sizeof LZH_METHODS[0];
+
+const struct LzhMethod *lzh_method(const char name[5])
+{
+    for (int i = 0; i < LZH_METHOD_COUNT; i++)
+        if (memcmp(name, LZH_METHODS[i].name, 5) == 0)
+            return &LZH_METHODS[i];
+    return NULL;
+}
+
+const struct LzhMethod *lzh_method_of_bits(int window_bits)
+{
+    for (int i = 0; i < LZH_METHOD_COUNT; i++)
+        if (LZH_METHODS[i].window_bits == window_bits)
+            return &LZH_METHODS[i];
+    return NULL;
+}

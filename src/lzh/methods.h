@@ -1,0 +1,25 @@
+// The methods, in one table: what each is called, the history its matches
+// reach, its position code, and whether the packer writes it. Everything
+// that names a method reads it here.
+#ifndef LZH_METHODS_H
+#define LZH_METHODS_H
+
+struct LzhMethod {
+    char name[6];       // as headers store it: "-lh5-"
+    int window_bits;    // 0: stored; else matches reach back 2^window_bits bytes
+    int np, pbit;       // the position code: its symbols, the bits of their count
+    int packer_writes;  // -m takes it, as "lh5"
+};
+
+// The method a header names, or NULL for one this system does not decode.
+// Directories ("-lhd-") have no method.
+const struct LzhMethod *lzh_method(const char name[5]);
+
+// The method of window_bits, or NULL: every method has a window of its own.
+const struct LzhMethod *lzh_method_of_bits(int window_bits);
+
+// The table, for what lists the methods (-m and its help).
+extern const struct LzhMethod LZH_METHODS[];
+extern const int LZH_METHOD_COUNT;
+
+#endif

@@ -4,6 +4,7 @@ import os
 import shutil
 import subprocess
 import unittest
+from pathlib import Path
 
 from harness import CREATE, PROMPT_DEFAULT, WineTest
 from lzhdata import Said, archive, dirs_of, files_of, jlha, make_tree, member
@@ -119,6 +120,29 @@ class PackedInstaller(WineTest):
                             "--sfx", self.build / "sfx.exe", self.work / "product"], capture_output=True)
         self.assertEqual((r.returncode, r.stderr), (0, b""))
         self.assertEqual((self.work / "win.exe").read_bytes(), (self.work / "native.exe").read_bytes())
+
+    def test_archives_of_other_tools_install_as_lhasa_unpacks_them(self):
+        samples = Path(__file__).resolve().parents[2].parent / "shared" / "lzh-samples"
+        if not samples.is_dir() or shutil.which("lhasa") is None:
+            self.skipTest(f"needs lhasa and {samples}")
+        old = self.work / "old-setup.exe"  # an old installer: a stub, then a self-extractor
+        old.write_bytes(self.build_file("stub.exe") + (samples / "lha255e-sfx.exe").read_bytes())
+        for sample in [samples / n for n in ("lha_os2_208-h3_lh5.lzh", "lha_amiga_122-lh4.lzh",
+                                             "unlha32-h2_lhx.lzh", "lhmelt_16536-sfx_winsfx32_213.exe")] + [old]:
+            with self.subTest(sample=sample.name):
+                want = self.work / ("lhasa-" + sample.name)
+                want.mkdir()
+                subprocess.run(["lhasa", f"xw={want}", sample], check=True, capture_output=True)
+                shutil.copy(sample, self.work / "sample.bin" if sample != old else self.work / "old.exe")
+                status, _, err = self.mkinstaller("-o", "setup.exe", "--archive",
+                                                  "old.exe" if sample == old else "sample.bin")
+                self.assertEqual(status, 0, err)
+                shutil.rmtree(self.work / "inst", ignore_errors=True)
+                status, out, err = self.wine(["setup.exe"], stdin=b"inst\r\ny\r\n")
+                self.assertEqual((status, err), (0, b""))
+                self.assertTrue(out.endswith(said(said.COMPLETE) + self.pause_text()), out[-200:])
+                lower = lambda files: {k.lower(): v for k, v in files.items()}
+                self.assertEqual(lower(files_of(self.work / "inst")), lower(files_of(want)))
 
     def test_windows_mkinstaller_checks_what_it_packed(self):
         (self.work / "product").mkdir()

@@ -70,7 +70,10 @@ def big_member(work, mkinstaller, stub, sfx, mib, best):
         f.seek(stub.stat().st_size + sfx.stat().st_size)
         shutil.copyfileobj(f, a, 1 << 24)
     (work / "big.exe").unlink()
-    for check in (["lhasa", "t", arc], ["7zz", "t", arc]):
+    # lhasa and 7-Zip read only the headers' 32-bit sizes: a member of
+    # 4 GiB or more, whose sizes are in the 64-bit extension, is not theirs.
+    testers = [] if size >= 1 << 32 else [["lhasa", "t", arc], ["7zz", "t", arc]]
+    for check in testers:
         if subprocess.run(check, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
             sys.exit(f"{check[0]} rejects the archive")
     for name, cmd in (("jlha", ["jlha", "xq", arc]), ("ours", [ROOT / "build" / "release" / "sfx", arc])):
@@ -82,7 +85,7 @@ def big_member(work, mkinstaller, stub, sfx, mib, best):
         shutil.rmtree(out)
     print(f"one member of {size} bytes{' --best' if best else ''}: archive "
           f"{total - stub.stat().st_size - sfx.stat().st_size} bytes, {secs:.1f} s, "
-          f"peak {peak / 1024:.1f} MiB; lhasa t, 7zz t, jlha and ours agree")
+          f"peak {peak / 1024:.1f} MiB; {'lhasa t, 7zz t, ' if testers else ''}jlha and ours agree")
 
 
 def main():

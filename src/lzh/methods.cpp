@@ -6,7 +6,9 @@
 // position code differ. lh4 shares lh5's position code, whose distances
 // reach past its 4 KiB window; lhx (UNLHA32) has a 512 KiB one.
 const struct LzhMethod LZH_METHODS[] = {
-    {"-lh0-", 0, 0, 0, 1},
+    {"-lh0-", 0, 0, 0, 1},  // first of the stored ones: what the packer writes
+    {"-lz4-", 0, 0, 0, 0},  // LArc's stored
+    {"-pm0-", 0, 0, 0, 0},  // PMarc's stored
     {"-lh4-", 12, 14, 4, 0},
     {"-lh5-", 13, 14, 4, 1},
     {"-lh6-", 15, 16, 5, 1},

@@ -15,7 +15,8 @@ struct LzhMethod {
 // Directories ("-lhd-") have no method.
 const struct LzhMethod *lzh_method(const char name[5]);
 
-// The method of window_bits, or NULL: every method has a window of its own.
+// The method of window_bits, or NULL: every method has a window of its own,
+// but for the stored ones (0), where this is -lh0-.
 const struct LzhMethod *lzh_method_of_bits(int window_bits);
 
 // The table, for what lists the methods (-m and its help).

@@ -260,14 +260,16 @@ ArchiveRange check_archive_file(const std::string &path)
     if (plat_seek(f.get(), at, SEEK_SET) != 0)
         fail_errno(path);
     ArchiveSummary sum = scan_archive(f.get(), size, path, Scan::VERIFY);
-    // Past the end mark of an archive file nothing is read; in a program,
-    // what follows its archive is the program's and stays there.
-    if (at == 0 && sum.end != size)
-        fail(path + ": " + std::to_string(size - sum.end) + " bytes after the archive's end "
-             "mark at byte " + std::to_string(sum.end));
+    // No reader looks past the end mark: what follows it (a CP/M file's
+    // padding to its 128-byte records, a program's own data) is no part of
+    // the archive, and is left out.
     if (at > 0)
         fprintf(stderr, "mkinstaller: %s: the archive at bytes %lld to %llu is packed, without "
                 "the program around it\n", path.c_str(), (long long)at,
+                (unsigned long long)sum.end);
+    else if (sum.end != size)
+        fprintf(stderr, "mkinstaller: %s: the %llu bytes after the archive's end mark (at byte "
+                "%llu) are not packed\n", path.c_str(), (unsigned long long)(size - sum.end),
                 (unsigned long long)sum.end);
     return {uint64_t(at), sum.end};
 }

@@ -219,6 +219,12 @@ class Mkinstaller(Packing):
         jlha(arc, 2, 5, src, "readme.txt", "bin")
         self.assertEqual(self.pack("--sfx", self.sfx, "--archive", arc)[0], 0)
         self.assertEqual(self.archive_part().read_bytes(), arc.read_bytes())
+        # What follows the end mark is no part of it, and is left out.
+        (self.tmp / "padded.lzh").write_bytes(arc.read_bytes() + b"\x1a" * 100)
+        status, _, err = self.pack("--sfx", self.sfx, "--archive", self.tmp / "padded.lzh",
+                                   output="padded.exe")
+        self.assertIn(b"the 100 bytes after the archive's end mark", err)
+        self.assertEqual(self.archive_part("padded.exe").read_bytes(), arc.read_bytes())
         status, out, _ = self.check(self.tmp / "setup.exe")
         self.assertEqual(status, 0)
         self.assertIn(b"-lh5-", out)
@@ -352,7 +358,6 @@ class Mkinstaller(Packing):
         (self.tmp / "short-stub.exe").write_bytes(fake_pe(self.offset - 1, 512))
         (self.tmp / "text-stub.exe").write_bytes(b"x" * self.offset)
         (self.tmp / "setup.exe").write_bytes(b"previous installer")
-        (self.tmp / "trailing.lzh").write_bytes(archive(member(b"a.txt", b"1")) + b"junk")
         # Codes Windows reads as one character, and names it takes for one file.
         for name, members in (("unassigned", [b"\x85\x40", b"\x86\x40"]),
                               ("nec-ibm", [b"\x87\x54", b"\xfa\x4a"]),
@@ -360,7 +365,6 @@ class Mkinstaller(Packing):
                               ("roman", [b"\x87\x54", b"\xee\xef"])):
             (self.tmp / f"{name}.lzh").write_bytes(archive(*(member(m, m) for m in members)))
         cases = [
-            (["--sfx", self.sfx, "--archive", self.tmp / "trailing.lzh"], b"4 bytes after the archive's end mark"),
             (["--sfx", self.sfx, "--archive", self.tmp / "unassigned.lzh"], b"85 40, which are no character"),
             (["--sfx", self.sfx, "--archive", self.tmp / "nec-ibm.lzh"], b"Windows takes these names for one file"),
             (["--sfx", self.sfx, "--archive", self.tmp / "not-sign.lzh"], b"Windows takes these names for one file"),
@@ -540,6 +544,8 @@ class OtherTools(Packing):
     READ = ["lha_os2_208-h3_lh5.lzh",            # header level 3
             "lha_amiga_122-lh4.lzh",             # -lh4-
             "unlha32-h2_lhx.lzh",                # -lhx-
+            "larc333-lz4.lzs", "pmarc124-pm0.pma",  # LArc's and PMarc's stored
+            "larc333-sfx.com",                   # MS-DOS .com self-extractor
             "lha255e-sfx.exe",                   # MS-DOS self-extractor
             "lhmelt_16536-sfx_winsfx32_213.exe"]  # Windows one, archive past its image
 

@@ -302,6 +302,24 @@ static LzhStatus read_block_header(struct Lz *z, uint64_t packed)
     return LZH_OK;
 }
 
+// A match of len bytes from dist back (1 <= dist <= hist), cut at the
+// member's end.
+static void copy_match(struct Lz *z, size_t dist, size_t len)
+{
+    if (len > z->left)
+        len = (size_t)z->left;
+    unsigned char *dst = window + z->pos;
+    const unsigned char *src = window + (z->pos - dist);  // pos >= HIST >= hist >= dist
+    if (dist >= len) {
+        memcpy(dst, src, len);
+    } else {
+        for (size_t k = 0; k < len; k++)
+            dst[k] = src[k];
+    }
+    z->pos += len;
+    z->left -= len;
+}
+
 // One symbol: a literal byte, or a match of 3-256 bytes from the history.
 static LzhStatus decode_symbol(struct Lz *z)
 {
@@ -321,18 +339,7 @@ static LzhStatus decode_symbol(struct Lz *z)
     if (j < 0)
         return b->error != LZH_OK ? b->error : LZH_CORRUPT;
     size_t dist = (j == 0 ? 0 : ((size_t)1 << (j - 1)) + get(b, j - 1)) + 1;
-    if (len > z->left)
-        len = (size_t)z->left;
-    unsigned char *dst = window + z->pos;
-    const unsigned char *src = window + (z->pos - dist);  // pos >= HIST >= hist >= dist
-    if (dist >= len) {
-        memcpy(dst, src, len);
-    } else {
-        for (size_t k = 0; k < len; k++)
-            dst[k] = src[k];
-    }
-    z->pos += len;
-    z->left -= len;
+    copy_match(z, dist, len);
     return LZH_OK;
 }
 
@@ -347,6 +354,90 @@ static LzhStatus flush_full(struct Lz *z)
     // Only as much history as the code can reach is kept.
     memmove(window + HIST - z->hist, window + z->pos - z->hist, z->hist);
     z->pos = HIST;
+    return LZH_OK;
+}
+
+// LArc's LZSS (Okumura's, as LArc set it up): a ring of 2^bits bytes that
+// output is written into from `start`, whose matches name a place in the
+// ring. Decoded into the window as distances: the byte at ring place i was
+// written (start - i - 1) mod size + 1 bytes ago, counting what the ring
+// held before the first byte, which is its initial content.
+struct Ring {
+    size_t size, start;
+    unsigned char initial[1 << 12];
+};
+
+// -lz5- starts its 4 KiB ring with runs of every byte, then every byte up
+// and down, zeros, and spaces; -lzs- its 2 KiB one with spaces.
+static void ring_setup(struct Lz *z, struct Ring *r, enum LzhFormat format)
+{
+    memset(r->initial, ' ', sizeof r->initial);
+    if (format == LZH_RING_BYTES) {
+        r->size = 4096;
+        r->start = 4096 - 18;
+        for (int i = 0; i < 256; i++)
+            memset(r->initial + 18 + 13 * i, i, 13);
+        for (int i = 0; i < 256; i++) {
+            r->initial[18 + 13 * 256 + i] = (unsigned char)i;
+            r->initial[18 + 13 * 256 + 256 + i] = (unsigned char)(255 - i);
+        }
+        memset(r->initial + 18 + 13 * 256 + 512, 0, 128);
+    } else {
+        r->size = 2048;
+        r->start = 2048 - 17;
+    }
+    z->hist = r->size;
+    for (size_t d = 1; d <= r->size; d++)
+        window[HIST - d] = r->initial[(r->start - d) & (r->size - 1)];
+}
+
+static LzhStatus decode_ring(struct Lz *z, uint64_t packed, enum LzhFormat format)
+{
+    static struct Ring r;
+    ring_setup(z, &r, format);
+    struct Bits *b = &z->b;
+    uint64_t done = 0;  // bytes decoded: the ring place of the next is start + done
+    unsigned flags = 0;
+    while (z->left > 0 && b->error == LZH_OK && b->fed <= packed + 8) {
+        size_t at, len;
+        int literal;
+        if (format == LZH_RING_BYTES) {
+            // Eight items to a flag byte, lowest bit first; 1 is a literal.
+            if ((flags >>= 1) < 0x100)
+                flags = get(b, 8) | 0xFF00;
+            literal = flags & 1;
+        } else {
+            literal = get(b, 1);
+        }
+        if (literal) {
+            window[z->pos++] = (unsigned char)get(b, 8);
+            z->left--;
+            done++;
+        } else {
+            if (format == LZH_RING_BYTES) {
+                unsigned lo = get(b, 8), hi = get(b, 8);
+                at = lo | (hi & 0xF0) << 4;
+                len = (hi & 0x0F) + 3;
+            } else {
+                at = get(b, 11);
+                len = get(b, 4) + 2;
+            }
+            size_t here = (size_t)((r.start + done) & (r.size - 1));
+            size_t dist = ((here - at - 1) & (r.size - 1)) + 1;
+            uint64_t before = z->left;
+            copy_match(z, dist, len);
+            done += before - z->left;
+        }
+        LzhStatus s = flush_full(z);
+        if (s != LZH_OK)
+            return s;
+    }
+    if (z->pos > HIST && emit(&z->o, window + HIST, z->pos - HIST) != 0)
+        return LZH_WRITE_ERROR;
+    if (b->error != LZH_OK)
+        return b->error;
+    if (z->left > 0 || b->fed * 8 - (uint64_t)b->n > packed * 8)
+        return LZH_CORRUPT;
     return LZH_OK;
 }
 
@@ -375,8 +466,8 @@ static LzhStatus decode_lz(struct Lz *z, uint64_t packed)
     return LZH_OK;
 }
 
-LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original, int window_bits,
-                     LzhSink sink, void *ctx, uint16_t *crc)
+LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original,
+                     const struct LzhMethod *m, LzhSink sink, void *ctx, uint16_t *crc)
 {
     static struct Lz z;
     memset(&z, 0, sizeof z);
@@ -387,11 +478,14 @@ LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original, int window_bi
     *crc = 0;
 
     LzhStatus s;
-    const struct LzhMethod *m = lzh_method_of_bits(window_bits);
     if (m == NULL) {
         s = LZH_CORRUPT;
-    } else if (window_bits == 0) {
+    } else if (m->format == LZH_STORED) {
         s = packed == original ? copy_stored(&z.b, original, &z.o) : LZH_CORRUPT;
+    } else if (m->format != LZH_STATIC_HUFFMAN) {
+        z.pos = HIST;
+        z.left = original;
+        s = decode_ring(&z, packed, m->format);
     } else {
         z.np = m->np;
         z.pbit = m->pbit;

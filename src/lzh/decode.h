@@ -1,11 +1,13 @@
 // Decoding of LZH member data: stored ("-lh0-") and the static-Huffman LZ77
-// methods of the method table (methods.h): "-lh4-" to "-lh7-" and "-lhx-".
+// methods of the method table (methods.h): "-lh4-" to "-lh7-" and "-lhx-",
+// and LArc's "-lz5-" and "-lzs-".
 #ifndef LZH_DECODE_H
 #define LZH_DECODE_H
 
 #include <stdint.h>
 #include <stdio.h>
 
+#include "methods.h"
 #include "status.h"
 
 // Takes decoded bytes in order; returns 0, or -1 (with errno set) to stop.
@@ -19,7 +21,7 @@ int lzh_method_bits(const char method[5]);
 // sink; *crc receives their CRC-16. Returns LZH_OK, LZH_DATA_CUT, LZH_CORRUPT,
 // LZH_READ_ERROR or LZH_WRITE_ERROR. Memory use is fixed, whatever the sizes.
 // Not reentrant: the window and tables are static.
-LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original, int window_bits,
-                     LzhSink sink, void *ctx, uint16_t *crc);
+LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original,
+                     const struct LzhMethod *method, LzhSink sink, void *ctx, uint16_t *crc);
 
 #endif

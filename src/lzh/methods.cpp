@@ -6,14 +6,16 @@
 // position code differ. lh4 shares lh5's position code, whose distances
 // reach past its 4 KiB window; lhx (UNLHA32) has a 512 KiB one.
 const struct LzhMethod LZH_METHODS[] = {
-    {"-lh0-", 0, 0, 0, 1},  // first of the stored ones: what the packer writes
-    {"-lz4-", 0, 0, 0, 0},  // LArc's stored
-    {"-pm0-", 0, 0, 0, 0},  // PMarc's stored
-    {"-lh4-", 12, 14, 4, 0},
-    {"-lh5-", 13, 14, 4, 1},
-    {"-lh6-", 15, 16, 5, 1},
-    {"-lh7-", 16, 17, 5, 1},
-    {"-lhx-", 19, 20, 5, 0},
+    {"-lh0-", 0, 0, 0, 1, LZH_STORED},
+    {"-lz4-", 0, 0, 0, 0, LZH_STORED},  // LArc's
+    {"-pm0-", 0, 0, 0, 0, LZH_STORED},  // PMarc's
+    {"-lh4-", 12, 14, 4, 0, LZH_STATIC_HUFFMAN},
+    {"-lh5-", 13, 14, 4, 1, LZH_STATIC_HUFFMAN},
+    {"-lh6-", 15, 16, 5, 1, LZH_STATIC_HUFFMAN},
+    {"-lh7-", 16, 17, 5, 1, LZH_STATIC_HUFFMAN},
+    {"-lhx-", 19, 20, 5, 0, LZH_STATIC_HUFFMAN},
+    {"-lz5-", 12, 0, 0, 0, LZH_RING_BYTES},
+    {"-lzs-", 11, 0, 0, 0, LZH_RING_BITS},
 };
 const int LZH_METHOD_COUNT = sizeof LZH_METHODS / sizeof LZH_METHODS[0];
 
@@ -28,7 +30,7 @@ const struct LzhMethod *lzh_method(const char name[5])
 const struct LzhMethod *lzh_method_of_bits(int window_bits)
 {
     for (int i = 0; i < LZH_METHOD_COUNT; i++)
-        if (LZH_METHODS[i].window_bits == window_bits)
+        if (LZH_METHODS[i].packer_writes && LZH_METHODS[i].window_bits == window_bits)
             return &LZH_METHODS[i];
     return NULL;
 }

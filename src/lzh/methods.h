@@ -4,19 +4,27 @@
 #ifndef LZH_METHODS_H
 #define LZH_METHODS_H
 
+// How a method's data is laid out, and so which decoder reads it.
+enum LzhFormat {
+    LZH_STORED,
+    LZH_STATIC_HUFFMAN,  // blocks of canonical Huffman codes (lh4-lh7, lhx)
+    LZH_RING_BYTES,      // LArc's -lz5-: flag bytes, matches at places in a 4 KiB ring
+    LZH_RING_BITS,       // LArc's -lzs-: flag bits, matches in a 2 KiB ring
+};
+
 struct LzhMethod {
     char name[6];       // as headers store it: "-lh5-"
     int window_bits;    // 0: stored; else matches reach back 2^window_bits bytes
     int np, pbit;       // the position code: its symbols, the bits of their count
     int packer_writes;  // -m takes it, as "lh5"
+    enum LzhFormat format;
 };
 
 // The method a header names, or NULL for one this system does not decode.
 // Directories ("-lhd-") have no method.
 const struct LzhMethod *lzh_method(const char name[5]);
 
-// The method of window_bits, or NULL: every method has a window of its own,
-// but for the stored ones (0), where this is -lh0-.
+// The method the packer writes with window_bits (0: stored), or NULL.
 const struct LzhMethod *lzh_method_of_bits(int window_bits);
 
 // The table, for what lists the methods (-m and its help).

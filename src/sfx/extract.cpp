@@ -192,7 +192,8 @@ static FILE *create_temp(const char *path, char *temp, size_t size)
 
 // Decodes one member into path by way of a temporary file next to it, so a
 // failure never leaves a damaged file, nor destroys one already there.
-static int extract_file(FILE *in, const struct LzhMember *m, int bits, char *path,
+static int extract_file(FILE *in, const struct LzhMember *m, const struct LzhMethod *method,
+                        char *path,
                         struct WrittenSet *written, FILE *out, FILE *err)
 {
     static char temp[LZH_PATH_MAX + 32];
@@ -209,7 +210,7 @@ static int extract_file(FILE *in, const struct LzhMember *m, int bits, char *pat
     struct Output o = {f, m->original >= PROGRESS_FROM ? out : NULL, path, 0, m->original, 101};
     uint16_t crc;
     errno = 0;
-    LzhStatus s = lzh_decode(in, m->packed, m->original, bits, write_to_file, &o, &crc);
+    LzhStatus s = lzh_decode(in, m->packed, m->original, method, write_to_file, &o, &crc);
     int errnum = errno;
     if (plat_close_written(f) != 0 && s == LZH_OK) {
         s = LZH_WRITE_ERROR;
@@ -274,7 +275,7 @@ static int check_member(const struct LzhMember *m, char *path, unsigned index, i
         fprintf(err, TEXT_REFUSED, shown);
         return -1;
     }
-    if (!m->is_dir && lzh_method_bits(m->method) < 0) {
+    if (!m->is_dir && lzh_method(m->method) == NULL) {
         fprintf(err, TEXT_UNSUPPORTED, path, m->method);
         return -1;
     }
@@ -329,7 +330,7 @@ static int extract_members(FILE *in, struct WrittenSet *written, FILE *out, FILE
             }
             continue;
         }
-        if (extract_file(in, &m, lzh_method_bits(m.method), path, written, out, err) != 0)
+        if (extract_file(in, &m, lzh_method(m.method), path, written, out, err) != 0)
             return 1;
         fprintf(out, TEXT_EXTRACTED, path);
     }

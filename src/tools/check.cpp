@@ -55,8 +55,8 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
             if (std::optional<std::string> why = unassigned_problem(part))
                 fail(at + " (" + name + "): refused: " + *why);
         paths.push_back(parts);
-        int bits = lzh_method_bits(m.method);
-        if (!m.is_dir && bits < 0)
+        const LzhMethod *method = lzh_method(m.method);
+        if (!m.is_dir && method == NULL)
             fail(at + " (" + name + "): unsupported method " + m.method);
         int64_t here = plat_tell(f);
         if (here < 0 || uint64_t(here) > end || m.packed > end - uint64_t(here))
@@ -72,7 +72,7 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
         sum.files++;
         uint16_t crc;
         errno = 0;
-        LzhStatus s = lzh_decode(f, m.packed, m.original, bits,
+        LzhStatus s = lzh_decode(f, m.packed, m.original, method,
                                  [](void *, const unsigned char *, size_t) { return 0; }, NULL, &crc);
         if (s == LZH_OK && crc != m.crc)
             s = LZH_BAD_CRC;

@@ -136,7 +136,8 @@ class Build(WineTest):
             self.assertEqual(dlls, ["KERNEL32.dll", "msvcrt.dll"], program)
         for small in ("stub_image", "sfx"):
             self.assertNotIn("mingw_pformat", (self.build / f"{small}.map").read_text(), small)
-        self.assertLess((self.build / "sfx.exe").stat().st_size, 32 * 1024)
+        # MinGW's own printf alone would add some 27 KB.
+        self.assertLess((self.build / "sfx.exe").stat().st_size, 34 * 1024)
 
 
 if __name__ == "__main__":

@@ -16,11 +16,12 @@ def crc16(data, crc=0):
     return crc
 
 
-def member(path, data, mtime=1_500_000_000, method=b"-lh0-", packed=None):
+def member(path, data, mtime=1_500_000_000, method=b"-lh0-", packed=None, original=None):
     """A level 2 member, its data stored as given; path is bytes, '/' or '\\'
     separated, kept exactly as given (so "..", "C:" and leading separators
     survive). packed, given as a function of the header's length, overrides
-    the stored packed size."""
+    the stored packed size; original, the bytes data decodes to, makes data
+    the packed data of method."""
     name = path.replace(b"/", b"\\")
     ext = struct.pack("<HB", 5, 0) + b"\0\0"           # header CRC, filled below
     ext += struct.pack("<HB", len(name) + 3, 1) + name  # file name
@@ -28,8 +29,9 @@ def member(path, data, mtime=1_500_000_000, method=b"-lh0-", packed=None):
     base_len = 24
     total = base_len + len(ext)
     size = len(data) if packed is None else packed(total) & 0xFFFFFFFF
-    head = struct.pack("<H5sIIIBBHB", total, method, size, len(data), mtime,
-                       0x20, 2, crc16(data), ord("M"))
+    plain = data if original is None else original
+    head = struct.pack("<H5sIIIBBHB", total, method, size, len(plain), mtime,
+                       0x20, 2, crc16(plain), ord("M"))
     header = bytearray(head + ext)
     crc_at = base_len + 3
     struct.pack_into("<H", header, crc_at, crc16(bytes(header)))
@@ -131,3 +133,38 @@ def mount_tmpfs(test, path, size, read_only=False):
         test.skipTest(f"cannot mount a tmpfs here ({r.stderr.strip() or 'mount failed'}); "
                       "needs root and a mount namespace that allows it")
     test.addCleanup(subprocess.run, ["umount", "-l", str(path)])
+
+
+def ring_encode(data, method):
+    """LArc's LZSS, greedily, as no tool here writes it: -lz5- (flag bytes,
+    4 KiB ring from 4078, matches of 3-18) or -lzs- (flag bits, 2 KiB ring
+    from 2031, matches of 2-17); matches only within the data written."""
+    size, start, least, most = (4096, 4078, 3, 18) if method == b"-lz5-" else (2048, 2031, 2, 17)
+    last, items, i = {}, [], 0
+    while i < len(data):
+        j = last.get(data[i:i + least], -1)
+        n = 0
+        if j >= 0 and i - j <= size:
+            while n < most and i + n < len(data) and data[j + n] == data[i + n]:
+                n += 1
+        for k in range(i, i + max(n, 1)):
+            last[data[k:k + least]] = k
+        if n >= least:
+            items.append(((start + j) % size, n))
+            i += n
+        else:
+            items.append(data[i])
+            i += 1
+    if method == b"-lz5-":
+        out = bytearray()
+        for g in range(0, len(items), 8):
+            group = items[g:g + 8]
+            out.append(sum(1 << b for b, it in enumerate(group) if isinstance(it, int)))
+            for it in group:
+                out += bytes([it]) if isinstance(it, int) else \
+                    bytes([it[0] & 0xFF, (it[0] >> 4) & 0xF0 | (it[1] - 3)])
+        return bytes(out)
+    bits = "".join(f"1{it:08b}" if isinstance(it, int) else f"0{it[0]:011b}{it[1] - 2:04b}"
+                   for it in items)
+    bits += "0" * (-len(bits) % 8)
+    return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))

@@ -12,7 +12,7 @@ import time
 import unittest
 from pathlib import Path
 
-from lzhdata import Said, archive, files_of, jlha, make_tree, member, mount_tmpfs
+from lzhdata import Said, archive, files_of, jlha, make_tree, member, mount_tmpfs, ring_encode
 
 said = Said()
 ROOT = Path(__file__).resolve().parents[2]
@@ -77,6 +77,29 @@ class JlhaRoundTrip(Scratch):
                     self.assertEqual(files_of(dest, decode_names=True), want)
                     self.assertEqual(len(out.splitlines()), len(want) + 1)
                     self.assertTrue(out.endswith(said(said.COMPLETE)), out[-200:])
+
+
+class RingMethods(Scratch):
+    """LArc's -lz5- and -lzs-, from an encoder of the tests' own: lhasa, an
+    independent decoder, accepts every stream, and ours unpacks them."""
+    needs = ("lhasa",)
+
+    def test_streams_of_every_shape_decode_in_lhasa_and_ours(self):
+        rnd = random.Random(6)
+        text = b" ".join(rnd.choice([b"ring", b"larc", b"stream", b"of", b"bytes"])
+                         for _ in range(4000))
+        cases = {"empty": b"", "one": b"x", "zeros": bytes(70000), "random": rnd.randbytes(5000),
+                 **{f"len{n}": text[:n] for n in (2047, 2048, 2049, 4095, 4096, 4097)}}
+        for method in (b"-lz5-", b"-lzs-"):
+            with self.subTest(method=method):
+                arc = self.tmp / (method.decode().strip("-") + ".lzh")
+                arc.write_bytes(archive(*(member(n.encode(), ring_encode(d, method), method=method,
+                                                 original=d) for n, d in cases.items())))
+                status, out, err = run(["lhasa", "t", arc])
+                self.assertEqual((status, out.count(b"Tested")), (0, len(cases)), out + err)
+                status, _, err, dest = self.extract(arc, method.decode())
+                self.assertEqual((status, err), (0, b""))
+                self.assertEqual(files_of(dest), cases)
 
 
 class BadArchives(Scratch):
@@ -545,6 +568,7 @@ class OtherTools(Packing):
             "lha_amiga_122-lh4.lzh",             # -lh4-
             "unlha32-h2_lhx.lzh",                # -lhx-
             "larc333-lz4.lzs", "pmarc124-pm0.pma",  # LArc's and PMarc's stored
+            "larc333-lz5.lzs",                   # LArc's -lz5-
             "larc333-sfx.com",                   # MS-DOS .com self-extractor
             "lha255e-sfx.exe",                   # MS-DOS self-extractor
             "lhmelt_16536-sfx_winsfx32_213.exe"]  # Windows one, archive past its image

@@ -166,13 +166,14 @@ TEST_F(Archive, RefusesEscapingNamesAndWritesNothingOfThem)
 TEST(Decode, RejectsUnknownMethodsAndStoredSizeMismatch)
 {
     EXPECT_EQ(lzh_method_bits("-lh1-"), -1);
-    EXPECT_EQ(lzh_method_bits("-lzs-"), -1);
+    EXPECT_EQ(lzh_method_bits("-pm2-"), -1);
+    EXPECT_EQ(lzh_method_bits("-lzs-"), 11);
     EXPECT_EQ(lzh_method_bits("-lh4-"), 12);
     EXPECT_EQ(lzh_method_bits("-lh6-"), 15);
     EXPECT_EQ(lzh_method_bits("-lhx-"), 19);
     FILE *f = tmpfile();
     uint16_t crc;
-    EXPECT_EQ(lzh_decode(f, 3, 4, 0, [](void *, const unsigned char *, size_t) { return 0; },
+    EXPECT_EQ(lzh_decode(f, 3, 4, lzh_method("-lh0-"), [](void *, const unsigned char *, size_t) { return 0; },
                          nullptr, &crc),
               LZH_CORRUPT);
     fclose(f);

@@ -7,6 +7,7 @@
 // reach past its 4 KiB window; lhx (UNLHA32) has a 512 KiB one.
 const struct LzhMethod LZH_METHODS[] = {
     {"-lh0-", 0, 0, 0, 1, LZH_STORED},
+    {"-lh1-", 12, 0, 0, 0, LZH_ADAPTIVE},  // LHarc 1.x
     {"-lz4-", 0, 0, 0, 0, LZH_STORED},  // LArc's
     {"-pm0-", 0, 0, 0, 0, LZH_STORED},  // PMarc's
     {"-lh4-", 12, 14, 4, 0, LZH_STATIC_HUFFMAN},

@@ -10,6 +10,7 @@ enum LzhFormat {
     LZH_STATIC_HUFFMAN,  // blocks of canonical Huffman codes (lh4-lh7, lhx)
     LZH_RING_BYTES,      // LArc's -lz5-: flag bytes, matches at places in a 4 KiB ring
     LZH_RING_BITS,       // LArc's -lzs-: flag bits, matches in a 2 KiB ring
+    LZH_ADAPTIVE,        // -lh1-: an adaptive Huffman code, positions in a fixed one
 };
 
 struct LzhMethod {

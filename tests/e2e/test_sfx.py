@@ -129,7 +129,8 @@ class PackedInstaller(WineTest):
         old.write_bytes(self.build_file("stub.exe") + (samples / "lha255e-sfx.exe").read_bytes())
         for sample in [samples / n for n in ("lha_os2_208-h3_lh5.lzh", "lha_amiga_122-lh4.lzh",
                                              "unlha32-h2_lhx.lzh", "lhmelt_16536-sfx_winsfx32_213.exe",
-                                             "pmarc124-pm0.pma", "larc333-lz5.lzs")] + [old]:
+                                             "pmarc124-pm0.pma", "larc333-lz5.lzs",
+                                             "lharc113-lh1.lzh")] + [old]:
             with self.subTest(sample=sample.name):
                 want = self.work / ("lhasa-" + sample.name)
                 want.mkdir()

@@ -168,3 +168,120 @@ def ring_encode(data, method):
                    for it in items)
     bits += "0" * (-len(bits) % 8)
     return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))
+
+
+class _Adaptive:
+    """LHarc 1.x's adaptive Huffman tree (after LZHUF), kept as the decoder
+    keeps it: 314 symbols, counts raised per symbol, halved at 0x8000."""
+    N, T = 314, 627
+
+    def __init__(self):
+        N, T = self.N, self.T
+        self.freq = [1] * N + [0] * (T + 1 - N)
+        self.son = [i + T for i in range(N)] + [0] * (T - N)
+        self.parent = [0] * (T + N)
+        for i in range(N):
+            self.parent[i + T] = i
+        i = 0
+        for j in range(N, T):
+            self.freq[j] = self.freq[i] + self.freq[i + 1]
+            self.son[j] = i
+            self.parent[i] = self.parent[i + 1] = j
+            i += 2
+        self.freq[T] = 0xFFFF
+        self.parent[T - 1] = 0
+
+    def rebuild(self):
+        T, N = self.T, self.N
+        j = 0
+        for i in range(T):
+            if self.son[i] >= T:
+                self.freq[j] = (self.freq[i] + 1) // 2
+                self.son[j] = self.son[i]
+                j += 1
+        i = 0
+        for n in range(N, T):
+            f = self.freq[i] + self.freq[i + 1]
+            k = n - 1
+            while f < self.freq[k]:
+                k -= 1
+            k += 1
+            self.freq[k + 1:n + 1] = self.freq[k:n]
+            self.freq[k] = f
+            self.son[k + 1:n + 1] = self.son[k:n]
+            self.son[k] = i
+            i += 2
+        for i in range(T):
+            k = self.son[i]
+            self.parent[k] = i
+            if k < T:
+                self.parent[k + 1] = i
+
+    def update(self, c):
+        T = self.T
+        if self.freq[T - 1] == 0x8000:
+            self.rebuild()
+        c = self.parent[c + T]
+        while True:
+            self.freq[c] += 1
+            k = self.freq[c]
+            if k > self.freq[c + 1]:
+                l = c + 1
+                while k > self.freq[l + 1]:
+                    l += 1
+                self.freq[c], self.freq[l] = self.freq[l], k
+                i = self.son[c]
+                self.parent[i] = l
+                if i < T:
+                    self.parent[i + 1] = l
+                j = self.son[l]
+                self.son[l] = i
+                self.parent[j] = c
+                if j < T:
+                    self.parent[j + 1] = c
+                self.son[c] = j
+                c = l
+            c = self.parent[c]
+            if c == 0:
+                break
+
+    def code(self, c):
+        """The path from the root to c's leaf: children are pairs at an even
+        node and the odd one after it, so each node's parity is its bit."""
+        bits, node = "", self.parent[c + self.T]
+        while node != self.T - 1:
+            bits = str(node & 1) + bits
+            node = self.parent[node]
+        return bits
+
+
+def lh1_encode(data):
+    """-lh1-, greedily, as no tool here writes it: literals, and matches of
+    3-60 bytes within 4 KiB, their positions' upper 6 bits in LHarc's fixed
+    code (1 of 3 bits, 3 of 4, 8 of 5, 12 of 6, 24 of 7, 16 of 8)."""
+    tree, last, out, i = _Adaptive(), {}, [], 0
+    codes, value, symbol = {}, 0, 0
+    for length, count in ((3, 1), (4, 3), (5, 8), (6, 12), (7, 24), (8, 16)):
+        for _ in range(count):
+            codes[symbol] = format(value, f"0{length}b")
+            value, symbol = value + 1, symbol + 1
+        value <<= 1
+    while i < len(data):
+        j, n = last.get(data[i:i + 3], -1), 0
+        if j >= 0 and i - j <= 4096:
+            while n < 60 and i + n < len(data) and data[j + n] == data[i + n]:
+                n += 1
+        for k in range(i, i + max(n, 1)):
+            last[data[k:k + 3]] = k
+        c = 253 + n if n >= 3 else data[i]
+        out.append(tree.code(c))
+        tree.update(c)
+        if n >= 3:
+            p = i - j - 1
+            out.append(codes[p >> 6] + format(p & 63, "06b"))
+            i += n
+        else:
+            i += 1
+    bits = "".join(out)
+    bits += "0" * (-len(bits) % 8)
+    return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))

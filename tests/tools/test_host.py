@@ -12,7 +12,7 @@ import time
 import unittest
 from pathlib import Path
 
-from lzhdata import Said, archive, files_of, jlha, make_tree, member, mount_tmpfs, ring_encode
+from lzhdata import Said, archive, files_of, jlha, make_tree, lh1_encode, member, mount_tmpfs, ring_encode
 
 said = Said()
 ROOT = Path(__file__).resolve().parents[2]
@@ -79,22 +79,25 @@ class JlhaRoundTrip(Scratch):
                     self.assertTrue(out.endswith(said(said.COMPLETE)), out[-200:])
 
 
-class RingMethods(Scratch):
-    """LArc's -lz5- and -lzs-, from an encoder of the tests' own: lhasa, an
-    independent decoder, accepts every stream, and ours unpacks them."""
+class HandEncoded(Scratch):
+    """Methods no tool here writes (-lh1-, LArc's -lz5- and -lzs-), from
+    encoders of the tests' own: lhasa, an independent decoder, accepts
+    every stream, and ours unpacks them."""
     needs = ("lhasa",)
 
     def test_streams_of_every_shape_decode_in_lhasa_and_ours(self):
         rnd = random.Random(6)
         text = b" ".join(rnd.choice([b"ring", b"larc", b"stream", b"of", b"bytes"])
                          for _ in range(4000))
-        cases = {"empty": b"", "one": b"x", "zeros": bytes(70000), "random": rnd.randbytes(5000),
+        # 40,000 literals pass the count at which -lh1- halves its tree.
+        cases = {"empty": b"", "one": b"x", "zeros": bytes(70000), "random": rnd.randbytes(40000),
                  **{f"len{n}": text[:n] for n in (2047, 2048, 2049, 4095, 4096, 4097)}}
-        for method in (b"-lz5-", b"-lzs-"):
+        for method, encode in ((b"-lz5-", lambda d: ring_encode(d, b"-lz5-")),
+                               (b"-lzs-", lambda d: ring_encode(d, b"-lzs-")), (b"-lh1-", lh1_encode)):
             with self.subTest(method=method):
                 arc = self.tmp / (method.decode().strip("-") + ".lzh")
-                arc.write_bytes(archive(*(member(n.encode(), ring_encode(d, method), method=method,
-                                                 original=d) for n, d in cases.items())))
+                arc.write_bytes(archive(*(member(n.encode(), encode(d), method=method, original=d)
+                                          for n, d in cases.items())))
                 status, out, err = run(["lhasa", "t", arc])
                 self.assertEqual((status, out.count(b"Tested")), (0, len(cases)), out + err)
                 status, _, err, dest = self.extract(arc, method.decode())
@@ -569,6 +572,7 @@ class OtherTools(Packing):
             "unlha32-h2_lhx.lzh",                # -lhx-
             "larc333-lz4.lzs", "pmarc124-pm0.pma",  # LArc's and PMarc's stored
             "larc333-lz5.lzs",                   # LArc's -lz5-
+            "lharc113-lh1.lzh", "lengths-lh1-64k.lzh",  # -lh1-
             "larc333-sfx.com",                   # MS-DOS .com self-extractor
             "lha255e-sfx.exe",                   # MS-DOS self-extractor
             "lhmelt_16536-sfx_winsfx32_213.exe"]  # Windows one, archive past its image

@@ -165,7 +165,7 @@ TEST_F(Archive, RefusesEscapingNamesAndWritesNothingOfThem)
 
 TEST(Decode, RejectsUnknownMethodsAndStoredSizeMismatch)
 {
-    EXPECT_EQ(lzh_method_bits("-lh1-"), -1);
+    EXPECT_EQ(lzh_method_bits("-lh2-"), -1);
     EXPECT_EQ(lzh_method_bits("-pm2-"), -1);
     EXPECT_EQ(lzh_method_bits("-lzs-"), 11);
     EXPECT_EQ(lzh_method_bits("-lh4-"), 12);

@@ -320,6 +320,26 @@ static void copy_match(struct Lz *z, size_t dist, size_t len)
     z->left -= len;
 }
 
+static void put_literal(struct Lz *z, unsigned c)
+{
+    window[z->pos++] = (unsigned char)c;
+    z->left--;
+}
+
+// Hands on the rest once every byte is decoded, and judges the member: a
+// decoder stopped early, or codes read from past the member's data, mean
+// it was cut or damaged.
+static LzhStatus finish(struct Lz *z, uint64_t packed)
+{
+    if (z->pos > HIST && emit(&z->o, window + HIST, z->pos - HIST) != 0)
+        return LZH_WRITE_ERROR;
+    if (z->b.error != LZH_OK)
+        return z->b.error;
+    if (z->left > 0 || z->b.fed * 8 - (uint64_t)z->b.n > packed * 8)
+        return LZH_CORRUPT;
+    return LZH_OK;
+}
+
 // One symbol: a literal byte, or a match of 3-256 bytes from the history.
 static LzhStatus decode_symbol(struct Lz *z)
 {
@@ -329,8 +349,7 @@ static LzhStatus decode_symbol(struct Lz *z)
     if (c < 0)
         return b->error != LZH_OK ? b->error : LZH_CORRUPT;
     if (c < 256) {
-        window[z->pos++] = (unsigned char)c;
-        z->left--;
+        put_literal(z, (unsigned)c);
         return LZH_OK;
     }
     size_t len = (size_t)(c - 253);
@@ -391,12 +410,12 @@ static void ring_setup(struct Lz *z, struct Ring *r, enum LzhFormat format)
         window[HIST - d] = r->initial[(r->start - d) & (r->size - 1)];
 }
 
-static LzhStatus decode_ring(struct Lz *z, uint64_t packed, enum LzhFormat format)
+static LzhStatus decode_ring(struct Lz *z, uint64_t packed, uint64_t original,
+                             enum LzhFormat format)
 {
     static struct Ring r;
     ring_setup(z, &r, format);
     struct Bits *b = &z->b;
-    uint64_t done = 0;  // bytes decoded: the ring place of the next is start + done
     unsigned flags = 0;
     while (z->left > 0 && b->error == LZH_OK && b->fed <= packed + 8) {
         size_t at, len;
@@ -410,9 +429,7 @@ static LzhStatus decode_ring(struct Lz *z, uint64_t packed, enum LzhFormat forma
             literal = get(b, 1);
         }
         if (literal) {
-            window[z->pos++] = (unsigned char)get(b, 8);
-            z->left--;
-            done++;
+            put_literal(z, get(b, 8));
         } else {
             if (format == LZH_RING_BYTES) {
                 unsigned lo = get(b, 8), hi = get(b, 8);
@@ -422,23 +439,15 @@ static LzhStatus decode_ring(struct Lz *z, uint64_t packed, enum LzhFormat forma
                 at = get(b, 11);
                 len = get(b, 4) + 2;
             }
-            size_t here = (size_t)((r.start + done) & (r.size - 1));
-            size_t dist = ((here - at - 1) & (r.size - 1)) + 1;
-            uint64_t before = z->left;
-            copy_match(z, dist, len);
-            done += before - z->left;
+            // The next byte's ring place: start, and every byte decoded.
+            size_t here = (size_t)((r.start + original - z->left) & (r.size - 1));
+            copy_match(z, ((here - at - 1) & (r.size - 1)) + 1, len);
         }
         LzhStatus s = flush_full(z);
         if (s != LZH_OK)
             return s;
     }
-    if (z->pos > HIST && emit(&z->o, window + HIST, z->pos - HIST) != 0)
-        return LZH_WRITE_ERROR;
-    if (b->error != LZH_OK)
-        return b->error;
-    if (z->left > 0 || b->fed * 8 - (uint64_t)b->n > packed * 8)
-        return LZH_CORRUPT;
-    return LZH_OK;
+    return finish(z, packed);
 }
 
 // -lh1-, LHarc 1.x's: Yoshizaki's adaptive Huffman coding (after Okumura's
@@ -566,23 +575,15 @@ static LzhStatus decode_adaptive(struct Lz *z, uint64_t packed)
             c = a.son[c + (int)get(b, 1)];
         c -= TREE;
         adaptive_update(&a, c);
-        if (c < 256) {
-            window[z->pos++] = (unsigned char)c;
-            z->left--;
-        } else {
+        if (c < 256)
+            put_literal(z, (unsigned)c);
+        else
             copy_match(z, adaptive_position(b) + 1, (size_t)(c - 253));
-        }
         LzhStatus s = flush_full(z);
         if (s != LZH_OK)
             return s;
     }
-    if (z->pos > HIST && emit(&z->o, window + HIST, z->pos - HIST) != 0)
-        return LZH_WRITE_ERROR;
-    if (b->error != LZH_OK)
-        return b->error;
-    if (z->left > 0 || b->fed * 8 - (uint64_t)b->n > packed * 8)
-        return LZH_CORRUPT;
-    return LZH_OK;
+    return finish(z, packed);
 }
 
 static LzhStatus decode_lz(struct Lz *z, uint64_t packed)
@@ -600,14 +601,7 @@ static LzhStatus decode_lz(struct Lz *z, uint64_t packed)
         if (s != LZH_OK)
             return s;
     }
-    if (z->pos > HIST && emit(&z->o, window + HIST, z->pos - HIST) != 0)
-        return LZH_WRITE_ERROR;
-    if (z->b.error != LZH_OK)
-        return z->b.error;
-    // Codes read from past the member's data mean it was cut or damaged.
-    if (z->b.fed * 8 - (uint64_t)z->b.n > packed * 8)
-        return LZH_CORRUPT;
-    return LZH_OK;
+    return finish(z, packed);
 }
 
 LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original,
@@ -619,6 +613,8 @@ LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original,
     z.b.file_left = packed;
     z.o.sink = sink;
     z.o.ctx = ctx;
+    z.pos = HIST;
+    z.left = original;
     *crc = 0;
 
     LzhStatus s;
@@ -627,21 +623,15 @@ LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original,
     } else if (m->format == LZH_STORED) {
         s = packed == original ? copy_stored(&z.b, original, &z.o) : LZH_CORRUPT;
     } else if (m->format == LZH_ADAPTIVE) {
-        z.pos = HIST;
-        z.left = original;
         s = decode_adaptive(&z, packed);
     } else if (m->format != LZH_STATIC_HUFFMAN) {
-        z.pos = HIST;
-        z.left = original;
-        s = decode_ring(&z, packed, m->format);
+        s = decode_ring(&z, packed, original, m->format);
     } else {
         z.np = m->np;
         z.pbit = m->pbit;
         z.hist = (size_t)1 << (m->np - 1);
         // Matches may reach before the first byte; the window starts as spaces.
         memset(window + HIST - z.hist, ' ', z.hist);
-        z.pos = HIST;
-        z.left = original;
         s = decode_lz(&z, packed);
     }
     *crc = z.o.crc;

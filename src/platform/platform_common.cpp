@@ -1,8 +1,11 @@
 // The parts of the platform layer that are built from its other functions,
 // the same on every system.
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
+#include <string.h>
 
+#include "interrupt.h"
 #include "platform.h"
 
 FILE *plat_create_temp(const char *prefix, char *name, size_t size)
@@ -34,4 +37,25 @@ int plat_close_written(FILE *f)
         return -1;
     }
     return 0;
+}
+
+// Read by the handlers, which may run at any moment and on any thread: a
+// fixed buffer and a flag, since they may call nothing that allocates or
+// locks.
+static char interrupt_path[PATH_BUFFER_SIZE];
+static volatile sig_atomic_t interrupt_armed;
+
+const char *plat_interrupt_path(void)
+{
+    return interrupt_armed ? interrupt_path : NULL;
+}
+
+void plat_remove_on_interrupt(const char *path)
+{
+    interrupt_armed = 0;
+    if (path == NULL || strlen(path) >= sizeof interrupt_path)
+        return;
+    strcpy(interrupt_path, path);
+    interrupt_armed = 1;
+    plat_catch_interrupts();
 }

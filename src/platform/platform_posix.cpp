@@ -3,6 +3,8 @@
 
 #include "platform.h"
 
+#include "interrupt.h"
+
 #include <errno.h>
 #include <signal.h>
 #include <string.h>
@@ -131,28 +133,19 @@ int plat_file_id(const char *path, struct PlatFileId *id)
     return 0;
 }
 
-// Read by the signal handler: a fixed buffer and a flag, since a handler
-// may call nothing that allocates or locks.
-static char interrupt_path[PATH_BUFFER_SIZE];
-static volatile sig_atomic_t interrupt_armed;
 static const int interrupt_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 static void on_interrupt(int sig)
 {
-    if (interrupt_armed)
-        unlink(interrupt_path);
+    if (const char *path = plat_interrupt_path())
+        unlink(path);
     signal(sig, SIG_DFL);
     raise(sig);
 }
 
-void plat_remove_on_interrupt(const char *path)
+void plat_catch_interrupts(void)
 {
     static int installed;
-    interrupt_armed = 0;
-    if (path == NULL || strlen(path) >= sizeof interrupt_path)
-        return;
-    strcpy(interrupt_path, path);
-    interrupt_armed = 1;
     if (installed)
         return;
     installed = 1;

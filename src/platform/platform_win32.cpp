@@ -1,10 +1,11 @@
 #include "platform.h"
 
+#include "interrupt.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
-#include <string.h>
 #include <windows.h>
 
 // SetCurrentDirectoryA and CreateDirectoryA report through GetLastError; the
@@ -225,28 +226,20 @@ int plat_file_id(const char *path, struct PlatFileId *id)
     return 0;
 }
 
-// Read by the console's control handler, which runs on a thread of its own.
-static char interrupt_path[PATH_BUFFER_SIZE];
-static volatile LONG interrupt_armed;
-
 // The file is open for writing; it was created shared for deletion, so it
-// goes once the process ends. FALSE: the default handler then ends the
-// process, as the event would have.
+// goes once the process ends. The handler runs on a thread of its own.
+// FALSE: the default handler then ends the process, as the event would
+// have.
 static BOOL WINAPI on_console_event(DWORD)
 {
-    if (interrupt_armed)
-        DeleteFileA(interrupt_path);
+    if (const char *path = plat_interrupt_path())
+        DeleteFileA(path);
     return FALSE;
 }
 
-void plat_remove_on_interrupt(const char *path)
+void plat_catch_interrupts(void)
 {
     static int installed;
-    interrupt_armed = 0;
-    if (path == NULL || strlen(path) >= sizeof interrupt_path)
-        return;
-    strcpy(interrupt_path, path);
-    interrupt_armed = 1;
     if (!installed)
         installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
 }

@@ -153,14 +153,12 @@ static uint64_t signed_content_end(const std::string &path, FILE *f, const std::
     return at;
 }
 
-// Whether an LZH member header starts at byte at of the file.
-static bool archive_at(const std::string &path, uint64_t at, uint64_t end)
+// Whether an LZH member header starts at byte at of f.
+static bool archive_at(FILE *f, uint64_t at, uint64_t end)
 {
     static LzhMember m;
-    if (at >= end)
-        return false;
-    File f = open_at(path, at);
-    return lzh_read_header(f.get(), &m, plat_is_lead_byte) == LZH_OK;
+    return at < end && plat_seek(f, int64_t(at), SEEK_SET) == 0 &&
+           lzh_read_header(f, &m, plat_is_lead_byte) == LZH_OK;
 }
 
 // Checks an installer without running it: the stub and the extractor are
@@ -197,9 +195,9 @@ int check(const Options &o)
     // where our extractor would end, whatever its damaged headers say of
     // its length; or where its headers say it ends.
     uint32_t extractor = 0;
-    if (!real_sfx.empty() && archive_at(path, PAYLOAD_OFFSET + real_sfx.size(), size))
+    if (!real_sfx.empty() && archive_at(f.get(), PAYLOAD_OFFSET + real_sfx.size(), size))
         extractor = uint32_t(real_sfx.size());
-    else if (program != 0 && archive_at(path, PAYLOAD_OFFSET + program, size))
+    else if (program != 0 && archive_at(f.get(), PAYLOAD_OFFSET + program, size))
         extractor = program;
     if (extractor == 0) {
         if (program == 0)
@@ -230,7 +228,8 @@ int check(const Options &o)
            (unsigned long long)payload);
     printf("  extractor %u bytes, archive %llu bytes:\n", extractor,
            (unsigned long long)(payload - extractor));
-    f = open_at(path, PAYLOAD_OFFSET + extractor);
+    if (plat_seek(f.get(), int64_t(PAYLOAD_OFFSET + extractor), SEEK_SET) != 0)
+        fail_errno(path);
     ArchiveSummary sum = scan_archive(f.get(), size, path, Scan::LIST);
     // The extractor stops at the end mark: whatever follows it is lost, but
     // for the zeros that signing puts before the table to align it to 8.

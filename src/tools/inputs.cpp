@@ -231,12 +231,13 @@ std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
 // only the archive is packed.
 // Only a program is searched: in an archive file, a damaged first header
 // must be reported, not passed over for the members after it.
-static bool is_program(const std::string &path, const std::string &head)
+static bool is_program(const std::string &path, FILE *f)
 {
     std::string ext = path.size() >= 4 ? path.substr(path.size() - 4) : "";
     for (char &c : ext)
         c = char(tolower((unsigned char)c));
-    return head.compare(0, 2, "MZ") == 0 || ext == ".com";
+    char head[2];
+    return ext == ".com" || (fread(head, 1, 2, f) == 2 && head[0] == 'M' && head[1] == 'Z');
 }
 
 ArchiveRange check_archive_file(const std::string &path)
@@ -244,7 +245,7 @@ ArchiveRange check_archive_file(const std::string &path)
     uint64_t size = regular_file_size(path);
     File f = open_at(path);
     int64_t at = 0, end = 0;
-    if (is_program(path, read_file(path, 0, 2))) {
+    if (is_program(path, f.get())) {
         int64_t from = pe_file_image_end(f.get(), 0);
         if (uint64_t(from) >= size)
             from = 0;

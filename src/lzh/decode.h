@@ -1,6 +1,5 @@
-// Decoding of LZH member data: stored ("-lh0-") and the static-Huffman LZ77
-// methods of the method table (methods.h): "-lh4-" to "-lh7-" and "-lhx-",
-// and LArc's "-lz5-" and "-lzs-".
+// Decoding of LZH member data, by the methods of the method table
+// (methods.h), with one decoder per format (decoder.h).
 #ifndef LZH_DECODE_H
 #define LZH_DECODE_H
 
@@ -17,10 +16,16 @@ typedef int (*LzhSink)(void *ctx, const unsigned char *p, size_t n);
 // decoder does not know.
 int lzh_method_bits(const char method[5]);
 
+// Whether this program decodes the method: mkinstaller and the native
+// extractor decode every method of the table, the Windows extractor only
+// the formats the packer writes.
+int lzh_can_decode(const struct LzhMethod *method);
+
 // Reads exactly `packed` bytes from in and hands `original` decoded bytes to
 // sink; *crc receives their CRC-16. Returns LZH_OK, LZH_DATA_CUT, LZH_CORRUPT,
-// LZH_READ_ERROR or LZH_WRITE_ERROR. Memory use is fixed, whatever the sizes.
-// Not reentrant: the window and tables are static.
+// LZH_READ_ERROR, LZH_WRITE_ERROR, LZH_UNSUPPORTED or LZH_NO_MEMORY. Memory
+// use is fixed (under 1 MiB), whatever the sizes; reentrant, each call
+// allocating its own state.
 LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original,
                      const struct LzhMethod *method, LzhSink sink, void *ctx, uint16_t *crc);
 

@@ -1,5 +1,6 @@
 #include "status.h"
 
+#include <errno.h>
 #include <string.h>
 
 const char *lzh_status_text(LzhStatus s, int errnum)
@@ -19,6 +20,8 @@ const char *lzh_status_text(LzhStatus s, int errnum)
     case LZH_BAD_CRC: return "CRC error";
     case LZH_READ_ERROR: return errnum ? strerror(errnum) : "read error";
     case LZH_WRITE_ERROR: return errnum ? strerror(errnum) : "write error";
+    case LZH_UNSUPPORTED: return "unsupported method";
+    case LZH_NO_MEMORY: return strerror(ENOMEM);
     }
     return "unknown archive error";
 }

@@ -20,6 +20,8 @@ enum LzhStatus {
     LZH_BAD_CRC,          // data that decodes, to the wrong CRC
     LZH_READ_ERROR,       // errno tells why
     LZH_WRITE_ERROR,      // the sink failed; errno tells why
+    LZH_UNSUPPORTED,      // a method this program does not decode
+    LZH_NO_MEMORY,
 };
 
 // The text for s; errnum (an errno value) explains read and write errors.

@@ -49,6 +49,11 @@ int64_t plat_tell(FILE *f);  // -1 with errno on failure
 // name is taken).
 FILE *plat_create_new(const char *path);
 
+// A file for data kept only while the program runs, open for reading and
+// writing: in the system's folder for temporary files, with no name left
+// behind however the program ends. NULL with errno.
+FILE *plat_create_spool(void);
+
 // Cuts an unbuffered stream's file to size bytes. 0, or -1 with errno.
 int plat_truncate(FILE *f, int64_t size);
 
@@ -85,5 +90,9 @@ int plat_file_id(const char *path, struct PlatFileId *id);
 // Ctrl-Break or the console's closing. The program then ends as the
 // interruption would have ended it. The path is copied.
 void plat_remove_on_interrupt(const char *path);
+
+// While held (1), an interruption waits until released (0): a file made
+// and handed to plat_remove_on_interrupt in between is never left behind.
+void plat_hold_interrupts(int hold);
 
 #endif

@@ -80,6 +80,12 @@ int64_t plat_tell(FILE *f)
     return (int64_t)ftello(f);
 }
 
+// tmpfile's file is unlinked as it is made: nothing to remove afterwards.
+FILE *plat_create_spool(void)
+{
+    return tmpfile();
+}
+
 FILE *plat_create_new(const char *path)
 {
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -141,6 +147,18 @@ static void on_interrupt(int sig)
         unlink(path);
     signal(sig, SIG_DFL);
     raise(sig);
+}
+
+// A blocked signal stays pending, and is taken when unblocked. Only the
+// calling thread's mask changes: hold before any other thread starts.
+void plat_hold_interrupts(int hold)
+{
+    plat_catch_interrupts();
+    sigset_t set;
+    sigemptyset(&set);
+    for (size_t i = 0; i < sizeof interrupt_signals / sizeof interrupt_signals[0]; i++)
+        sigaddset(&set, interrupt_signals[i]);
+    pthread_sigmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, NULL);
 }
 
 void plat_catch_interrupts(void)

@@ -138,6 +138,37 @@ int64_t plat_tell(FILE *f)
     return _ftelli64(f);
 }
 
+// msvcrt's tmpfile makes its file in the root of the current drive, where a
+// user may not write; the system deletes this one when its handle closes,
+// which it does for any ending of the process.
+FILE *plat_create_spool(void)
+{
+    char dir[MAX_PATH + 1], name[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof dir, dir);
+    if (n == 0 || n > sizeof dir || GetTempFileNameA(dir, "mki", 0, name) == 0) {
+        errno = errno_from_win32(GetLastError());
+        return NULL;
+    }
+    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, NULL,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                           NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = errno_from_win32(GetLastError());
+        DeleteFileA(name);
+        return NULL;
+    }
+    int fd = _open_osfhandle((intptr_t)h, _O_RDWR | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        errno = EMFILE;
+        return NULL;
+    }
+    FILE *f = _fdopen(fd, "w+b");
+    if (f == NULL)
+        _close(fd);
+    return f;
+}
+
 FILE *plat_create_new(const char *path)
 {
     // Shared for deletion, so that an interrupted writer can remove it while
@@ -230,11 +261,21 @@ int plat_file_id(const char *path, struct PlatFileId *id)
 // goes once the process ends. The handler runs on a thread of its own.
 // FALSE: the default handler then ends the process, as the event would
 // have.
+static volatile LONG interrupts_held;
+
 static BOOL WINAPI on_console_event(DWORD)
 {
+    while (interrupts_held)
+        Sleep(1);
     if (const char *path = plat_interrupt_path())
         DeleteFileA(path);
     return FALSE;
+}
+
+void plat_hold_interrupts(int hold)
+{
+    plat_catch_interrupts();
+    interrupts_held = hold;
 }
 
 void plat_catch_interrupts(void)

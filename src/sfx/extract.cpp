@@ -275,7 +275,7 @@ static int check_member(const struct LzhMember *m, char *path, unsigned index, i
         fprintf(err, TEXT_REFUSED, shown);
         return -1;
     }
-    if (!m->is_dir && lzh_method(m->method) == NULL) {
+    if (!m->is_dir && !lzh_can_decode(lzh_method(m->method))) {
         fprintf(err, TEXT_UNSUPPORTED, path, m->method);
         return -1;
     }

@@ -46,6 +46,8 @@ const char *reason_text(LzhStatus s, int errnum)
     case LZH_BAD_CRC: return TEXT_BAD_CRC;
     case LZH_READ_ERROR: return errnum ? errno_text(errnum) : TEXT_READ_ERROR;
     case LZH_WRITE_ERROR: return errnum ? errno_text(errnum) : TEXT_WRITE_ERROR;
+    case LZH_UNSUPPORTED: return TEXT_CORRUPT;  // refused, by name, before decoding
+    case LZH_NO_MEMORY: return TEXT_ENOMEM;
     }
     return TEXT_CORRUPT;
 }

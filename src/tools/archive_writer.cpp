@@ -100,20 +100,65 @@ static int append_to(void *ctx, const unsigned char *p, size_t n)
     return 0;
 }
 
-// The file's bytes as they are, with their CRC.
-static uint64_t store(FILE *out, FILE *in, const std::string &source, uint16_t *crc)
+Spool::Spool() : file_(plat_create_spool())
+{
+    if (file_ == nullptr)
+        fail_errno("a temporary file for the members to encode again");
+}
+
+Spool::~Spool()
+{
+    fclose(file_);
+}
+
+bool Spool::append(const unsigned char *p, size_t n)
+{
+    if (fwrite(p, 1, n, file_) != n)
+        return false;
+    size_ += n;
+    return true;
+}
+
+bool Spool::read(uint64_t at, unsigned char *p, size_t n)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!reading_ && fflush(file_) != 0)
+        return false;
+    reading_ = true;
+    return plat_seek(file_, int64_t(at), SEEK_SET) == 0 && fread(p, 1, n, file_) == n;
+}
+
+static std::string changed(const std::string &source)
+{
+    return source + ": changed while it was packed";
+}
+
+// A member's bytes as they are, with their CRC: a file's, or a spooled
+// member's.
+static uint64_t store(FILE *out, const ArchiveEntry &e, uint16_t *crc)
 {
     static unsigned char buf[1 << 16];
     uint64_t size = 0;
-    size_t n;
     *crc = 0;
-    while ((n = fread(buf, 1, sizeof buf, in)) > 0) {
+    if (e.from == ArchiveEntry::From::SPOOLED) {
+        for (size_t n; size < e.original; size += n) {
+            n = size_t(std::min<uint64_t>(sizeof buf, e.original - size));
+            if (!e.spool->read(e.data_at + size, buf, n))
+                fail_errno("the temporary file of the members to encode again");
+            *crc = crc16_update(*crc, buf, n);
+            put(out, buf, n);
+        }
+        return size;
+    }
+    File in = open_at(e.source);
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, in.get())) > 0) {
         *crc = crc16_update(*crc, buf, n);
         size += n;
         put(out, buf, n);
     }
-    if (ferror(in))
-        fail(source + ": read error");
+    if (ferror(in.get()))
+        fail(e.source + ": read error");
     return size;
 }
 
@@ -121,11 +166,6 @@ static void seek_output(FILE *out, int64_t at, int whence)
 {
     if (plat_seek(out, at, whence) != 0)
         fail_output();
-}
-
-static std::string changed(const std::string &source)
-{
-    return source + ": changed while it was packed";
 }
 
 // A piece of a member's data (LZH_PIECE bytes, the last one shorter) and,
@@ -142,6 +182,9 @@ struct Piece {
     bool ready = false;
 };
 
+static void read_piece(const ArchiveEntry &e, Piece &p, size_t history,
+                       std::vector<unsigned char> &data);
+
 // Reads the piece with the history before it, and encodes it. The member's
 // size was taken when the pieces were planned: a file that has since grown
 // or shrunk is reported, not packed half old and half new.
@@ -149,6 +192,25 @@ static void encode_piece(const ArchiveEntry &e, int window_bits, bool best, Piec
 {
     size_t history = lzh_history(window_bits, p.offset);
     std::vector<unsigned char> data(history + p.length);
+    if (e.from == ArchiveEntry::From::SPOOLED) {
+        if (!e.spool->read(e.data_at + p.offset - history, data.data(), data.size()))
+            p.failure = std::string("the temporary file of the members to encode again: ") +
+                        strerror(errno ? errno : EIO);
+    } else {
+        read_piece(e, p, history, data);
+    }
+    if (!p.failure.empty())
+        return;
+    p.crc = crc16_update(0, data.data() + history, p.length);
+    errno = 0;
+    if (lzh_encode_piece(data.data(), history, p.length, window_bits, best, append_to,
+                         &p.packed, &p.bits) != LZH_OK)
+        p.failure = e.source + ": " + strerror(errno ? errno : ENOMEM);
+}
+
+static void read_piece(const ArchiveEntry &e, Piece &p, size_t history,
+                       std::vector<unsigned char> &data)
+{
     FILE *in = fopen(e.source.c_str(), "rb");
     if (in == NULL) {
         p.failure = e.source + ": " + strerror(errno);
@@ -162,13 +224,6 @@ static void encode_piece(const ArchiveEntry &e, int window_bits, bool best, Piec
         p.failure = changed(e.source);
     }
     fclose(in);
-    if (!p.failure.empty())
-        return;
-    p.crc = crc16_update(0, data.data() + history, p.length);
-    errno = 0;
-    if (lzh_encode_piece(data.data(), history, p.length, window_bits, best, append_to,
-                         &p.packed, &p.bits) != LZH_OK)
-        p.failure = e.source + ": " + strerror(errno ? errno : ENOMEM);
 }
 
 // Every file's pieces, in archive order; a file of 0 bytes has one piece.
@@ -177,7 +232,7 @@ static std::vector<Piece> plan(const std::vector<ArchiveEntry> &entries,
 {
     std::vector<Piece> pieces;
     for (size_t i = 0; i < entries.size(); i++) {
-        if (entries[i].is_dir)
+        if (entries[i].is_dir || entries[i].from == ArchiveEntry::From::KEPT)
             continue;
         uint64_t size = sizes[i];
         uint64_t at = 0;
@@ -309,7 +364,7 @@ static void write_file(FILE *out, const ArchiveEntry &e, uint64_t size, int wind
         method = 0;
         seek_output(out, header_at + int64_t(header.size()), SEEK_SET);
         uint16_t stored_crc;
-        packed = store(out, open_at(e.source).get(), e.source, &stored_crc);
+        packed = store(out, e, &stored_crc);
         if ((window_bits != 0 && (packed != original || stored_crc != crc)) || packed != size)
             fail(changed(e.source));
         original = packed;
@@ -324,13 +379,27 @@ static void write_file(FILE *out, const ArchiveEntry &e, uint64_t size, int wind
     seek_output(out, end, SEEK_SET);
 }
 
-void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits,
-                   bool best, int threads)
+// A member of another archive in a method the extractor reads goes in as
+// it was: its data verified, its header rewritten in the packer's form.
+static void write_kept(FILE *out, const ArchiveEntry &e)
 {
+    std::string header = level2_header(e, e.kept_bits, e.packed, e.original, e.crc,
+                                       e.original > 0xFFFFFFFFu || e.packed > 0xFFFFFFFFu);
+    put(out, header.data(), header.size());
+    append_file(out, e.source, e.data_at, e.packed);
+}
+
+uint64_t write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits,
+                       bool best, int threads)
+{
+    int64_t start = plat_tell(out);
+    if (start < 0)
+        fail_output();
     std::vector<uint64_t> sizes(entries.size());
     for (size_t i = 0; i < entries.size(); i++)
         if (!entries[i].is_dir)
-            sizes[i] = regular_file_size(entries[i].source);
+            sizes[i] = entries[i].from == ArchiveEntry::From::FILE
+                           ? regular_file_size(entries[i].source) : entries[i].original;
     std::vector<Piece> pieces;
     if (window_bits != 0)
         pieces = plan(entries, sizes);
@@ -340,6 +409,8 @@ void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int wind
         if (entries[i].is_dir) {
             std::string h = level2_header(entries[i], 0, 0, 0, 0);
             put(out, h.data(), h.size());
+        } else if (entries[i].from == ArchiveEntry::From::KEPT) {
+            write_kept(out, entries[i]);
         } else {
             write_file(out, entries[i], sizes[i], window_bits, encoders, next);
         }
@@ -348,4 +419,5 @@ void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int wind
     int64_t end = plat_tell(out);
     if (end < 0 || plat_truncate(out, end) != 0)
         fail_output();
+    return uint64_t(end - start);
 }

@@ -6,14 +6,45 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
+
+// Decoded data of members taken from another archive, held until they are
+// encoded again: a file of the system's temporary folder that no name
+// outlives (plat_create_spool). Threads read it at once.
+class Spool {
+public:
+    Spool();  // fails if the system makes none
+    ~Spool();
+    Spool(const Spool &) = delete;
+    Spool &operator=(const Spool &) = delete;
+    uint64_t size() const { return size_; }
+    bool append(const unsigned char *p, size_t n);  // false with errno
+    bool read(uint64_t at, unsigned char *p, size_t n);  // all n bytes, or false
+
+private:
+    FILE *file_;
+    uint64_t size_ = 0;
+    bool reading_ = false;
+    std::mutex mutex_;
+};
 
 struct ArchiveEntry {
     std::string source;               // file to read; empty for a directory
     std::vector<std::string> path;    // components, in the archive's code page
     bool is_dir = false;
     int64_t mtime = 0;                // seconds since 1970 UTC
+    // A member of another archive comes as it was (KEPT: `packed` bytes at
+    // data_at of source, in the method of kept_bits, decoding to `original`
+    // bytes of CRC `crc`), or decoded (SPOOLED: `original` bytes at data_at
+    // of spool), to be encoded as a file is. source then names the archive.
+    enum class From { FILE, KEPT, SPOOLED } from = From::FILE;
+    uint64_t data_at = 0, packed = 0, original = 0;
+    uint16_t crc = 0;
+    int kept_bits = 0;
+    std::shared_ptr<Spool> spool;
 };
 
 // The level 2 header of one member, with its header CRC. method is the
@@ -30,8 +61,9 @@ std::string level2_header(const ArchiveEntry &e, int method, uint64_t packed, ui
 // threads encode pieces of the files ahead of the writer, in bounded
 // memory; the archive's bytes are the same for any number. Throws a Failure
 // that names the file at fault.
-void write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits = 0,
-                   bool best = false, int threads = 1);
+// Kept members are copied as they are. Returns the number of bytes written.
+uint64_t write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits = 0,
+                       bool best = false, int threads = 1);
 
 // "-lh0-", "-lh5-", "-lh6-" or "-lh7-" for 0, 13, 15 and 16 window bits.
 const char *method_name(int window_bits);

@@ -11,7 +11,8 @@
 const char USAGE[] =
     "usage: mkinstaller -o OUTPUT [--no-stub] [--stub STUB] [--sfx SFX] [-m METHOD] [--best]\n"
     "                   [-j N] FILE|DIR...\n"
-    "       mkinstaller -o OUTPUT [--no-stub] [--stub STUB] [--sfx SFX] --archive ARCHIVE\n"
+    "       mkinstaller -o OUTPUT [--no-stub] [--stub STUB] [--sfx SFX] [-m METHOD] [--best]\n"
+    "                   [-j N] [--recompress] --archive ARCHIVE\n"
     "       mkinstaller -o OUTPUT [--stub STUB] --payload PROGRAM\n"
     "       mkinstaller [--stub STUB] [--sfx SFX] --check INSTALLER\n"
     "       mkinstaller --help | --version\n";
@@ -26,9 +27,13 @@ const char HELP[] =
     "  -m METHOD          lh7 (default), lh6, lh5, or lh0 (stored), in any case\n"
     "  --best             optimal parsing: smaller, several times slower\n"
     "  -j N               threads that compress, 1 to 64 (default: one per core)\n"
-    "  --archive ARCHIVE  pack this LZH archive as it is, after the extractor; in a\n"
+    "  --archive ARCHIVE  pack the members of an LZH archive made by any LHA tool,\n"
+    "                     in their order, each verified first; those in lh0, lh5,\n"
+    "                     lh6 or lh7 are kept as they are, the others encoded\n"
+    "                     again with -m; a root on names (\\, C:) is dropped. In a\n"
     "                     program (.exe or .com: a self-extractor, an old installer)\n"
     "                     the archive is looked for in the 1 MiB after its image\n"
+    "  --recompress       with --archive: encode every member again with -m\n"
     "  --payload PROGRAM  run this program of your own instead of the extractor\n"
     "  --no-stub          write the extractor and archive alone (to sign for --payload)\n"
     "  --stub STUB        the stub to use (default: the one installed with this tool)\n"
@@ -76,6 +81,8 @@ std::optional<Options> parse_args(int argc, char **argv, std::string *why)
             options_done = true;
         } else if (!options_done && a == "--best") {
             o.best = true;
+        } else if (!options_done && a == "--recompress") {
+            o.recompress = true;
         } else if (!options_done && a == "--no-stub") {
             o.no_stub = true;
         } else if (!options_done && a == "--help") {
@@ -99,9 +106,13 @@ std::optional<Options> parse_args(int argc, char **argv, std::string *why)
                          : usage_error(why, std::string(o.help ? "--help" : "--version") +
                                                 " goes alone");
     int sources = !o.inputs.empty() + !o.archive.empty() + !o.payload.empty();
-    // A method only means something for files this tool archives itself.
-    if ((!o.method.empty() || !o.threads.empty() || o.best) && o.inputs.empty())
-        return usage_error(why, "-m, -j and --best apply to files and folders to pack");
+    // A method only means something for what this tool encodes itself.
+    if ((!o.method.empty() || !o.threads.empty() || o.best) && o.inputs.empty() &&
+        o.archive.empty())
+        return usage_error(why, "-m, -j and --best apply to files and folders to pack, and "
+                                "to --archive");
+    if (o.recompress && o.archive.empty())
+        return usage_error(why, "--recompress applies to --archive");
     std::optional<int> bits = method_bits(o.method.empty() ? "lh7" : o.method);
     if (!bits)
         return usage_error(why, "-m " + o.method + ": no such method; lh7, lh6, lh5 or lh0");

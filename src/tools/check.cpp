@@ -1,6 +1,8 @@
 #include <errno.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "image/pe.h"
 #include "launch/layout.h"
 #include "lzh/decode.h"
@@ -30,11 +32,76 @@ static std::vector<std::string> components(const char *path)
     }
 }
 
+// LHA tools unpack a name with a root inside the folder they unpack to: a
+// leading separator, a drive letter ("C:") or a volume name ("Work:") is
+// dropped. Returns what was dropped, or nothing. (':' is below every trail
+// byte of Shift_JIS, so it is always a character of its own.)
+static std::string drop_root(const char *path, std::vector<std::string> &parts)
+{
+    std::string root = path[0] == LZH_SEP ? "\\" : "";
+    if (!parts.empty() && parts[0].find(':') != std::string::npos) {
+        size_t colon = parts[0].find(':');
+        root = parts[0].substr(0, colon + 1) + root;
+        parts[0].erase(0, colon + 1);
+        if (parts[0].empty())
+            parts.erase(parts.begin());
+    }
+    return root;
+}
+
+static int discard(void *, const unsigned char *, size_t)
+{
+    return 0;
+}
+
+static int to_spool(void *spool, const unsigned char *p, size_t n)
+{
+    return static_cast<Spool *>(spool)->append(p, n) ? 0 : -1;
+}
+
+// A member of another archive, as the packer writes it again: as it was,
+// or its data spooled to be encoded again. Returns where its decoded data
+// go.
+static Spool *import_member(Import &im, const LzhMember &m, const LzhMethod *method,
+                            const std::vector<std::string> &parts, const std::string &what,
+                            uint64_t data_at)
+{
+    ArchiveEntry e;
+    e.source = what;
+    e.path = parts;
+    e.is_dir = m.is_dir != 0;
+    e.mtime = m.has_mtime ? std::clamp<int64_t>(m.mtime, 0, 0xFFFFFFFF) : im.mtime;
+    e.original = m.original;
+    Spool *spool = nullptr;
+    if (e.is_dir) {
+        if (parts.empty())
+            return nullptr;  // the folder unpacked to
+    } else if (method->packer_writes && !im.recompress) {
+        e.from = ArchiveEntry::From::KEPT;
+        e.data_at = data_at;
+        e.packed = m.packed;
+        e.crc = m.crc;
+        e.kept_bits = method->window_bits;
+        im.kept++;
+    } else {
+        if (!im.spool)
+            im.spool = std::make_shared<Spool>();
+        e.from = ArchiveEntry::From::SPOOLED;
+        e.spool = im.spool;
+        e.data_at = im.spool->size();
+        spool = im.spool.get();
+        im.encoded++;
+    }
+    im.entries.push_back(e);
+    return spool;
+}
+
 // Walks an archive that ends at byte end of f: every header read, every
 // method known, every name one the extractor accepts, no size beyond the
 // file, every member decoded and its CRC checked. LIST prints a line per
-// member.
-ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan mode)
+// member; an import takes the members, names as LHA tools unpack them.
+ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan mode,
+                            Import *import)
 {
     ArchiveSummary sum;
     static LzhMember m;
@@ -43,17 +110,37 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
         LzhStatus hs = lzh_read_header(f, &m, plat_is_lead_byte);
         if (hs == LZH_END)
             break;
+        // LHA tools take the end of the file for the end mark; an archive
+        // written again gets one.
+        if (hs == LZH_NO_END_MARK && import && index > 1) {
+            import->no_end_mark = true;
+            break;
+        }
         std::string at = what + ": member " + std::to_string(index);
         if (hs != LZH_OK)
             fail(at + ": " + lzh_status_text(hs, errno));
+        std::vector<std::string> parts = components(m.path);
+        std::string member = m.path, root;
+        if (import) {
+            root = drop_root(m.path, parts);
+            member.clear();
+            for (const std::string &part : parts)
+                member += (member.empty() ? "" : std::string(1, LZH_SEP)) + part;
+        }
         char rel[LZH_PATH_MAX];
-        if (safe_relative_path(m.path, '/', rel, sizeof rel) != 0)
+        if (safe_relative_path(member.c_str(), '/', rel, sizeof rel) != 0)
             fail(at + ": refused: not a plain name inside the install folder");
         std::string name = to_display_name(rel);
-        std::vector<std::string> parts = components(m.path);
+        if (import && !root.empty() && import->rooted++ == 0)
+            import->first_rooted = "\"" + to_display_name(root) + "\" of " + name;
         for (const std::string &part : parts)
             if (std::optional<std::string> why = unassigned_problem(part))
                 fail(at + " (" + name + "): refused: " + *why);
+        if (import && !parts.empty())
+            if (std::optional<std::string> why = member_name_problem(parts, parts))
+                fail(at + " (" + name + "): can't be installed: " + *why);
+        if (import && !m.is_dir && parts.empty())
+            fail(at + ": refused: a file with no name");
         paths.push_back(parts);
         const LzhMethod *method = lzh_method(m.method);
         if (!m.is_dir && method == NULL)
@@ -61,6 +148,8 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
         int64_t here = plat_tell(f);
         if (here < 0 || uint64_t(here) > end || m.packed > end - uint64_t(here))
             fail(at + " (" + name + "): " + lzh_status_text(LZH_DATA_CUT, 0));
+        Spool *spool = import ? import_member(*import, m, method, parts, what, uint64_t(here))
+                              : nullptr;
         if (m.is_dir) {
             if (plat_seek(f, int64_t(m.packed), SEEK_CUR) != 0)
                 fail_errno(what);
@@ -72,10 +161,13 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
         sum.files++;
         uint16_t crc;
         errno = 0;
-        LzhStatus s = lzh_decode(f, m.packed, m.original, method,
-                                 [](void *, const unsigned char *, size_t) { return 0; }, NULL, &crc);
+        LzhStatus s = lzh_decode(f, m.packed, m.original, method, spool ? to_spool : discard,
+                                 spool, &crc);
         if (s == LZH_OK && crc != m.crc)
             s = LZH_BAD_CRC;
+        if (s == LZH_WRITE_ERROR)
+            fail(at + " (" + name + "): the temporary file it is decoded to: " +
+                 strerror(errno ? errno : EIO));
         if (s != LZH_OK)
             fail(at + " (" + name + "): " + lzh_status_text(s, errno));
         if (mode == Scan::LIST)

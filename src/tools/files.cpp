@@ -76,6 +76,7 @@ void append_file(FILE *out, const std::string &path, uint64_t from, uint64_t len
     File in = open_at(path, from);
     static char buf[1 << 16];
     size_t n;
+    const bool to_end = length == UINT64_MAX;
     while (length > 0 &&
            (n = fread(buf, 1, size_t(std::min<uint64_t>(sizeof buf, length)), in.get())) > 0) {
         put(out, buf, n);
@@ -83,6 +84,8 @@ void append_file(FILE *out, const std::string &path, uint64_t from, uint64_t len
     }
     if (ferror(in.get()))
         fail(path + ": read error");
+    if (!to_end && length > 0)
+        fail(path + ": changed while it was packed");
 }
 
 static const char *kind_of(fs::file_type t)
@@ -124,11 +127,16 @@ static std::string output_target(const std::string &path)
 TempOutput::TempOutput(const std::string &final_path) : final_(output_target(final_path))
 {
     char name[PATH_BUFFER_SIZE];
+    plat_hold_interrupts(1);
     file_ = plat_create_temp((final_ + ".").c_str(), name, sizeof name);
+    int e = errno;
+    if (file_ != nullptr)
+        plat_remove_on_interrupt(name);
+    plat_hold_interrupts(0);
+    errno = e;
     if (file_ == nullptr)
         fail_errno(final_);
     temp_ = name;
-    plat_remove_on_interrupt(temp_.c_str());
     // Writes go straight to the system, each with its own error.
     setvbuf(file_, NULL, _IONBF, 0);
 }

@@ -240,7 +240,7 @@ static bool is_program(const std::string &path, FILE *f)
     return ext == ".com" || (fread(head, 1, 2, f) == 2 && head[0] == 'M' && head[1] == 'Z');
 }
 
-ArchiveRange check_archive_file(const std::string &path)
+std::vector<ArchiveEntry> import_archive(const std::string &path, const Options &o)
 {
     uint64_t size = regular_file_size(path);
     File f = open_at(path);
@@ -260,7 +260,11 @@ ArchiveRange check_archive_file(const std::string &path)
     }
     if (plat_seek(f.get(), at, SEEK_SET) != 0)
         fail_errno(path);
-    ArchiveSummary sum = scan_archive(f.get(), size, path, Scan::VERIFY);
+    Import im;
+    im.window_bits = o.window_bits;
+    im.recompress = o.recompress;
+    im.mtime = stored_time(path_from_native(path));
+    ArchiveSummary sum = scan_archive(f.get(), size, path, Scan::VERIFY, &im);
     // No reader looks past the end mark: what follows it (a CP/M file's
     // padding to its 128-byte records, a program's own data) is no part of
     // the archive, and is left out.
@@ -272,7 +276,21 @@ ArchiveRange check_archive_file(const std::string &path)
         fprintf(stderr, "mkinstaller: %s: the %llu bytes after the archive's end mark (at byte "
                 "%llu) are not packed\n", path.c_str(), (unsigned long long)(size - sum.end),
                 (unsigned long long)sum.end);
-    return {uint64_t(at), sum.end};
+    if (im.rooted > 0)
+        fprintf(stderr, "mkinstaller: %s: %u name%s had a root, dropped as LHA tools unpack "
+                "them (%s)\n", path.c_str(), im.rooted, im.rooted == 1 ? "" : "s",
+                im.first_rooted.c_str());
+    if (im.no_end_mark)
+        fprintf(stderr, "mkinstaller: %s: no end mark: the file ends after its member %u, "
+                "where LHA tools end it too (if the file was cut short, members are missing)\n",
+                path.c_str(), sum.files + sum.dirs);
+    fprintf(stderr, "mkinstaller: %s: an archive of %llu bytes, with %u file%s: kept as they "
+            "are %u, encoded again with %s %u\n", path.c_str(), (unsigned long long)(sum.end - at),
+            sum.files, sum.files == 1 ? "" : "s", im.kept, method_name(o.window_bits), im.encoded);
+    if (std::optional<int64_t> epoch = source_date_epoch())
+        for (ArchiveEntry &e : im.entries)
+            e.mtime = std::min(e.mtime, *epoch);
+    return im.entries;
 }
 
 // A payload of the publisher's own must be a whole Windows program: the stub

@@ -39,6 +39,7 @@ struct Options {
     int window_bits = 16;  // of the method; 0 stores
     int jobs = 0;          // files compressed at once; 0: one per core
     bool best = false;     // the optimal parse
+    bool recompress = false;  // every member of --archive encoded again
     bool no_stub = false;  // write the payload alone
     bool help = false, version = false;
 };
@@ -85,10 +86,8 @@ std::string load_sfx(const std::string &path);
 std::optional<int64_t> source_date_epoch();   // SOURCE_DATE_EPOCH, if set
 std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs);  // sorted
 void check_payload_program(const std::string &path);
-struct ArchiveRange {
-    uint64_t start, end;  // the archive's bytes in its file
-};
-ArchiveRange check_archive_file(const std::string &path);
+// The members of another archive, verified, as the packer writes them again.
+std::vector<ArchiveEntry> import_archive(const std::string &path, const Options &o);
 
 // check.cpp
 struct ArchiveSummary {
@@ -96,7 +95,20 @@ struct ArchiveSummary {
     uint64_t end = 0;  // where the end mark ends
 };
 enum class Scan { VERIFY, LIST };
-ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan mode);
+// What an import takes from the members as scan_archive meets them.
+struct Import {
+    int window_bits = 16;     // of the method members are encoded again in
+    bool recompress = false;  // every member, not only those the extractor can't read
+    int64_t mtime = 0;        // for members whose header has no time
+    std::shared_ptr<Spool> spool;
+    std::vector<ArchiveEntry> entries;
+    unsigned kept = 0, encoded = 0;
+    unsigned rooted = 0;      // names that lost a root
+    std::string first_rooted; // one of them, and the root, for the note
+    bool no_end_mark = false; // the file ended after a member
+};
+ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan mode,
+                            Import *import = nullptr);
 int check(const Options &o);
 
 // pack.cpp

@@ -10,19 +10,22 @@
 // The installer is written under a temporary name beside the output and
 // renamed into place once whole (TempOutput).
 static void write_installer(const Options &o, const std::string &stub, const std::string &sfx,
-                            const std::vector<ArchiveEntry> &entries, ArchiveRange archive)
+                            const std::vector<ArchiveEntry> &entries)
 try {
     TempOutput out(o.output);
     if (!o.no_stub)
         put(out.file(), stub.data(), stub.size());
     put(out.file(), sfx.data(), sfx.size());
-    if (!o.archive.empty())
-        append_file(out.file(), o.archive, archive.start, archive.end - archive.start);
-    else if (!o.payload.empty())
+    if (!o.payload.empty()) {
         append_file(out.file(), o.payload);
-    else
-        write_archive(out.file(), entries, o.window_bits, o.best,
-                      o.jobs ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency())));
+    } else {
+        uint64_t bytes = write_archive(out.file(), entries, o.window_bits, o.best,
+                                       o.jobs ? o.jobs
+                                              : int(std::max(1u, std::thread::hardware_concurrency())));
+        if (!o.archive.empty())
+            fprintf(stderr, "mkinstaller: %s: the archive written is %llu bytes\n",
+                    o.output.c_str(), (unsigned long long)bytes);
+    }
     out.commit();
 } catch (const OutputError &e) {
     fail(o.output + ": " + strerror(e.errnum));
@@ -53,13 +56,12 @@ int pack(Options o)
     std::vector<ArchiveEntry> entries;
     if (!o.inputs.empty())
         entries = collect(o.inputs);
-    ArchiveRange archive{0, 0};
     if (!o.archive.empty())
-        archive = check_archive_file(o.archive);
+        entries = import_archive(o.archive, o);
     if (!o.payload.empty())
         check_payload_program(o.payload);
     refuse_overwriting_inputs(o, entries);
-    write_installer(o, stub, sfx, entries, archive);
+    write_installer(o, stub, sfx, entries);
     return 0;
 }
 

@@ -130,7 +130,8 @@ class PackedInstaller(WineTest):
         for sample in [samples / n for n in ("lha_os2_208-h3_lh5.lzh", "lha_amiga_122-lh4.lzh",
                                              "unlha32-h2_lhx.lzh", "lhmelt_16536-sfx_winsfx32_213.exe",
                                              "pmarc124-pm0.pma", "larc333-lz5.lzs",
-                                             "lharc113-lh1.lzh")] + [old]:
+                                             "generated-lzs-lzs.lzs", "lharc113-lh1.lzh",
+                                             "lhmelt_16536-h0_subdir.lzh")] + [old]:
             with self.subTest(sample=sample.name):
                 want = self.work / ("lhasa-" + sample.name)
                 want.mkdir()

@@ -42,6 +42,23 @@ def archive(*members):
     return b"".join(members) + b"\0"
 
 
+def level2_members(data):
+    """(method, path with '/', packed data) of each member of a level 2
+    archive, up to its end mark."""
+    found, at = [], 0
+    while data[at] != 0:
+        total, method, packed = struct.unpack_from("<H5sI", data, at)
+        assert data[at + 20] == 2, f"level {data[at + 20]} at {at}"
+        names, ext = {}, at + 24
+        while (size := struct.unpack_from("<H", data, ext)[0]) != 0:
+            names[data[ext + 2]] = data[ext + 3:ext + size]
+            ext += size
+        path = names.get(2, b"").replace(b"\xff", b"/") + names.get(1, b"")
+        found.append((method, path.rstrip(b"/"), data[at + total:at + total + packed]))
+        at += total + packed
+    return found
+
+
 def make_tree(root, seed=1):
     """A product-like tree: nested folders, Shift_JIS-worthy names (表 and ソ
     end in the byte 0x5C), an empty file, text and binary of some size."""

@@ -12,7 +12,8 @@ import time
 import unittest
 from pathlib import Path
 
-from lzhdata import Said, archive, files_of, jlha, make_tree, lh1_encode, member, mount_tmpfs, ring_encode
+from lzhdata import (Said, archive, files_of, jlha, level2_members, make_tree, lh1_encode, member,
+                     mount_tmpfs, ring_encode)
 
 said = Said()
 ROOT = Path(__file__).resolve().parents[2]
@@ -239,21 +240,33 @@ class Mkinstaller(Packing):
         self.assertEqual((status, err), (0, b""))
         self.assertEqual(files_of(whole), files_of(dest))
 
-    def test_existing_archive_and_own_payload_are_appended_as_they_are(self):
+    def test_archives_are_imported_and_own_payload_appended_as_it_is(self):
         src = make_tree(self.tmp / "src")
         arc = self.tmp / "product.lzh"
         jlha(arc, 2, 5, src, "readme.txt", "bin")
         self.assertEqual(self.pack("--sfx", self.sfx, "--archive", arc)[0], 0)
-        self.assertEqual(self.archive_part().read_bytes(), arc.read_bytes())
+        # -lh5- is the extractor's: names, order, methods and data as they were.
+        self.assertEqual(level2_members(self.archive_part().read_bytes()),
+                         level2_members(arc.read_bytes()))
         # What follows the end mark is no part of it, and is left out.
         (self.tmp / "padded.lzh").write_bytes(arc.read_bytes() + b"\x1a" * 100)
         status, _, err = self.pack("--sfx", self.sfx, "--archive", self.tmp / "padded.lzh",
                                    output="padded.exe")
         self.assertIn(b"the 100 bytes after the archive's end mark", err)
-        self.assertEqual(self.archive_part("padded.exe").read_bytes(), arc.read_bytes())
+        self.assertEqual(self.archive_part("padded.exe").read_bytes(),
+                         self.archive_part().read_bytes())
         status, out, _ = self.check(self.tmp / "setup.exe")
         self.assertEqual(status, 0)
         self.assertIn(b"-lh5-", out)
+        status, _, _ = self.pack("--sfx", self.sfx, "--recompress", "-m", "lh6", "--archive", arc,
+                                 output="again.exe")
+        self.assertEqual(status, 0)
+        again = level2_members(self.archive_part("again.exe").read_bytes())
+        self.assertIn(b"-lh6-", {m for m, _, _ in again})
+        self.assertLessEqual({m for m, _, _ in again}, {b"-lhd-", b"-lh6-", b"-lh0-"})
+        status, _, err, dest = self.extract(self.archive_part("again.exe"), "again")
+        packed = {k: v for k, v in files_of(src).items() if k == "readme.txt" or k.startswith("bin")}
+        self.assertEqual((status, err, files_of(dest)), (0, b"", packed))
 
         own = fake_pe(9000, 9000)
         (self.tmp / "own.exe").write_bytes(own)
@@ -262,6 +275,44 @@ class Mkinstaller(Packing):
         status, out, _ = self.check(self.tmp / "own-setup.exe")
         self.assertEqual(status, 0)
         self.assertIn(b"program of its own", out)
+
+    def test_imports_encode_again_what_the_extractor_cannot_read_and_drop_roots(self):
+        text = b" ".join(random.Random(8).choice([b"old", b"setup", b"lzh"]) for _ in range(9000))
+        arc = self.tmp / "old.lzh"
+        arc.write_bytes(archive(
+            member(b"a.txt", lh1_encode(text), method=b"-lh1-", original=text),
+            member(b"b.bin", ring_encode(bytes(5000), b"-lz5-"), method=b"-lz5-",
+                   original=bytes(5000)),
+            member(b"\\root\\c.txt", text), member(b"C:\\d.txt", b"drive")))
+        want = {"a.txt": text, "b.bin": bytes(5000), os.path.join("root", "c.txt"): text,
+                "d.txt": b"drive"}
+        for args, methods, kept in (
+                ([], [b"-lh7-", b"-lh7-", b"-lh0-", b"-lh0-"], 2),
+                (["-m", "lh5", "--best", "-j", "2"], [b"-lh5-", b"-lh5-", b"-lh0-", b"-lh0-"], 2),
+                (["--recompress", "-m", "lh6"], [b"-lh6-", b"-lh6-", b"-lh6-", b"-lh0-"], 0)):
+            with self.subTest(args=args):
+                status, _, err = self.pack("--sfx", self.sfx, *args, "--archive", arc)
+                self.assertEqual(status, 0, err)
+                self.assertIn(b"2 names had a root", err)
+                self.assertIn(b"kept as they are %d" % kept, err)
+                members = level2_members(self.archive_part().read_bytes())
+                self.assertEqual([(m, p) for m, p, _ in members],
+                                 list(zip(methods, [b"a.txt", b"b.bin", b"root/c.txt", b"d.txt"])))
+                status, _, err, dest = self.extract(self.archive_part(), "x" + "".join(args))
+                self.assertEqual((status, err, files_of(dest)), (0, b"", want))
+        # The file's end stands for a missing end mark, as in LHA tools.
+        (self.tmp / "no-end.lzh").write_bytes(arc.read_bytes()[:-1])
+        status, _, err = self.pack("--sfx", self.sfx, "--archive", self.tmp / "no-end.lzh")
+        self.assertEqual(status, 0, err)
+        self.assertIn(b"no end mark: the file ends after its member 4", err)
+        for data, why in ((archive(member(b"..\\x", b"up")), b"not a plain name"),
+                          (archive(member(b"\\A.txt", b"1"), member(b"a.txt", b"2")),
+                           b"Windows takes these names for one file"),
+                          (archive(member(b"C:\\tmp.exe", b"1")), b"can't be installed"),
+                          (arc.read_bytes()[:-100], b"archive ends inside this file's data")):
+            with self.subTest(refused=why):
+                (self.tmp / "bad.lzh").write_bytes(data)
+                self.assert_refused(["--sfx", self.sfx, "--archive", self.tmp / "bad.lzh"], why)
 
     def test_folders_linked_into_the_tree_are_followed_and_loops_refused(self):
         (self.tmp / "shared" / "deep").mkdir(parents=True)
@@ -467,7 +518,8 @@ class Mkinstaller(Packing):
                           (["--check", "a", "-o", "b"], b"--check takes only"),
                           (["-o", "x", "--payload", "p", "--sfx", "s"], b"no --sfx with it"),
                           (["-o", "x", "-m", "lh4", "f"], b"-m lh4: no such method"),
-                          (["-o", "x", "-m", "lh5", "--archive", "a"], b"apply to files"),
+                          (["-o", "x", "-m", "lh5", "--payload", "a"], b"apply to files"),
+                          (["-o", "x", "--recompress", "a"], b"applies to --archive"),
                           (["-o", "x", "-j", "0", "f"], b"-j 0: the number of threads is 1 to 64"),
                           (["-o", "x", "-j", "65", "f"], b"-j 65: the number"),
                           (["-o", "x", "-j", "two", "f"], b"-j two: the number"),
@@ -572,7 +624,9 @@ class OtherTools(Packing):
             "unlha32-h2_lhx.lzh",                # -lhx-
             "larc333-lz4.lzs", "pmarc124-pm0.pma",  # LArc's and PMarc's stored
             "larc333-lz5.lzs",                   # LArc's -lz5-
+            "generated-lzs-lzs.lzs",             # -lzs-, and no end mark
             "lharc113-lh1.lzh", "lengths-lh1-64k.lzh",  # -lh1-
+            "lhmelt_16536-h0_subdir.lzh",        # names with a root
             "larc333-sfx.com",                   # MS-DOS .com self-extractor
             "lha255e-sfx.exe",                   # MS-DOS self-extractor
             "lhmelt_16536-sfx_winsfx32_213.exe"]  # Windows one, archive past its image
@@ -591,6 +645,11 @@ class OtherTools(Packing):
                 status, _, err = self.pack("--sfx", self.sfx, "--archive", sample)
                 self.assertEqual(status, 0, err)
                 self.assertEqual(self.check(self.tmp / "setup.exe")[0], 0)
+                # Written again in what the Windows extractor reads, which
+                # lhasa reads too.
+                methods = {m for m, _, _ in level2_members(self.archive_part().read_bytes())}
+                self.assertLessEqual(methods, {b"-lh0-", b"-lh5-", b"-lh7-", b"-lhd-"})
+                self.assertEqual(run(["lhasa", "t", self.archive_part()])[0], 0)
                 status, _, err, dest = self.extract(self.archive_part(), "ours-" + sample.name)
                 self.assertEqual((status, err), (0, b""))
                 lower = lambda files: {k.lower(): v for k, v in files.items()}

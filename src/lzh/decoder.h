@@ -1,0 +1,155 @@
+// What every decoder of the family shares: the bit reader, the output
+// window with its history, and the steps that put bytes into it and hand
+// them on. Each member's decoding has a state of its own (LzDecoder), and
+// each method's decoder keeps its tables in an object of its own.
+#ifndef LZH_DECODER_H
+#define LZH_DECODER_H
+
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "decode.h"
+#include "methods.h"
+
+enum {
+    MAX_MATCH = 256,      // the longest match of any method
+    HIST = 1 << 19,       // the farthest any method reaches (lhx)
+    CHUNK = 1 << 18,      // output handed on per flush
+    IN_SIZE = 1 << 15,
+};
+
+// Bits are taken from the most significant end of each byte, as every
+// method of the family writes them.
+struct Bits {
+    uint64_t acc;       // unread bits, left-aligned
+    int n;              // how many of them
+    const unsigned char *p, *end;
+    FILE *in;
+    uint64_t file_left;  // bytes of the member not yet read from the file
+    uint64_t fed;        // bytes put into acc, padding zeros included
+    LzhStatus error;
+    unsigned char buf[IN_SIZE];
+};
+
+struct Out {
+    LzhSink sink;
+    void *ctx;
+    uint16_t crc;
+};
+
+// One member's decoding: the history and the bytes not yet handed on live
+// in window[HIST - hist .. pos).
+struct LzDecoder {
+    struct Bits b;
+    struct Out o;
+    uint64_t packed;       // the member's data, in bytes
+    uint64_t original;     // its decoded size
+    uint64_t left;         // decoded bytes still to come
+    size_t pos;
+    size_t hist;           // the farthest the method reaches
+    unsigned char window[HIST + CHUNK + MAX_MATCH];
+};
+
+void lzh_fill_input(struct Bits *b);
+
+// Past the member's data the stream reads as zeros; whether codes were taken
+// from there is judged once, at the end, from the count of bytes fed.
+static inline void refill(struct Bits *b)
+{
+    while (b->n <= 56) {
+        if (b->p == b->end)
+            lzh_fill_input(b);
+        unsigned byte = b->p < b->end ? *b->p++ : 0;
+        b->acc |= (uint64_t)byte << (56 - b->n);
+        b->n += 8;
+        b->fed++;
+    }
+}
+
+static inline unsigned peek(const struct Bits *b, int k)
+{
+    return (unsigned)(b->acc >> (64 - k));
+}
+
+static inline void skip(struct Bits *b, int k)
+{
+    b->acc <<= k;
+    b->n -= k;
+}
+
+static inline unsigned get(struct Bits *b, int k)
+{
+    if (k == 0)
+        return 0;
+    refill(b);
+    unsigned v = peek(b, k);
+    skip(b, k);
+    return v;
+}
+
+// Whether the decoder should go on: bytes still to come, nothing wrong,
+// and no more than `slack` bytes of zeros read past the data (which a
+// damaged stream would otherwise decode from for ever).
+static inline int lz_going(const struct LzDecoder *z, unsigned slack)
+{
+    return z->left > 0 && z->b.error == LZH_OK && z->b.fed <= z->packed + slack;
+}
+
+// The history before the first byte, which matches may reach into: hist
+// bytes of c.
+static inline void lz_prefill(struct LzDecoder *z, size_t hist, int c)
+{
+    z->hist = hist;
+    memset(z->window + HIST - hist, c, hist);
+}
+
+// A match of len bytes from dist back (1 <= dist <= hist), cut at the
+// member's end.
+static inline void copy_match(struct LzDecoder *z, size_t dist, size_t len)
+{
+    if (len > z->left)
+        len = (size_t)z->left;
+    unsigned char *dst = z->window + z->pos;
+    const unsigned char *src = dst - dist;  // pos >= HIST >= hist >= dist
+    if (dist >= len) {
+        memcpy(dst, src, len);
+    } else {
+        for (size_t k = 0; k < len; k++)
+            dst[k] = src[k];
+    }
+    z->pos += len;
+    z->left -= len;
+}
+
+static inline void put_literal(struct LzDecoder *z, unsigned c)
+{
+    z->window[z->pos++] = (unsigned char)c;
+    z->left--;
+}
+
+// Hands on what was decoded once CHUNK bytes have gathered, keeping the
+// history in front of the window.
+LzhStatus lz_flush_full(struct LzDecoder *z);
+
+// Hands on the rest once every byte is decoded, and judges the member: a
+// decoder stopped early, or codes read from past the member's data, mean
+// it was cut or damaged.
+LzhStatus lz_finish(struct LzDecoder *z);
+
+// The decoders of the family, one per format (methods.h).
+typedef LzhStatus (*LzhFormatDecoder)(struct LzDecoder *z, const struct LzhMethod *m);
+LzhStatus lzh_decode_static(struct LzDecoder *z, const struct LzhMethod *m);
+LzhStatus lzh_decode_adaptive(struct LzDecoder *z, const struct LzhMethod *m);
+LzhStatus lzh_decode_ring(struct LzDecoder *z, const struct LzhMethod *m);
+
+// The decoders a program links (decoders_all.cpp, or decoders_packer.cpp
+// for the Windows extractor, which reads only what the packer writes):
+// the formats it reads besides stored data, ended by a NULL decoder.
+struct LzhFormatDecoderEntry {
+    enum LzhFormat format;
+    LzhFormatDecoder decode;
+};
+extern const struct LzhFormatDecoderEntry LZH_FORMAT_DECODERS[];
+
+#endif

@@ -1,0 +1,11 @@
+// Every decoder: for mkinstaller, which reads the archives of other tools,
+// and the native extractor.
+#include "decoder.h"
+
+const struct LzhFormatDecoderEntry LZH_FORMAT_DECODERS[] = {
+    {LZH_STATIC_HUFFMAN, lzh_decode_static},
+    {LZH_ADAPTIVE, lzh_decode_adaptive},
+    {LZH_RING_BYTES, lzh_decode_ring},
+    {LZH_RING_BITS, lzh_decode_ring},
+    {LZH_STORED, NULL},
+};

@@ -1,6 +1,7 @@
 #include "find.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include "../platform/platform.h"
 #include "header.h"
@@ -53,4 +54,32 @@ int64_t lzh_find_archive(FILE *f, int64_t start, int64_t size, int64_t *end,
             found = start + i;
     free(buf);
     return found;
+}
+
+int64_t lzh_locate_archive(FILE *f, const int64_t *places, int n, int64_t size, LzhSearch search,
+                           LeadByteRule is_lead)
+{
+    static struct LzhMember m;
+    for (int i = 0; i < n; i++)
+        if (places[i] > 0 && places[i] < size && plat_seek(f, places[i], SEEK_SET) == 0 &&
+            lzh_read_header(f, &m, is_lead) == LZH_OK)
+            return places[i];
+    if (search == NULL)
+        return -1;
+    int64_t end, from = n > 0 && places[0] > 0 && places[0] < size ? places[0] : 0;
+    int64_t at = search(f, from, size, &end, is_lead);
+    if (at == -1 && from > 0)
+        at = search(f, 0, size, &end, is_lead);
+    return at;
+}
+
+int lzh_is_program(FILE *f, const char *name)
+{
+    size_t n = strlen(name);
+    if (n >= 4 && name[n - 4] == '.' && (name[n - 3] | 0x20) == 'c' &&
+        (name[n - 2] | 0x20) == 'o' && (name[n - 1] | 0x20) == 'm')
+        return 1;
+    unsigned char head[2];
+    return plat_seek(f, 0, SEEK_SET) == 0 && fread(head, 1, 2, f) == 2 && head[0] == 'M' &&
+           head[1] == 'Z';
 }

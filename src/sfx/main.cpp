@@ -2,12 +2,14 @@
 // the current directory. Run with no arguments, as the installer stub runs
 // it; given a file, it unpacks the archive in that file instead (the one
 // after its executable image, if it is an executable, or the payload's in a
-// whole installer), for tests and tools.
+// whole installer; natively also one inside another tool's self-extractor),
+// for tests and tools.
 #include <errno.h>
 #include <stdio.h>
 
 #include "../image/pe.h"
 #include "../launch/layout.h"
+#include "../lzh/find.h"
 #include "../lzh/header.h"
 #include "../platform/platform.h"
 #include "extract.h"
@@ -23,25 +25,31 @@ static int finish(int status)
     return status;
 }
 
-// Whether an archive member's header starts at byte at.
-static int archive_at(FILE *in, int64_t at)
-{
-    static struct LzhMember m;
-    return plat_seek(in, at, SEEK_SET) == 0 &&
-           lzh_read_header(in, &m, plat_is_lead_byte) == LZH_OK;
-}
+// Natively, a self-extractor of another tool is searched; the Windows
+// extractor only ever reads the archive after its own image.
+#ifdef _WIN32
+#define SEARCH NULL
+#else
+#define SEARCH lzh_find_archive
+#endif
 
 // Where the archive starts: after the program's image. A file given on the
-// command line may be a whole installer, whose stub is followed by this
-// extractor and its archive at the payload offset.
-static int64_t archive_start(FILE *in, int given)
+// command line may be a whole installer (its archive after the extractor
+// that follows the stub), a self-extractor of another tool, or an archive.
+static int64_t archive_start(FILE *in, const char *given)
 {
     int64_t start = pe_file_image_end(in, 0);
-    if (!given || start == 0 || start > PAYLOAD_OFFSET || archive_at(in, start))
+    if (given == NULL || !lzh_is_program(in, given))
         return start;
-    uint32_t inner = pe_file_image_end(in, PAYLOAD_OFFSET);
-    return inner != 0 && archive_at(in, PAYLOAD_OFFSET + (int64_t)inner)
-               ? PAYLOAD_OFFSET + (int64_t)inner : start;
+    int64_t size = -1;
+    if (plat_seek(in, 0, SEEK_END) == 0)
+        size = plat_tell(in);
+    int64_t inner = pe_file_image_end(in, PAYLOAD_OFFSET);
+    int64_t places[2] = {start, inner ? PAYLOAD_OFFSET + inner : 0};
+    int64_t at = size < 0 ? -1 : lzh_locate_archive(in, places, 2, size, SEARCH,
+                                                  plat_is_lead_byte);
+    // Nothing found: reading from the start says what is wrong.
+    return at >= 0 ? at : start;
 }
 
 int main(int argc, char **argv)
@@ -57,7 +65,7 @@ int main(int argc, char **argv)
         return finish(1);
     }
     setvbuf(in, NULL, _IOFBF, 64 * 1024);
-    int64_t start = archive_start(in, argc > 1);
+    int64_t start = archive_start(in, argc > 1 ? name : NULL);
     if (start == 0 && argc == 1) {
         fprintf(stderr, TEXT_REPORT, name, TEXT_NO_IMAGE_END);
         return finish(1);

@@ -6,6 +6,7 @@
 #include "image/pe.h"
 #include "launch/layout.h"
 #include "lzh/decode.h"
+#include "lzh/find.h"
 #include "lzh/header.h"
 #include "member_names.h"
 #include "mkinstaller.h"
@@ -245,14 +246,6 @@ static uint64_t signed_content_end(const std::string &path, FILE *f, const std::
     return at;
 }
 
-// Whether an LZH member header starts at byte at of f.
-static bool archive_at(FILE *f, uint64_t at, uint64_t end)
-{
-    static LzhMember m;
-    return at < end && plat_seek(f, int64_t(at), SEEK_SET) == 0 &&
-           lzh_read_header(f, &m, plat_is_lead_byte) == LZH_OK;
-}
-
 // Checks an installer without running it: the stub and the extractor are
 // byte for byte the ones this tool would pack, every archive member decodes
 // to its CRC, and nothing but a certificate table follows the archive. A
@@ -286,11 +279,16 @@ int check(const Options &o)
     // The payload is our extractor with an archive when an archive starts
     // where our extractor would end, whatever its damaged headers say of
     // its length; or where its headers say it ends.
+    // An archive further on is found too, and the extractor before it then
+    // differs from ours.
     uint32_t extractor = 0;
-    if (!real_sfx.empty() && archive_at(f.get(), PAYLOAD_OFFSET + real_sfx.size(), size))
-        extractor = uint32_t(real_sfx.size());
-    else if (program != 0 && archive_at(f.get(), PAYLOAD_OFFSET + program, size))
-        extractor = program;
+    int64_t places[2] = {real_sfx.empty() ? 0 : int64_t(PAYLOAD_OFFSET + real_sfx.size()),
+                         program == 0 ? 0 : int64_t(PAYLOAD_OFFSET + program)};
+    int64_t at = lzh_locate_archive(f.get(), places, 2, int64_t(size), NULL, plat_is_lead_byte);
+    if (at == -2)
+        fail(path + ": read error");
+    if (at > int64_t(PAYLOAD_OFFSET))
+        extractor = uint32_t(at - int64_t(PAYLOAD_OFFSET));
     if (extractor == 0) {
         if (program == 0)
             fail(path + ": the payload is not a Windows program");

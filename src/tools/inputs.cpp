@@ -227,31 +227,17 @@ std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
 // An archive is decoded and verified whole before it is packed: a damaged
 // one would be found only by the user, half-way through installing. It may
 // sit inside a program (a self-extractor, an old installer): it is looked
-// for from the start, or from the end of a Windows program's image, and
+// for from the end of a Windows program's image, or from the start, and
 // only the archive is packed.
-// Only a program is searched: in an archive file, a damaged first header
-// must be reported, not passed over for the members after it.
-static bool is_program(const std::string &path, FILE *f)
-{
-    std::string ext = path.size() >= 4 ? path.substr(path.size() - 4) : "";
-    for (char &c : ext)
-        c = char(tolower((unsigned char)c));
-    char head[2];
-    return ext == ".com" || (fread(head, 1, 2, f) == 2 && head[0] == 'M' && head[1] == 'Z');
-}
-
 std::vector<ArchiveEntry> import_archive(const std::string &path, const Options &o)
 {
     uint64_t size = regular_file_size(path);
     File f = open_at(path);
-    int64_t at = 0, end = 0;
-    if (is_program(path, f.get())) {
-        int64_t from = pe_file_image_end(f.get(), 0);
-        if (uint64_t(from) >= size)
-            from = 0;
-        at = lzh_find_archive(f.get(), from, int64_t(size), &end, plat_is_lead_byte);
-        if (at == -1 && from > 0)
-            at = lzh_find_archive(f.get(), 0, int64_t(size), &end, plat_is_lead_byte);
+    int64_t at = 0;
+    if (lzh_is_program(f.get(), path.c_str())) {
+        int64_t image = pe_file_image_end(f.get(), 0);
+        at = lzh_locate_archive(f.get(), &image, 1, int64_t(size), lzh_find_archive,
+                                plat_is_lead_byte);
         if (at == -2)
             fail(path + ": read error");
         // None found: the plain reading, from byte 0, says what is wrong.

@@ -654,6 +654,11 @@ class OtherTools(Packing):
                 self.assertEqual((status, err), (0, b""))
                 lower = lambda files: {k.lower(): v for k, v in files.items()}
                 self.assertEqual(lower(files_of(dest)), lower(files_of(want)))
+                # The native extractor finds the archive in a program too.
+                if sample.suffix in (".exe", ".com"):
+                    status, _, err, dest = self.extract(sample, "direct-" + sample.name)
+                    self.assertEqual((status, err), (0, b""))
+                    self.assertEqual(lower(files_of(dest)), lower(files_of(want)))
 
 
 class Compression(Packing):

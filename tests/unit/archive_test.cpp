@@ -344,3 +344,60 @@ TEST(Encode, PieceCrcsCombineIntoTheWholeOnes)
                   crc(0, data.size()))
             << cut;
 }
+
+// A level 1 header of a stored member "x" whose extensions are `comments`
+// comment extensions of `size` bytes each, then its data.
+static std::string level1_with_comments(int comments, size_t size, const std::string &data)
+{
+    std::string exts;
+    for (int i = 0; i < comments; i++) {
+        exts += char(0x3F);
+        exts += std::string(size - 3, 'c');
+        size_t next = i + 1 < comments ? size : 0;
+        exts += char(next & 0xFF);
+        exts += char(next >> 8);
+    }
+    std::string h(22, '\0');
+    memcpy(&h[2], "-lh0-", 5);
+    uint32_t packed = uint32_t(exts.size() + data.size()), original = uint32_t(data.size());
+    for (int i = 0; i < 4; i++) {
+        h[7 + i] = char(packed >> (8 * i));
+        h[11 + i] = char(original >> (8 * i));
+    }
+    h[15] = 0, h[16] = 0, h[17] = 0x21, h[18] = 0x50;  // 2020-01-01
+    h[19] = 0x20;
+    h[20] = 1;
+    h[21] = 1;
+    h += 'x';
+    uint16_t crc = crc16_update(0, (const unsigned char *)data.data(), data.size());
+    h += char(crc & 0xFF);
+    h += char(crc >> 8);
+    h += 'M';
+    h += char(comments ? size & 0xFF : 0);
+    h += char(comments ? size >> 8 : 0);
+    h[0] = char(h.size() - 2);
+    unsigned sum = 0;
+    for (size_t i = 2; i < h.size(); i++)
+        sum += (unsigned char)h[i];
+    h[1] = char(sum);
+    return h + exts + data;
+}
+
+TEST_F(Archive, HeaderBufferGrowsAsNeededUpToItsCap)
+{
+    // 120,000 bytes of extensions read; 180,000 are past any real header,
+    // and refused without reading them all.
+    std::string fits = level1_with_comments(2, 60000, "data") + std::string(1, '\0');
+    FILE *f = fmemopen(const_cast<char *>(fits.data()), fits.size(), "rb");
+    LzhMember m;
+    ASSERT_EQ(lzh_read_header(f, &m, plat_is_lead_byte), LZH_OK);
+    EXPECT_EQ(m.packed, 4u);
+    EXPECT_STREQ(m.path, "x");
+    fclose(f);
+    EXPECT_EQ(extract(fits, "fits"), 0) << err();
+    EXPECT_EQ(slurp("fits/x"), "data");
+    std::string over = level1_with_comments(3, 60000, "data") + std::string(1, '\0');
+    f = fmemopen(const_cast<char *>(over.data()), over.size(), "rb");
+    EXPECT_EQ(lzh_read_header(f, &m, plat_is_lead_byte), LZH_MALFORMED);
+    fclose(f);
+}

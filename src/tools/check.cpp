@@ -37,9 +37,9 @@ static std::vector<std::string> components(const char *path)
 // leading separator, a drive letter ("C:") or a volume name ("Work:") is
 // dropped. Returns what was dropped, or nothing. (':' is below every trail
 // byte of Shift_JIS, so it is always a character of its own.)
-static std::string drop_root(const char *path, std::vector<std::string> &parts)
+static std::string drop_root(bool leading_separator, std::vector<std::string> &parts)
 {
-    std::string root = path[0] == LZH_SEP ? "\\" : "";
+    std::string root = leading_separator ? "\\" : "";
     if (!parts.empty() && parts[0].find(':') != std::string::npos) {
         size_t colon = parts[0].find(':');
         root = parts[0].substr(0, colon + 1) + root;
@@ -48,6 +48,29 @@ static std::string drop_root(const char *path, std::vector<std::string> &parts)
             parts.erase(parts.begin());
     }
     return root;
+}
+
+// Windows tools keep the path in UTF-16 too, which holds what their code
+// page could not: where it is whole, it is the name, in code page 932.
+static std::vector<std::string> wide_components(const LzhMember &m, const std::string &at)
+{
+    std::vector<std::string> parts;
+    std::u16string part;
+    for (size_t i = 0; i <= m.wide_len; i++) {
+        if (i < m.wide_len && m.wide_path[i] != LZH_WIDE_SEP) {
+            part += char16_t(m.wide_path[i]);
+            continue;
+        }
+        if (!part.empty() && part != u".") {
+            std::optional<std::string> name = archive_name_from_utf16(part);
+            if (!name)
+                fail(at + " (" + to_display_name(m.path) + "): refused: its Unicode name has "
+                     "characters that code page 932 lacks");
+            parts.push_back(*name);
+        }
+        part.clear();
+    }
+    return parts;
 }
 
 static int discard(void *, const unsigned char *, size_t)
@@ -123,7 +146,12 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
         std::vector<std::string> parts = components(m.path);
         std::string member = m.path, root;
         if (import) {
-            root = drop_root(m.path, parts);
+            bool leading = m.path[0] == LZH_SEP;
+            if (m.has_wide_path) {
+                parts = wide_components(m, at);
+                leading = m.wide_len > 0 && m.wide_path[0] == LZH_WIDE_SEP;
+            }
+            root = drop_root(leading, parts);
             member.clear();
             for (const std::string &part : parts)
                 member += (member.empty() ? "" : std::string(1, LZH_SEP)) + part;
@@ -138,7 +166,9 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
             if (std::optional<std::string> why = unassigned_problem(part))
                 fail(at + " (" + name + "): refused: " + *why);
         if (import && !parts.empty())
-            if (std::optional<std::string> why = member_name_problem(parts, parts))
+            // Split at every separator already: no source spelling to check.
+            if (std::optional<std::string> why =
+                    member_name_problem(std::vector<std::string>(parts.size()), parts))
                 fail(at + " (" + name + "): can't be installed: " + *why);
         if (import && !m.is_dir && parts.empty())
             fail(at + ": refused: a file with no name");

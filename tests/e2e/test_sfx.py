@@ -147,6 +147,22 @@ class PackedInstaller(WineTest):
                 lower = lambda files: {k.lower(): v for k, v in files.items()}
                 self.assertEqual(lower(files_of(self.work / "inst")), lower(files_of(want)))
 
+    def test_windows_mkinstaller_takes_the_utf16_names_windows_tools_add(self):
+        wide = lambda name: name.encode("utf-16-le")
+        (self.work / "wide.lzh").write_bytes(archive(
+            member(b"?.txt", b"w", extensions=[(0x45, wide("フォルダ")), (0x44, wide("表示.txt"))]),
+            member(b"x.txt", b"y", extensions=[(0x44, wide("～.txt"))])))
+        status, _, err = self.mkinstaller("-o", "setup.exe", "--archive", "wide.lzh")
+        self.assertEqual(status, 0, err)
+        status, out, err = self.wine(["setup.exe"], stdin=b"inst\r\ny\r\n")
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual(files_of(self.work / "inst"),
+                         {os.path.join("フォルダ", "表示.txt"): b"w", "～.txt": b"y"})
+        (self.work / "lost.lzh").write_bytes(archive(member(b"x", b"1", extensions=[(0x44, wide("é"))])))
+        status, _, err = self.mkinstaller("-o", "lost.exe", "--archive", "lost.lzh")
+        self.assertEqual(status, 1)
+        self.assertIn(b"code page 932 lacks", err)
+
     def test_windows_mkinstaller_checks_what_it_packed(self):
         (self.work / "product").mkdir()
         (self.work / "product" / "表示.txt").write_bytes(b"hello")

@@ -16,15 +16,19 @@ def crc16(data, crc=0):
     return crc
 
 
-def member(path, data, mtime=1_500_000_000, method=b"-lh0-", packed=None, original=None):
+def member(path, data, mtime=1_500_000_000, method=b"-lh0-", packed=None, original=None,
+           extensions=()):
     """A level 2 member, its data stored as given; path is bytes, '/' or '\\'
     separated, kept exactly as given (so "..", "C:" and leading separators
     survive). packed, given as a function of the header's length, overrides
     the stored packed size; original, the bytes data decodes to, makes data
-    the packed data of method."""
+    the packed data of method. extensions: (type, bytes) pairs added after
+    the name."""
     name = path.replace(b"/", b"\\")
     ext = struct.pack("<HB", 5, 0) + b"\0\0"           # header CRC, filled below
     ext += struct.pack("<HB", len(name) + 3, 1) + name  # file name
+    for kind, body in extensions:
+        ext += struct.pack("<HB", len(body) + 3, kind) + body
     ext += struct.pack("<H", 0)
     base_len = 24
     total = base_len + len(ext)

@@ -305,7 +305,20 @@ class Mkinstaller(Packing):
         status, _, err = self.pack("--sfx", self.sfx, "--archive", self.tmp / "no-end.lzh")
         self.assertEqual(status, 0, err)
         self.assertIn(b"no end mark: the file ends after its member 4", err)
+        # Windows tools add the name in UTF-16 (0x44, 0x45 for folders, 0xFFFF
+        # between them), which holds what their code page could not.
+        wide = lambda name: name.encode("utf-16-le")
+        (self.tmp / "wide.lzh").write_bytes(archive(member(b"?.txt", b"w", extensions=[
+            (0x45, wide("\\フォルダ") + b"\xff\xff" + wide("下")), (0x44, wide("表示.txt"))])))
+        status, _, err = self.pack("--sfx", self.sfx, "--archive", self.tmp / "wide.lzh")
+        self.assertEqual(status, 0, err)
+        self.assertEqual(level2_members(self.archive_part().read_bytes()),
+                         [(b"-lh0-", "フォルダ/下/表示.txt".encode("cp932"), b"w")])
         for data, why in ((archive(member(b"..\\x", b"up")), b"not a plain name"),
+                          (archive(member(b"x.txt", b"1", extensions=[(0x44, wide("café.txt"))])),
+                           b"its Unicode name has characters that code page 932 lacks"),
+                          (archive(member(b"x.txt", b"1", extensions=[(0x44, wide("..") + b"\xff\xff" + wide("x"))])),
+                           b"not a plain name"),
                           (archive(member(b"\\A.txt", b"1"), member(b"a.txt", b"2")),
                            b"Windows takes these names for one file"),
                           (archive(member(b"C:\\tmp.exe", b"1")), b"can't be installed"),

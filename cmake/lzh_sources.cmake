@@ -2,8 +2,9 @@
 # instrumented copy. DIR is the source folder.
 function(lzh_sources out dir)
     set(${out}
-        ${dir}/lzh/crc16.cpp ${dir}/lzh/decode.cpp ${dir}/lzh/decode_static.cpp
-        ${dir}/lzh/decode_adaptive.cpp ${dir}/lzh/decode_ring.cpp ${dir}/lzh/decoders_all.cpp
+        ${dir}/lzh/canonical.cpp ${dir}/lzh/crc16.cpp ${dir}/lzh/decode.cpp ${dir}/lzh/decode_static.cpp
+        ${dir}/lzh/decode_adaptive.cpp ${dir}/lzh/decode_ring.cpp ${dir}/lzh/decode_pmarc.cpp
+        ${dir}/lzh/decoders_all.cpp
         ${dir}/lzh/encode.cpp ${dir}/lzh/find.cpp ${dir}/lzh/header.cpp ${dir}/lzh/methods.cpp
         ${dir}/lzh/status.cpp
         PARENT_SCOPE)

@@ -3,104 +3,15 @@
 // the position code, then the codes themselves.
 #include <stdlib.h>
 
+#include "canonical.h"
 #include "decoder.h"
 
 enum {
-    NC = 510,             // literals 0-255, then match lengths 3-256
     NT = 19,              // symbols of the code-length code
     NPT = 20,             // room for the largest of NT and the position codes
     C_FAST = 12,
     PT_FAST = 8,
 };
-
-// A canonical Huffman code: a table indexed by the next `fast` bits settles
-// most symbols at once; longer codes fall to a search by length.
-enum { NO_CODE = 0xFFFF, LONG_CODE = 0xFFFE };
-
-struct Code {
-    int fast;
-    uint16_t table[1 << C_FAST];  // (symbol << 5) | length, or a marker
-    uint16_t first[17], count[17], offset[17];
-    uint16_t sorted[NC];
-};
-
-// Builds the decoding tables from code lengths (0 = unused symbol). An
-// over-subscribed set of lengths is corrupt; an incomplete one is accepted
-// and only its unused codes are errors.
-static int build(struct Code *code, int nsym, const unsigned char *len, int fast)
-{
-    uint16_t next[17];
-    memset(code->count, 0, sizeof code->count);
-    for (int s = 0; s < nsym; s++)
-        code->count[len[s]]++;
-    code->count[0] = 0;
-
-    int left = 1;
-    unsigned c = 0, idx = 0;
-    for (int l = 1; l <= 16; l++) {
-        left = left * 2 - code->count[l];
-        if (left < 0)
-            return -1;
-        code->first[l] = (uint16_t)c;
-        next[l] = (uint16_t)c;
-        code->offset[l] = (uint16_t)idx;
-        idx += code->count[l];
-        c = (c + code->count[l]) << 1;
-    }
-
-    code->fast = fast;
-    int size = 1 << fast;
-    for (int i = 0; i < size; i++)
-        code->table[i] = NO_CODE;
-    uint16_t placed[17];
-    memcpy(placed, code->offset, sizeof placed);
-    for (int s = 0; s < nsym; s++) {
-        int l = len[s];
-        if (l == 0)
-            continue;
-        code->sorted[placed[l]++] = (uint16_t)s;
-        unsigned v = next[l]++;
-        if (l <= fast) {
-            int span = 1 << (fast - l);
-            uint16_t entry = (uint16_t)((s << 5) | l);
-            for (int i = 0; i < span; i++)
-                code->table[(v << (fast - l)) + i] = entry;
-        } else {
-            code->table[v >> (l - fast)] = LONG_CODE;
-        }
-    }
-    return 0;
-}
-
-// A code of one symbol takes no bits at all.
-static void build_single(struct Code *code, int symbol, int fast)
-{
-    code->fast = fast;
-    for (int i = 0; i < (1 << fast); i++)
-        code->table[i] = (uint16_t)(symbol << 5);
-}
-
-// Needs at least 16 bits in acc. Returns the symbol, or -1 for a code that
-// was never assigned.
-static inline int decode(struct Bits *b, const struct Code *code)
-{
-    unsigned e = code->table[peek(b, code->fast)];
-    if (e < LONG_CODE) {
-        skip(b, e & 31);
-        return e >> 5;
-    }
-    if (e == NO_CODE)
-        return -1;
-    unsigned bits16 = peek(b, 16);
-    for (int l = code->fast + 1; l <= 16; l++) {
-        unsigned v = bits16 >> (16 - l);
-        if (v - code->first[l] < code->count[l]) {
-            skip(b, l);
-            return code->sorted[code->offset[l] + v - code->first[l]];
-        }
-    }
-    return -1;
-}
 
 // A block's codes, and how many symbols of it are left.
 struct Blocks {
@@ -119,7 +30,7 @@ static int read_pt_len(struct Blocks *k, struct Bits *b, int nn, int nbit, int s
         int c = (int)get(b, nbit);
         if (c >= nn)
             return -1;
-        build_single(&k->pt_code, c, PT_FAST);
+        lzh_code_single(&k->pt_code, c, PT_FAST);
         return 0;
     }
     if (n > nn)
@@ -148,7 +59,7 @@ static int read_pt_len(struct Blocks *k, struct Bits *b, int nn, int nbit, int s
     }
     while (i < nn)
         k->pt_len[i++] = 0;
-    return build(&k->pt_code, nn, k->pt_len, PT_FAST);
+    return lzh_code_build(&k->pt_code, nn, k->pt_len, PT_FAST);
 }
 
 // Lengths of the literal/length code, themselves coded with pt_code;
@@ -160,7 +71,7 @@ static int read_c_len(struct Blocks *k, struct Bits *b)
         int c = (int)get(b, 9);
         if (c >= NC)
             return -1;
-        build_single(&k->c_code, c, C_FAST);
+        lzh_code_single(&k->c_code, c, C_FAST);
         return 0;
     }
     if (n > NC)
@@ -168,7 +79,7 @@ static int read_c_len(struct Blocks *k, struct Bits *b)
     int i = 0;
     while (i < n) {
         refill(b);
-        int c = decode(b, &k->pt_code);
+        int c = lzh_code_decode(b, &k->pt_code);
         if (c < 0)
             return -1;
         if (c <= 2) {
@@ -183,7 +94,7 @@ static int read_c_len(struct Blocks *k, struct Bits *b)
     }
     while (i < NC)
         k->c_len[i++] = 0;
-    return build(&k->c_code, NC, k->c_len, C_FAST);
+    return lzh_code_build(&k->c_code, NC, k->c_len, C_FAST);
 }
 
 // The block header: symbol count, the code-length code, the literal/length
@@ -210,7 +121,7 @@ static LzhStatus decode_symbol(struct LzDecoder *z, const struct Blocks *k)
 {
     struct Bits *b = &z->b;
     refill(b);
-    int c = decode(b, &k->c_code);
+    int c = lzh_code_decode(b, &k->c_code);
     if (c < 0)
         return b->error != LZH_OK ? b->error : LZH_CORRUPT;
     if (c < 256) {
@@ -219,7 +130,7 @@ static LzhStatus decode_symbol(struct LzDecoder *z, const struct Blocks *k)
     }
     size_t len = (size_t)(c - 253);
     refill(b);
-    int j = decode(b, &k->pt_code);
+    int j = lzh_code_decode(b, &k->pt_code);
     if (j < 0)
         return b->error != LZH_OK ? b->error : LZH_CORRUPT;
     size_t dist = (j == 0 ? 0 : ((size_t)1 << (j - 1)) + get(b, j - 1)) + 1;

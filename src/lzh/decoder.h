@@ -142,6 +142,8 @@ typedef LzhStatus (*LzhFormatDecoder)(struct LzDecoder *z, const struct LzhMetho
 LzhStatus lzh_decode_static(struct LzDecoder *z, const struct LzhMethod *m);
 LzhStatus lzh_decode_adaptive(struct LzDecoder *z, const struct LzhMethod *m);
 LzhStatus lzh_decode_ring(struct LzDecoder *z, const struct LzhMethod *m);
+LzhStatus lzh_decode_pm1(struct LzDecoder *z, const struct LzhMethod *m);
+LzhStatus lzh_decode_pm2(struct LzDecoder *z, const struct LzhMethod *m);
 
 // The decoders a program links (decoders_all.cpp, or decoders_packer.cpp
 // for the Windows extractor, which reads only what the packer writes):

@@ -7,5 +7,7 @@ const struct LzhFormatDecoderEntry LZH_FORMAT_DECODERS[] = {
     {LZH_ADAPTIVE, lzh_decode_adaptive},
     {LZH_RING_BYTES, lzh_decode_ring},
     {LZH_RING_BITS, lzh_decode_ring},
+    {LZH_PM1, lzh_decode_pm1},
+    {LZH_PM2, lzh_decode_pm2},
     {LZH_STORED, NULL},
 };

@@ -98,8 +98,6 @@ int lzh_append_name(char *path, size_t size, const unsigned char *name, size_t n
 // Places are offsets in the header, whose buffer may move as it grows.
 struct Parsed {
     size_t dir_at, dir_len, file_at, file_len;
-    size_t wdir_at, wdir_len, wfile_at, wfile_len;
-    int has_wdir, has_wfile;
     size_t end;        // bytes of the header that its CRC covers
     long crc_at;       // where the header CRC extension keeps it, or -1
 };
@@ -117,16 +115,16 @@ static void take_extension(struct LzhMember *m, struct Parsed *p, int type,
         p->dir_at = at;
         p->dir_len = n;
         break;
+    // Kept as they are, for mkinstaller's import; a name too long for the
+    // room is no name.
     case LZH_EXT_WIDE_FILE_NAME:
-        p->wfile_at = at;
-        p->wfile_len = n;
-        p->has_wfile = 1;
+    case LZH_EXT_WIDE_DIRECTORY: {
+        struct LzhWideName *w = type == LZH_EXT_WIDE_FILE_NAME ? &m->wide_file : &m->wide_dir;
+        w->present = n <= sizeof w->bytes;
+        w->length = w->present ? n : 0;
+        memcpy(w->bytes, data, w->length);
         break;
-    case LZH_EXT_WIDE_DIRECTORY:
-        p->wdir_at = at;
-        p->wdir_len = n;
-        p->has_wdir = 1;
-        break;
+    }
     case LZH_EXT_WINDOWS_TIME:
         // The last-write FILETIME, 100 ns steps from 1601; 0 means not set.
         if (n >= 16 && (le32(data + 8) | le32(data + 12)) != 0) {
@@ -297,39 +295,6 @@ static LzhStatus build_path(const struct Header *h, struct LzhMember *m, const s
     return LZH_OK;
 }
 
-// Appends UTF-16LE units to the wide path: 0xFFFF, '/' and '\\' separate.
-static int append_wide(struct LzhMember *m, const unsigned char *p, size_t n)
-{
-    for (size_t i = 0; i + 1 < n; i += 2) {
-        unsigned u = le16(p + i);
-        if (m->wide_len + 2 > LZH_PATH_MAX)
-            return -1;
-        m->wide_path[m->wide_len++] = (uint16_t)(u == '/' || u == '\\' ? LZH_WIDE_SEP : u);
-    }
-    return 0;
-}
-
-// The UTF-16 path, when the header has it for every part the path has:
-// a folder part from 0x45, a name from 0x44.
-static LzhStatus build_wide_path(const struct Header *h, struct LzhMember *m,
-                                 const struct Parsed *p)
-{
-    if ((!p->has_wdir && !p->has_wfile) || (p->dir_len > 0 && !p->has_wdir) ||
-        (p->file_len > 0 && !p->has_wfile))
-        return LZH_OK;
-    if (p->has_wdir && append_wide(m, h->b + p->wdir_at, p->wdir_len) != 0)
-        return LZH_NAME_TOO_LONG;
-    if (m->wide_len > 0 && m->wide_path[m->wide_len - 1] != LZH_WIDE_SEP && p->wfile_len > 1) {
-        if (m->wide_len + 1 > LZH_PATH_MAX)
-            return LZH_NAME_TOO_LONG;
-        m->wide_path[m->wide_len++] = LZH_WIDE_SEP;
-    }
-    if (p->has_wfile && append_wide(m, h->b + p->wfile_at, p->wfile_len) != 0)
-        return LZH_NAME_TOO_LONG;
-    m->has_wide_path = 1;
-    return LZH_OK;
-}
-
 // The rest of the header, whose first 21 bytes are in h.
 static LzhStatus read_member(FILE *in, struct Header *h, struct LzhMember *m,
                              LeadByteRule is_lead)
@@ -357,8 +322,6 @@ static LzhStatus read_member(FILE *in, struct Header *h, struct LzhMember *m,
         s = check_header_crc(h, &p);
     if (s == LZH_OK)
         s = build_path(h, m, &p, is_lead);
-    if (s == LZH_OK)
-        s = build_wide_path(h, m, &p);
     return s;
 }
 

@@ -50,8 +50,14 @@ enum {
     LZH_EXT_WINDOWS_TIME = 0x41,  // creation, last write, last access FILETIMEs
     LZH_EXT_FILE_SIZE_64 = 0x42,  // packed, then original size, 64 bits each
     LZH_EXT_WIDE_FILE_NAME = 0x44,  // the name in UTF-16LE, as Windows tools add it
-    LZH_EXT_WIDE_DIRECTORY = 0x45,  // the folders likewise, 0xFFFF between them
+    LZH_EXT_WIDE_DIRECTORY = 0x45,  // the folders likewise, U+FFFF between them
     LZH_EXT_UNIX_TIME = 0x54,
+};
+
+struct LzhWideName {
+    unsigned char bytes[LZH_PATH_MAX];
+    size_t length;
+    int present;
 };
 
 struct LzhMember {
@@ -66,14 +72,9 @@ struct LzhMember {
     // Directory and file name as stored (bytes in the archive's code page),
     // components separated by LZH_SEP whatever separator the archive used.
     char path[LZH_PATH_MAX];
-    // The same path in UTF-16, where the header has it for every part of
-    // the path (has_wide_path), components separated by LZH_WIDE_SEP.
-    uint16_t wide_path[LZH_PATH_MAX];
-    size_t wide_len;
-    int has_wide_path;
+    // The name and the folders in UTF-16LE, as Windows tools add them.
+    struct LzhWideName wide_file, wide_dir;
 };
-
-#define LZH_WIDE_SEP 0xFFFF
 
 // Reads the header at the current position of in and leaves in at the
 // member's data. Returns LZH_OK, LZH_END at the end mark, or what is wrong.

@@ -17,6 +17,8 @@ const struct LzhMethod LZH_METHODS[] = {
     {"-lhx-", 19, 20, 5, 0, LZH_STATIC_HUFFMAN},
     {"-lz5-", 12, 0, 0, 0, LZH_RING_BYTES},
     {"-lzs-", 11, 0, 0, 0, LZH_RING_BITS},
+    {"-pm1-", 14, 0, 0, 0, LZH_PM1},
+    {"-pm2-", 13, 0, 0, 0, LZH_PM2},
 };
 const int LZH_METHOD_COUNT = sizeof LZH_METHODS / sizeof LZH_METHODS[0];
 

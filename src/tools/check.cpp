@@ -50,15 +50,40 @@ static std::string drop_root(bool leading_separator, std::vector<std::string> &p
     return root;
 }
 
-// Windows tools keep the path in UTF-16 too, which holds what their code
-// page could not: where it is whole, it is the name, in code page 932.
-static std::vector<std::string> wide_components(const LzhMember &m, const std::string &at)
+// Windows tools keep the path in UTF-16 too (folders and name apart, U+FFFF
+// between folders), which holds what their code page could not. Where it
+// covers every part the path has, it is the name: the path in UTF-16, with
+// U+FFFF for every separator, and whether it had a leading one.
+static std::optional<std::u16string> wide_path(const LzhMember &m,
+                                               const std::vector<std::string> &parts)
+{
+    bool has_folders = m.is_dir ? !parts.empty() : parts.size() > 1;
+    bool has_name = !m.is_dir && !parts.empty();
+    if ((!m.wide_file.present && !m.wide_dir.present) || (has_folders && !m.wide_dir.present) ||
+        (has_name && !m.wide_file.present))
+        return std::nullopt;
+    std::u16string path;
+    for (const LzhWideName *w : {&m.wide_dir, &m.wide_file}) {
+        if (!path.empty() && path.back() != u'\uFFFF' && w->length >= 2)
+            path += u'\uFFFF';
+        for (size_t i = 0; i + 1 < w->length; i += 2) {
+            char16_t u = char16_t(w->bytes[i] | w->bytes[i + 1] << 8);
+            path += u == u'/' || u == u'\\' ? u'\uFFFF' : u;
+        }
+    }
+    return path;
+}
+
+// The components of a UTF-16 path, in code page 932; one it can't hold is
+// refused.
+static std::vector<std::string> wide_components(const LzhMember &m, const std::u16string &path,
+                                                const std::string &at)
 {
     std::vector<std::string> parts;
     std::u16string part;
-    for (size_t i = 0; i <= m.wide_len; i++) {
-        if (i < m.wide_len && m.wide_path[i] != LZH_WIDE_SEP) {
-            part += char16_t(m.wide_path[i]);
+    for (size_t i = 0; i <= path.size(); i++) {
+        if (i < path.size() && path[i] != u'\uFFFF') {
+            part += path[i];
             continue;
         }
         if (!part.empty() && part != u".") {
@@ -71,6 +96,23 @@ static std::vector<std::string> wide_components(const LzhMember &m, const std::s
         part.clear();
     }
     return parts;
+}
+
+// Windows drops the dots and spaces that end a name ("GPL-2." is "GPL-2"),
+// so an import names the file as it will be, and says so; "." and "..", and
+// a name of nothing else, are left for the rules to refuse. (Dots and
+// spaces are below every trail byte of Shift_JIS.) Returns how many changed.
+static unsigned drop_trailing_dots(std::vector<std::string> &parts)
+{
+    unsigned changed = 0;
+    for (std::string &part : parts) {
+        size_t keep = part.find_last_not_of(". ");
+        if (part == "." || part == ".." || keep == std::string::npos || keep + 1 == part.size())
+            continue;
+        part.erase(keep + 1);
+        changed++;
+    }
+    return changed;
 }
 
 static int discard(void *, const unsigned char *, size_t)
@@ -147,11 +189,14 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
         std::string member = m.path, root;
         if (import) {
             bool leading = m.path[0] == LZH_SEP;
-            if (m.has_wide_path) {
-                parts = wide_components(m, at);
-                leading = m.wide_len > 0 && m.wide_path[0] == LZH_WIDE_SEP;
+            if (std::optional<std::u16string> wide = wide_path(m, parts)) {
+                parts = wide_components(m, *wide, at);
+                leading = !wide->empty() && (*wide)[0] == u'\uFFFF';
             }
             root = drop_root(leading, parts);
+            std::vector<std::string> as_stored = parts;
+            if (drop_trailing_dots(parts) > 0 && import->trimmed++ == 0)
+                import->first_trimmed = to_display_name(as_stored.back());
             member.clear();
             for (const std::string &part : parts)
                 member += (member.empty() ? "" : std::string(1, LZH_SEP)) + part;

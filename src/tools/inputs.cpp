@@ -266,6 +266,10 @@ std::vector<ArchiveEntry> import_archive(const std::string &path, const Options 
         fprintf(stderr, "mkinstaller: %s: %u name%s had a root, dropped as LHA tools unpack "
                 "them (%s)\n", path.c_str(), im.rooted, im.rooted == 1 ? "" : "s",
                 im.first_rooted.c_str());
+    if (im.trimmed > 0)
+        fprintf(stderr, "mkinstaller: %s: %u name%s ended in dots or spaces, which Windows "
+                "drops; packed without them (\"%s\")\n", path.c_str(), im.trimmed,
+                im.trimmed == 1 ? "" : "s", im.first_trimmed.c_str());
     if (im.no_end_mark)
         fprintf(stderr, "mkinstaller: %s: no end mark: the file ends after its member %u, "
                 "where LHA tools end it too (if the file was cut short, members are missing)\n",

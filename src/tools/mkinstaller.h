@@ -105,6 +105,8 @@ struct Import {
     unsigned kept = 0, encoded = 0;
     unsigned rooted = 0;      // names that lost a root
     std::string first_rooted; // one of them, and the root, for the note
+    unsigned trimmed = 0;     // names that lost trailing dots or spaces
+    std::string first_trimmed;
     bool no_end_mark = false; // the file ended after a member
 };
 ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan mode,

@@ -306,3 +306,193 @@ def lh1_encode(data):
     bits = "".join(out)
     bits += "0" * (-len(bits) % 8)
     return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))
+
+
+class _Recent:
+    """PMarc's byte values by last use: ASCII first, then control codes,
+    A0-DF, 80-9F, E0-FF; every byte written moves to the front."""
+
+    def __init__(self):
+        self.order = [*range(0x20, 0x80), *range(0x20), *range(0xA0, 0xE0), *range(0x80, 0xA0),
+                      *range(0xE0, 0x100)]
+
+    def place(self, c):
+        return self.order.index(c)
+
+    def use(self, data):
+        for c in data:
+            self.order.remove(c)
+            self.order.insert(0, c)
+
+
+def _matches(data, i, last, reach, most):
+    """The longest earlier match at i (length, distance) within reach: the
+    last place of its first three bytes, or a run of the byte before."""
+    best = (0, 0)
+    for j in (last.get(data[i:i + 3], -1), i - 1):
+        if 0 <= j < i and i - j <= reach:
+            n = 0
+            while n < most and i + n < len(data) and data[j + n] == data[i + n]:
+                n += 1
+            best = max(best, (n, i - j))
+    return best
+
+
+def _classify(p, ranges):
+    """The class of a value among (base, bits) ranges, and its bits."""
+    c = max(k for k, (base, _) in enumerate(ranges) if base <= p)
+    base, bits = ranges[c]
+    return c, format(p - base, f"0{bits}b") if bits else ""
+
+
+def pm2_encode(data):
+    """-pm2-, greedily: a command code of 29 symbols of 5 bits, offset codes
+    of 3 bits per symbol, sent where PMarc sends them; literals and copies
+    of 2-256 bytes from up to 8 KiB back (spaces before the start)."""
+    literals = [(0, 3), (8, 3), (16, 4), (32, 5), (64, 5), (96, 5), (128, 6), (192, 6)]
+    lengths = [(17, 3), (25, 3), (33, 5), (65, 6), (129, 7), (256, 0)]
+    # (new-commands flag, commands, offset symbols, offsets whatever the flag, next)
+    stages = [(0, 1, 5, 1, 1024), (0, 0, 6, 1, 1024), (0, 0, 7, 1, 2048), (1, 1, 8, 1, 4096),
+              (1, 1, 8, 0, 4096)]
+    commands = "11101" + "101" + "001" + "1" * 29  # 29 codes, shortest 5, 1 bit each
+    out, recent, last = ["0"], _Recent(), {}
+    symbols = 0
+
+    def change(stage):
+        nonlocal symbols
+        flag, new, offsets, always, _ = stages[stage]
+        out.append("0" if flag else "")  # the same commands
+        if new and not flag:
+            out.append(commands)
+        if not flag or always:
+            out.append("011" * offsets)
+            symbols = offsets
+
+    change(0)
+    stage, until, i = 0, stages[0][4], 0
+    padded = b" " * 8192 + data
+    while i < len(data):
+        n, dist = _matches(padded, i + 8192, last, 8192, 256)
+        limit = 64 << (symbols - 1) if symbols else 64
+        if n >= 3 and dist > limit:
+            n = 0
+        if n == 2 and dist > 64:
+            n = 0
+        if n == 256 and dist != 1:  # a copy of 256 repeats the last byte
+            n = 255
+        if n >= 2:
+            if n <= 16:
+                copy, extra = n - 2, ""
+            else:
+                k, extra = _classify(n, lengths)
+                copy = 15 + k
+            out.append(format(8 + copy, "05b") + extra)
+            offset = dist - 1
+            if copy == 0:
+                out.append(format(offset, "06b"))
+            elif copy < 20:
+                v = 0 if offset < 64 else offset.bit_length() - 6
+                out.append(format(v, "03b") + (format(offset, "06b") if v == 0 else
+                                               format(offset - (1 << (v + 5)), f"0{v + 5}b")))
+        else:
+            n = 1
+            c, extra = _classify(recent.place(data[i]), literals)
+            out.append(format(c, "05b") + extra)
+        recent.use(data[i:i + n])
+        for k in range(i, i + n):
+            last[padded[k + 8192:k + 8195]] = k + 8192
+        i += n
+        until -= n
+        if until <= 0 and i < len(data):
+            stage = min(stage + 1, len(stages) - 1)
+            change(stage)
+            until += stages[stage][4]
+    bits = "".join(out)
+    bits += "0" * (-len(bits) % 8)
+    return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))
+
+
+def pm1_encode(data):
+    """-pm1-, greedily: literal classes by tree 16, (a (b (c (d (e f))))),
+    blocks of up to 216 literals each followed by a copy, and copies of
+    2-244 bytes from up to 10,816 back, in the ranges the output reaches."""
+    literals = [(0, 4), (16, 4), (32, 5), (64, 6), (128, 6), (192, 6)]
+    classes = ["0", "10", "110", "1110", "11110", "11111"]
+    out, recent, last, i, pending = ["10000"], _Recent(), {}, 0, []
+
+    def length_bits(n, steps):
+        """n by (first, bits, escape) steps: a value below escape ends it."""
+        code = ""
+        for first, bits, escape in steps:
+            if n - first < escape:
+                return code + format(n - first, f"0{bits}b")
+            code += format(escape, f"0{bits}b")
+        raise ValueError(n)
+
+    def block_length(n):
+        if n >= 89:
+            return "11" + "111" + "1111" + format(n - 89, "07b")
+        if n >= 25:
+            return "11" + "111" + "1110" + format(n - 25, "06b")
+        return length_bits(n, [(1, 2, 3), (4, 3, 7), (11, 4, 14)])
+
+    def copy_length(n):
+        for first, prefix, bits in ((117, "11111111111", 7), (85, "11111111110", 5),
+                                    (23, "11111", 6), (15, "11110", 3), (11, "11101", 2)):
+            if n >= first:
+                return prefix + format(n - first, f"0{bits}b")
+        return format(n - 3, "02b") if n < 6 else "11" + format(n - 6, "03b")
+
+    def copy(n, dist, done):
+        d = dist - 1
+        if n == 2 and d < 64:
+            code, base, bits = "0" + ("0" if done >= 576 else "") + ("0" if done >= 64 else ""), 0, 6
+        elif n == 2:
+            code, base, bits = "0" + ("0" if done >= 576 else "") + "1", 64, 8
+        elif d < 64:
+            code, base, bits = "1" + ("1" if done >= 64 else "") + ("1" if done >= 2624 else ""), 0, 6
+        elif d < 576:
+            code, base, bits = "10", 64, 8 if done < 320 else 9
+        elif d < 2624:
+            code, base = "01", 576
+            bits = next(b for below, b in ((832, 8), (1088, 9), (1600, 10), (1 << 30, 11))
+                        if done < below)
+        else:
+            code, base = "110", 2624
+            bits = next(b for below, b in ((2880, 8), (3136, 9), (3648, 10), (4672, 11),
+                                           (6720, 12), (1 << 30, 13)) if done < below)
+        return code + ("" if n == 2 else copy_length(n)) + format(d - base, f"0{bits}b")
+
+    while i < len(data):
+        n, dist = _matches(data, i, last, 10816, 244)
+        # A short copy reaches no further than the early code lets it.
+        if n == 2 and (dist > 320 or (dist > 64 and i < 64)):
+            n = 0
+        if n >= 3 and dist > 64 and (i < 64 or (dist > 576 and i < 576) or
+                                     (dist > 2624 and i < 2624)):
+            n = 0
+        if n < 2:
+            pending.append(recent.place(data[i]))
+            n = 1
+            if len(pending) == 216:
+                out.append("1" + block_length(216))
+                out += [classes[c] + extra for c, extra in (_classify(p, literals) for p in pending)]
+                pending = []
+        else:
+            if pending:
+                out.append("1" + block_length(len(pending)))
+                out += [classes[c] + extra for c, extra in (_classify(p, literals) for p in pending)]
+                pending = []
+            else:
+                out.append("0")
+            out.append(copy(n, dist, i))
+        recent.use(data[i:i + n])
+        for k in range(i, i + n):
+            last[data[k:k + 3]] = k
+        i += n
+    if pending:
+        out.append("1" + block_length(len(pending)))
+        out += [classes[c] + extra for c, extra in (_classify(p, literals) for p in pending)]
+    bits = "".join(out)
+    bits += "0" * (-len(bits) % 8)
+    return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))

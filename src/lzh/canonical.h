@@ -1,0 +1,57 @@
+// Canonical Huffman codes as the LZH family writes them: lengths of at most
+// 16 bits, codes taken in order of length, then of symbol, most significant
+// bit first. Shared by the static-Huffman blocks and PMarc's trees.
+#ifndef LZH_CANONICAL_H
+#define LZH_CANONICAL_H
+
+#include "decoder.h"
+
+enum {
+    NC = 510,               // the largest alphabet: literals 0-255, lengths 3-256
+    LZH_CODE_FAST_MAX = 12,
+};
+
+// A canonical Huffman code: a table indexed by the next `fast` bits settles
+// most symbols at once; longer codes fall to a search by length.
+enum { NO_CODE = 0xFFFF, LONG_CODE = 0xFFFE };
+
+struct Code {
+    int fast;
+    uint16_t table[1 << LZH_CODE_FAST_MAX];  // (symbol << 5) | length, or a marker
+    uint16_t first[17], count[17], offset[17];
+    uint16_t sorted[NC];
+};
+
+// Builds the decoding tables from code lengths (0 = unused symbol). An
+// over-subscribed set of lengths is corrupt (-1); an incomplete one is
+// accepted and only its unused codes are errors. fast is at most
+// LZH_CODE_FAST_MAX.
+int lzh_code_build(struct Code *code, int nsym, const unsigned char *len, int fast);
+
+// A code of one symbol, which takes no bits at all.
+void lzh_code_single(struct Code *code, int symbol, int fast);
+
+// Needs at least 16 bits in acc. Returns the symbol, or -1 for a code that
+// was never assigned.
+static inline int lzh_code_decode(struct Bits *b, const struct Code *code)
+{
+    unsigned e = code->table[peek(b, code->fast)];
+    if (e < LONG_CODE) {
+        skip(b, e & 31);
+        return e >> 5;
+    }
+    if (e == NO_CODE)
+        return -1;
+    unsigned bits16 = peek(b, 16);
+    for (int l = code->fast + 1; l <= 16; l++) {
+        unsigned v = bits16 >> (16 - l);
+        if (v - code->first[l] < code->count[l]) {
+            skip(b, l);
+            return code->sorted[code->offset[l] + v - code->first[l]];
+        }
+    }
+    return -1;
+}
+
+
+#endif

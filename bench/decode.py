@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
-"""Decoding speed of our extractor against lhasa, natively.
+"""Decoding speed of our extractor against lhasa, natively, for every method.
 
-Makes a -lh5- archive of at least 64 MiB with jlha (text whose repeats lie
-far beyond the 8 KiB window, so it compresses as ordinary text does), then
-extracts it with an optimized native build of our extractor and with lhasa,
-side by side on a memory-backed file system, and prints the times, the
-ratio and the peak memory of each.
+Makes, for each method, an archive of one member of text whose repeats lie
+far beyond the windows, so it compresses as ordinary text does: -lh5-,
+-lh6- and -lh7- with jlha, of at least --mib MiB packed; the methods no tool
+here writes (-lh1-, -lz5-, -lzs-, -pm1-, -pm2-) with the tests' own encoders,
+of --encoded-mib MiB decoded (they are Python, some 4 s a MiB; what they
+make is kept in build/bench-cache for the next run). Then extracts each
+with an optimized native build of our extractor and with lhasa, side by
+side on a memory-backed file system, and prints the times, the ratio and
+the peak memory of each. -lh4- and -lhx- decode by the -lh5- code.
 
-    bench/decode.py [--mib 64] [--runs 5]
+    bench/decode.py [--mib 64] [--encoded-mib 64] [--runs 5] [--methods lh5,pm2,...]
 """
 import argparse
 import os
@@ -21,6 +25,14 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 BUILD = ROOT / "build" / "release"
+CACHE = ROOT / "build" / "bench-cache"
+sys.path.insert(0, str(ROOT / "tests" / "tools"))
+import lzhdata  # noqa: E402
+
+JLHA = {"lh5": "5", "lh6": "6", "lh7": "7"}
+ENCODED = {"lh1": lzhdata.lh1_encode, "lz5": lambda d: lzhdata.ring_encode(d, b"-lz5-"),
+           "lzs": lambda d: lzhdata.ring_encode(d, b"-lzs-"), "pm1": lzhdata.pm1_encode,
+           "pm2": lzhdata.pm2_encode}
 
 
 def build_extractor():
@@ -31,25 +43,45 @@ def build_extractor():
     return BUILD / "sfx"
 
 
-def make_archive(work, mib):
+def text_chunk():
     rnd = random.Random(5)
     words = [bytes(rnd.choice(b"etaoinshrdlucmfwypvbgkjqxz") for _ in range(rnd.randint(1, 10)))
              for _ in range(20000)]
-    chunk = b" ".join(rnd.choice(words) for _ in range(700000))  # about 4 MiB
+    return b" ".join(rnd.choice(words) for _ in range(700000))  # about 4 MiB
+
+
+def make_jlha_archive(work, method, mib):
+    chunk = text_chunk()
     src = work / "src"
-    src.mkdir()
-    archive = work / "big.lzh"
+    src.mkdir(exist_ok=True)
+    archive = work / f"{method}.lzh"
     copies = 4
     while True:
         with open(src / "text.txt", "wb") as f:
             for _ in range(copies):
                 f.write(chunk)
         archive.unlink(missing_ok=True)
-        subprocess.run(["jlha", "c2o5q", str(archive), "text.txt"], cwd=src, check=True,
-                       stdout=subprocess.DEVNULL)
+        subprocess.run(["jlha", f"c2o{JLHA[method]}q", str(archive), "text.txt"], cwd=src,
+                       check=True, stdout=subprocess.DEVNULL)
         if archive.stat().st_size >= mib << 20:
             return archive, (src / "text.txt").stat().st_size
         copies = int(copies * (mib << 20) / archive.stat().st_size) + 1
+
+
+def make_encoded_archive(work, method, mib):
+    CACHE.mkdir(parents=True, exist_ok=True)
+    cached = CACHE / f"{method}-{mib}.lzh"
+    size = mib << 20
+    if not cached.exists():
+        chunk = text_chunk()
+        data = (chunk * (size // len(chunk) + 1))[:size]
+        packed = ENCODED[method](data)
+        cached.write_bytes(lzhdata.archive(lzhdata.member(b"text.txt", packed,
+                                                          method=f"-{method}-".encode(),
+                                                          original=data)))
+    archive = work / f"{method}.lzh"
+    shutil.copy(cached, archive)
+    return archive, size
 
 
 def timed_extract(cmd, work, name):
@@ -71,27 +103,36 @@ def timed_extract(cmd, work, name):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--mib", type=int, default=64)
+    ap.add_argument("--encoded-mib", type=int, default=64)
     ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--methods", default=",".join([*JLHA, *ENCODED]))
     opts = ap.parse_args()
 
     sfx = build_extractor()
     work = Path(tempfile.mkdtemp(prefix="decode-bench-", dir="/dev/shm"))
     try:
-        archive, original = make_archive(work, opts.mib)
-        ours, theirs = [], []
-        for _ in range(opts.runs):
-            ours.append(timed_extract([str(sfx), str(archive)], work, "ours"))
-            theirs.append(timed_extract(["lhasa", "xq", str(archive)], work, "lhasa"))
-        if (work / "ours" / "text.txt").read_bytes() != (work / "lhasa" / "text.txt").read_bytes():
-            sys.exit("the two extractions differ")
-        t_ours, t_lhasa = min(t for t, _ in ours), min(t for t, _ in theirs)
-        print(f"archive: {archive.stat().st_size / 2**20:.1f} MiB -lh5-, "
-              f"{original / 2**20:.1f} MiB decoded; fastest of {opts.runs} runs, on tmpfs")
-        print(f"ours:  {t_ours:.3f} s  {original / 2**20 / t_ours:7.1f} MiB/s  "
-              f"peak {max(m for _, m in ours) / 1024:.1f} MiB")
-        print(f"lhasa: {t_lhasa:.3f} s  {original / 2**20 / t_lhasa:7.1f} MiB/s  "
-              f"peak {max(m for _, m in theirs) / 1024:.1f} MiB")
-        print(f"speed ratio ours/lhasa: {t_lhasa / t_ours:.2f} (target >= 1)")
+        print(f"fastest of {opts.runs} runs, on tmpfs")
+        print(f"{'method':6} {'packed':>9} {'decoded':>9} {'ours s':>8} {'MiB/s':>7} {'peak':>8}"
+              f" {'lhasa s':>8} {'MiB/s':>7} {'peak':>8} {'ratio':>6}")
+        for method in opts.methods.split(","):
+            if method in JLHA:
+                archive, original = make_jlha_archive(work, method, opts.mib)
+            else:
+                archive, original = make_encoded_archive(work, method, opts.encoded_mib)
+            ours, theirs = [], []
+            for _ in range(opts.runs):
+                ours.append(timed_extract([str(sfx), str(archive)], work, "ours"))
+                theirs.append(timed_extract(["lhasa", "xq", str(archive)], work, "lhasa"))
+            if (work / "ours" / "text.txt").read_bytes() != (work / "lhasa" / "text.txt").read_bytes():
+                sys.exit(f"{method}: the two extractions differ")
+            t_ours, t_lhasa = min(t for t, _ in ours), min(t for t, _ in theirs)
+            mib = original / 2**20
+            print(f"-{method}- {archive.stat().st_size / 2**20:7.1f}M {mib:8.1f}M "
+                  f"{t_ours:8.3f} {mib / t_ours:7.1f} {max(m for _, m in ours) / 1024:7.1f}M "
+                  f"{t_lhasa:8.3f} {mib / t_lhasa:7.1f} {max(m for _, m in theirs) / 1024:7.1f}M "
+                  f"{t_lhasa / t_ours:6.2f}")
+            archive.unlink()
+        print("ratio: lhasa's time over ours (target >= 1)")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -2,8 +2,9 @@
 # Builds the presets and runs every test: native unit tests (with
 # sanitizers), the Windows programs end to end under Wine, the release build
 # installed and packaged, then a short run of every fuzz target (64- and
-# 32-bit).
+# 32-bit). With --slow, also the tests of minutes (a member of 4.5 GiB).
 set -euo pipefail
+[ "${1:-}" = --slow ] && export GRELM_SLOW=1
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh

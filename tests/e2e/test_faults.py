@@ -241,5 +241,50 @@ class LargeInstaller(FaultTest):
         self.assertIn(b"after.txt", out)
 
 
+class WideMember(FaultTest):
+    """Slow (a few minutes, some 14 GB written): only with GRELM_SLOW=1,
+    as scripts/test.sh --slow runs it."""
+
+    def is_zeros(self, path, size):
+        self.assertEqual(path.stat().st_size, size, path)
+        r = subprocess.run(["cmp", "-n", str(size), str(path), "/dev/zero"], capture_output=True)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+
+    def test_a_member_of_4_5_gib_packs_checks_and_unpacks_whole_everywhere(self):
+        native = os.environ.get("NATIVE_MKINSTALLER", "")
+        if os.environ.get("GRELM_SLOW") != "1" or not os.path.exists(native):
+            self.skipTest("slow: set GRELM_SLOW=1, with a native mkinstaller")
+        # The optimized build where there is one: the sanitizers' takes long.
+        release = Path(native).parent.parent / "release" / "mkinstaller"
+        native = str(release) if release.exists() else native
+        size = 4_831_838_208  # 4.5 GiB: its sizes need the 64-bit extension
+        (self.work / "product").mkdir()
+        with open(self.work / "product" / "huge.bin", "wb") as f:  # sparse zeros
+            f.truncate(size)
+        self.addCleanup(shutil.rmtree, self.work, True)
+        tools = ["--stub", self.build / "stub.exe", "--sfx", self.build / "sfx.exe"]
+        r = subprocess.run([native, "-o", self.work / "setup.exe", *tools, self.work / "product"],
+                           capture_output=True)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        r = subprocess.run([native, "--check", self.work / "setup.exe", *tools], capture_output=True)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertIn(b"%d" % size, r.stdout)
+        arc = self.work / "archive.lzh"
+        arc.write_bytes((self.work / "setup.exe").read_bytes()[self.payload_offset +
+                                                              len(self.build_file("sfx.exe")):])
+        native_sfx = Path(native).parent / "sfx"
+        for name, cmd in (("jlha", ["jlha", "xq", arc]), ("native", [native_sfx, arc])):
+            with self.subTest(extractor=name):
+                out = self.work / name
+                out.mkdir()
+                r = subprocess.run(cmd, cwd=out, capture_output=True)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.is_zeros(out / "huge.bin", size)
+                shutil.rmtree(out)
+        status, out, err = self.wine(["setup.exe"], stdin=b"inst\r\ny\r\n", timeout=1800)
+        self.assertEqual((status, err), (0, b""))
+        self.is_zeros(self.work / "inst" / "huge.bin", size)
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -25,37 +25,63 @@ static unsigned get_range(struct Bits *b, const struct Range *r)
 // is sent as its place here, and every byte written, copied or not, moves
 // to the front. The list starts with printable ASCII, then the control
 // codes, then the upper half: 0xA0-0xDF (half-width kana), 0x80-0x9F,
-// 0xE0-0xFF.
+// 0xE0-0xFF. A ring of links, so that a use costs the same wherever the
+// byte was, and a place is walked to from whichever end is nearer.
 struct Recent {
-    unsigned char order[256];
+    unsigned char older[256], newer[256];  // the neighbours; newer of the first is the last
+    unsigned char first;
 };
 
 static void recent_start(struct Recent *r)
 {
     static const unsigned char RUNS[][2] = {
         {0x20, 0x7F}, {0x00, 0x1F}, {0xA0, 0xDF}, {0x80, 0x9F}, {0xE0, 0xFF}};
+    unsigned char order[256];
     int n = 0;
     for (size_t i = 0; i < sizeof RUNS / sizeof RUNS[0]; i++)
         for (int c = RUNS[i][0]; c <= RUNS[i][1]; c++)
-            r->order[n++] = (unsigned char)c;
+            order[n++] = (unsigned char)c;
+    for (int i = 0; i < 256; i++) {
+        r->older[order[i]] = order[(i + 1) & 255];
+        r->newer[order[(i + 1) & 255]] = order[i];
+    }
+    r->first = order[0];
+}
+
+static unsigned char recent_at(const struct Recent *r, unsigned at)
+{
+    unsigned char c = r->first;
+    if (at < 128) {
+        while (at-- > 0)
+            c = r->older[c];
+    } else {
+        for (at = 256 - at; at > 0; at--)
+            c = r->newer[c];
+    }
+    return c;
 }
 
 static void recent_use(struct Recent *r, const unsigned char *p, size_t n)
 {
     for (size_t i = 0; i < n; i++) {
         unsigned char c = p[i];
-        size_t at = 0;
-        while (r->order[at] != c)
-            at++;
-        memmove(r->order + 1, r->order, at);
-        r->order[0] = c;
+        if (c == r->first)
+            continue;
+        r->older[r->newer[c]] = r->older[c];
+        r->newer[r->older[c]] = r->newer[c];
+        unsigned char last = r->newer[r->first];
+        r->older[c] = r->first;
+        r->newer[c] = last;
+        r->newer[r->first] = c;
+        r->older[last] = c;
+        r->first = c;
     }
 }
 
 // The byte at place `at` of the list, written and moved to the front.
 static void put_recent(struct LzDecoder *z, struct Recent *r, unsigned at)
 {
-    put_literal(z, r->order[at]);
+    put_literal(z, recent_at(r, at));
     recent_use(r, z->window + z->pos - 1, 1);
 }
 

@@ -299,16 +299,13 @@ static LzhStatus build_path(const struct Header *h, struct LzhMember *m, const s
 static LzhStatus read_member(FILE *in, struct Header *h, struct LzhMember *m,
                              LeadByteRule is_lead)
 {
-
     m->level = h->b[LZH_AT_LEVEL];
     memcpy(m->method, h->b + LZH_AT_METHOD, 5);
     m->packed = le32(h->b + LZH_AT_PACKED);
     m->original = le32(h->b + LZH_AT_ORIGINAL);
     m->is_dir = memcmp(m->method, "-lhd-", 5) == 0;
 
-    struct Parsed p;
-    memset(&p, 0, sizeof p);
-    p.crc_at = -1;
+    struct Parsed p = {0, 0, 0, 0, 0, -1};
     LzhStatus s;
     if (m->level == 0 || m->level == 1)
         s = read_level01(in, h, m, &p);

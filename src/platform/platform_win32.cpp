@@ -138,6 +138,22 @@ int64_t plat_tell(FILE *f)
     return _ftelli64(f);
 }
 
+// A C stream over a handle the system opened, binary; the handle is closed
+// if no stream can be had.
+static FILE *stream_of_handle(HANDLE h, int access, const char *mode)
+{
+    int fd = _open_osfhandle((intptr_t)h, access | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        errno = EMFILE;
+        return NULL;
+    }
+    FILE *f = _fdopen(fd, mode);
+    if (f == NULL)
+        _close(fd);
+    return f;
+}
+
 // msvcrt's tmpfile makes its file in the root of the current drive, where a
 // user may not write; the system deletes this one when its handle closes,
 // which it does for any ending of the process.
@@ -157,16 +173,7 @@ FILE *plat_create_spool(void)
         DeleteFileA(name);
         return NULL;
     }
-    int fd = _open_osfhandle((intptr_t)h, _O_RDWR | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(h);
-        errno = EMFILE;
-        return NULL;
-    }
-    FILE *f = _fdopen(fd, "w+b");
-    if (f == NULL)
-        _close(fd);
-    return f;
+    return stream_of_handle(h, _O_RDWR, "w+b");
 }
 
 FILE *plat_create_new(const char *path)
@@ -179,16 +186,7 @@ FILE *plat_create_new(const char *path)
         errno = errno_from_win32(GetLastError());
         return NULL;
     }
-    int fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(h);
-        errno = EMFILE;
-        return NULL;
-    }
-    FILE *f = _fdopen(fd, "wb");
-    if (f == NULL)
-        _close(fd);
-    return f;
+    return stream_of_handle(h, _O_WRONLY, "wb");
 }
 
 // Straight to the handle: msvcrt turns a short WriteFile without an error

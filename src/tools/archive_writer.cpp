@@ -133,6 +133,8 @@ static std::string changed(const std::string &source)
     return source + ": changed while it was packed";
 }
 
+static const char SPOOL_NAME[] = "the temporary file of the members to encode again";
+
 // A member's bytes as they are, with their CRC: a file's, or a spooled
 // member's.
 static uint64_t store(FILE *out, const ArchiveEntry &e, uint16_t *crc)
@@ -144,7 +146,7 @@ static uint64_t store(FILE *out, const ArchiveEntry &e, uint16_t *crc)
         for (size_t n; size < e.original; size += n) {
             n = size_t(std::min<uint64_t>(sizeof buf, e.original - size));
             if (!e.spool->read(e.data_at + size, buf, n))
-                fail_errno("the temporary file of the members to encode again");
+                fail_errno(SPOOL_NAME);
             *crc = crc16_update(*crc, buf, n);
             put(out, buf, n);
         }
@@ -182,35 +184,18 @@ struct Piece {
     bool ready = false;
 };
 
-static void read_piece(const ArchiveEntry &e, Piece &p, size_t history,
-                       std::vector<unsigned char> &data);
-
-// Reads the piece with the history before it, and encodes it. The member's
-// size was taken when the pieces were planned: a file that has since grown
-// or shrunk is reported, not packed half old and half new.
-static void encode_piece(const ArchiveEntry &e, int window_bits, bool best, Piece &p)
-{
-    size_t history = lzh_history(window_bits, p.offset);
-    std::vector<unsigned char> data(history + p.length);
-    if (e.from == ArchiveEntry::From::SPOOLED) {
-        if (!e.spool->read(e.data_at + p.offset - history, data.data(), data.size()))
-            p.failure = std::string("the temporary file of the members to encode again: ") +
-                        strerror(errno ? errno : EIO);
-    } else {
-        read_piece(e, p, history, data);
-    }
-    if (!p.failure.empty())
-        return;
-    p.crc = crc16_update(0, data.data() + history, p.length);
-    errno = 0;
-    if (lzh_encode_piece(data.data(), history, p.length, window_bits, best, append_to,
-                         &p.packed, &p.bits) != LZH_OK)
-        p.failure = e.source + ": " + strerror(errno ? errno : ENOMEM);
-}
-
+// Reads the piece with the history before it into data, from the member's
+// file or the spool; a failure goes to p.failure. The member's size was
+// taken when the pieces were planned: a file that has since grown or shrunk
+// is reported, not packed half old and half new.
 static void read_piece(const ArchiveEntry &e, Piece &p, size_t history,
                        std::vector<unsigned char> &data)
 {
+    if (e.from == ArchiveEntry::From::SPOOLED) {
+        if (!e.spool->read(e.data_at + p.offset - history, data.data(), data.size()))
+            p.failure = std::string(SPOOL_NAME) + ": " + strerror(errno ? errno : EIO);
+        return;
+    }
     FILE *in = fopen(e.source.c_str(), "rb");
     if (in == NULL) {
         p.failure = e.source + ": " + strerror(errno);
@@ -224,6 +209,20 @@ static void read_piece(const ArchiveEntry &e, Piece &p, size_t history,
         p.failure = changed(e.source);
     }
     fclose(in);
+}
+
+static void encode_piece(const ArchiveEntry &e, int window_bits, bool best, Piece &p)
+{
+    size_t history = lzh_history(window_bits, p.offset);
+    std::vector<unsigned char> data(history + p.length);
+    read_piece(e, p, history, data);
+    if (!p.failure.empty())
+        return;
+    p.crc = crc16_update(0, data.data() + history, p.length);
+    errno = 0;
+    if (lzh_encode_piece(data.data(), history, p.length, window_bits, best, append_to,
+                         &p.packed, &p.bits) != LZH_OK)
+        p.failure = e.source + ": " + strerror(errno ? errno : ENOMEM);
 }
 
 // Every file's pieces, in archive order; a file of 0 bytes has one piece.

@@ -53,7 +53,7 @@ static std::string drop_root(bool leading_separator, std::vector<std::string> &p
 // Windows tools keep the path in UTF-16 too (folders and name apart, U+FFFF
 // between folders), which holds what their code page could not. Where it
 // covers every part the path has, it is the name: the path in UTF-16, with
-// U+FFFF for every separator, and whether it had a leading one.
+// U+FFFF for every separator.
 static std::optional<std::u16string> wide_path(const LzhMember &m,
                                                const std::vector<std::string> &parts)
 {
@@ -148,7 +148,6 @@ static Spool *import_member(Import &im, const LzhMember &m, const LzhMethod *met
         e.packed = m.packed;
         e.crc = m.crc;
         e.kept_bits = method->window_bits;
-        im.kept++;
     } else {
         if (!im.spool)
             im.spool = std::make_shared<Spool>();
@@ -156,7 +155,6 @@ static Spool *import_member(Import &im, const LzhMember &m, const LzhMethod *met
         e.spool = im.spool;
         e.data_at = im.spool->size();
         spool = im.spool.get();
-        im.encoded++;
     }
     im.entries.push_back(e);
     return spool;

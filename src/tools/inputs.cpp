@@ -247,7 +247,6 @@ std::vector<ArchiveEntry> import_archive(const std::string &path, const Options 
     if (plat_seek(f.get(), at, SEEK_SET) != 0)
         fail_errno(path);
     Import im;
-    im.window_bits = o.window_bits;
     im.recompress = o.recompress;
     im.mtime = stored_time(path_from_native(path));
     ArchiveSummary sum = scan_archive(f.get(), size, path, Scan::VERIFY, &im);
@@ -274,9 +273,14 @@ std::vector<ArchiveEntry> import_archive(const std::string &path, const Options 
         fprintf(stderr, "mkinstaller: %s: no end mark: the file ends after its member %u, "
                 "where LHA tools end it too (if the file was cut short, members are missing)\n",
                 path.c_str(), sum.files + sum.dirs);
+    auto count = [&](ArchiveEntry::From from) {
+        return unsigned(std::count_if(im.entries.begin(), im.entries.end(),
+                                      [&](const ArchiveEntry &e) { return e.from == from; }));
+    };
     fprintf(stderr, "mkinstaller: %s: an archive of %llu bytes, with %u file%s: kept as they "
             "are %u, encoded again with %s %u\n", path.c_str(), (unsigned long long)(sum.end - at),
-            sum.files, sum.files == 1 ? "" : "s", im.kept, method_name(o.window_bits), im.encoded);
+            sum.files, sum.files == 1 ? "" : "s", count(ArchiveEntry::From::KEPT),
+            method_name(o.window_bits), count(ArchiveEntry::From::SPOOLED));
     if (std::optional<int64_t> epoch = source_date_epoch())
         for (ArchiveEntry &e : im.entries)
             e.mtime = std::min(e.mtime, *epoch);

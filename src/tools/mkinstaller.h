@@ -97,12 +97,10 @@ struct ArchiveSummary {
 enum class Scan { VERIFY, LIST };
 // What an import takes from the members as scan_archive meets them.
 struct Import {
-    int window_bits = 16;     // of the method members are encoded again in
     bool recompress = false;  // every member, not only those the extractor can't read
     int64_t mtime = 0;        // for members whose header has no time
     std::shared_ptr<Spool> spool;
     std::vector<ArchiveEntry> entries;
-    unsigned kept = 0, encoded = 0;
     unsigned rooted = 0;      // names that lost a root
     std::string first_rooted; // one of them, and the root, for the note
     unsigned trimmed = 0;     // names that lost trailing dots or spaces

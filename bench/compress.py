@@ -8,7 +8,7 @@ folder for the run; nothing of it enters the tree. Each program packs the
 whole corpus; the table gives the median size, time and peak memory of the
 runs. Our archive size is the installer less the stub and the extractor.
 
-    bench/compress.py [--runs 3] [--methods lh5,lh6,lh7]
+    bench/compress.py [--runs 3] [--methods lh5,lh6,lh7] [--part 0-3] [--unpacked DIR]
     bench/compress.py --member-mib 200 [--best] [--dir DIR]
 
 The second form packs one member of that size (the corpus repeated), checks
@@ -19,6 +19,7 @@ Needs the release build (its stub and extractor are packed with
 the archive), jlha, and 7zz (Debian package 7zip).
 """
 import argparse
+import os
 import shutil
 import statistics
 import subprocess
@@ -31,13 +32,21 @@ ROOT = Path(__file__).resolve().parents[1]
 WINE_DIR = "/usr/lib/i386-linux-gnu/wine/i386-windows/"
 
 
-def corpus_files():
-    listed = subprocess.run(["dpkg", "-L", "libwine:i386"], capture_output=True, text=True)
-    if listed.returncode != 0:
-        sys.exit("needs the libwine:i386 package (it comes with wine32:i386)")
-    files = sorted(p for p in listed.stdout.splitlines()
-                   if p.startswith(WINE_DIR) and Path(p).is_file())
-    return files[::4]
+def corpus_files(unpacked=None, part=0):
+    """Every 4th file from the part-th: parts 1-3 are other corpora of the
+    same kind, to check that a tuning holds beyond the one it was made on."""
+    if unpacked:
+        # The package's files unpacked with dpkg -x, where wine32 cannot be
+        # installed.
+        root = Path(unpacked) / WINE_DIR.lstrip("/")
+        files = sorted(str(p) for p in root.iterdir() if p.is_file())
+    else:
+        listed = subprocess.run(["dpkg", "-L", "libwine:i386"], capture_output=True, text=True)
+        if listed.returncode != 0:
+            sys.exit("needs the libwine:i386 package (it comes with wine32:i386), or --unpacked")
+        files = sorted(p for p in listed.stdout.splitlines()
+                       if p.startswith(WINE_DIR) and Path(p).is_file())
+    return files[part::4]
 
 
 def timed(cmd, cwd, out):
@@ -52,10 +61,9 @@ def timed(cmd, cwd, out):
     return elapsed, int(peak.read_text().split()[-1]), Path(out).stat().st_size
 
 
-def big_member(work, mkinstaller, stub, sfx, mib, best):
+def big_member(work, mkinstaller, stub, sfx, mib, best, files):
     src = work / "big"
     src.mkdir()
-    files = corpus_files()
     with open(src / "member.bin", "wb") as f:
         while f.tell() < mib << 20:
             for p in files:
@@ -94,6 +102,9 @@ def main():
     ap.add_argument("--methods", default="lh5,lh6,lh7")
     ap.add_argument("--member-mib", type=int, default=0)
     ap.add_argument("--best", action="store_true")
+    ap.add_argument("--unpacked", help="libwine:i386 unpacked here (dpkg -x) instead of installed")
+    ap.add_argument("--part", type=int, default=0, choices=range(4),
+                    help="which quarter of the package's files (default 0; 1-3 to check a tuning)")
     # A member past 4 GiB and its copies outgrow the usual /dev/shm.
     ap.add_argument("--dir", default="/dev/shm", help="where to work (default: /dev/shm)")
     opts = ap.parse_args()
@@ -109,46 +120,46 @@ def main():
     work = Path(tempfile.mkdtemp(prefix="compress-bench-", dir=opts.dir))
     try:
         if opts.member_mib:
-            return big_member(work, mkinstaller, stub, sfx, opts.member_mib, opts.best)
+            return big_member(work, mkinstaller, stub, sfx, opts.member_mib, opts.best,
+                              corpus_files(opts.unpacked, opts.part))
         src = work / "corpus"
         src.mkdir()
-        files = corpus_files()
+        files = corpus_files(opts.unpacked, opts.part)
         for f in files:
             shutil.copy2(f, src)
         names = sorted(p.name for p in src.iterdir())
         total = sum((src / n).stat().st_size for n in names)
         print(f"corpus: {len(names)} files, {total / 2**20:.1f} MiB ({total} bytes); "
-              f"median of {opts.runs} runs, on tmpfs, {len(__import__('os').sched_getaffinity(0))} cores")
+              f"median of {opts.runs} runs, on tmpfs, {len(os.sched_getaffinity(0))} cores")
 
-        rows = []
+        cores = len(os.sched_getaffinity(0))
+        ours = [mkinstaller, "-o", work / "o.exe", "--stub", stub, "--sfx", sfx]
+
+        def run(cmd, out, minus=0):
+            runs = []
+            for _ in range(opts.runs):
+                Path(out).unlink(missing_ok=True)
+                runs.append(timed(cmd, src, out))
+            return (statistics.median(r[2] for r in runs) - minus,
+                    statistics.median(r[0] for r in runs), max(r[1] for r in runs))
+
+        zipped = run(["7zz", "a", "-tzip", "-mx=9", work / "z.zip", *names], work / "z.zip")
+        print(f"{'program':28} {'bytes':>12} {'of input':>8} {'of jlha':>8} {'seconds':>8} "
+              f"{'MiB/s':>7} {'peak MiB':>9}")
         for method in opts.methods.split(","):
             m = method[-1]
-            jobs = [(f"ours -m {method}",
-                     [mkinstaller, "-o", work / "o.exe", "--stub", stub, "--sfx", sfx, "-m", method, src],
-                     work / "o.exe", overhead),
-                    (f"ours -m {method} --best",
-                     [mkinstaller, "-o", work / "o.exe", "--stub", stub, "--sfx", sfx, "-m", method,
-                      "--best", src],
-                     work / "o.exe", overhead),
-                    (f"jlha -lh{m}-", ["jlha", f"c2o{m}q", work / "j.lzh", *names], work / "j.lzh", 0)]
-            for name, cmd, out, minus in jobs:
-                runs = []
-                for _ in range(opts.runs):
-                    Path(out).unlink(missing_ok=True)
-                    runs.append(timed(cmd, src, out))
-                rows.append((name, statistics.median(r[2] for r in runs) - minus,
-                             statistics.median(r[0] for r in runs), max(r[1] for r in runs)))
-        runs = []
-        for _ in range(opts.runs):
-            (work / "z.zip").unlink(missing_ok=True)
-            runs.append(timed(["7zz", "a", "-tzip", "-mx=9", work / "z.zip", *names], src, work / "z.zip"))
-        rows.append(("7zz -tzip -mx=9", statistics.median(r[2] for r in runs),
-                     statistics.median(r[0] for r in runs), max(r[1] for r in runs)))
-
-        print(f"{'program':20} {'bytes':>12} {'ratio':>7} {'seconds':>8} {'MiB/s':>7} {'peak MiB':>9}")
-        for name, size, secs, peak in rows:
-            print(f"{name:20} {int(size):12d} {size / total:7.1%} {secs:8.2f} "
-                  f"{total / 2**20 / secs:7.1f} {peak / 1024:9.1f}")
+            rows = [(f"jlha -lh{m}-", run(["jlha", f"c2o{m}q", work / "j.lzh", *names], work / "j.lzh"))]
+            if method == "lh7":
+                rows.append(("7zz -tzip -mx=9", zipped))
+            for best in ([], ["--best"]):
+                for jobs in (cores, 1):
+                    name = " ".join([f"ours -m {method}", *best, f"-j {jobs}"])
+                    rows.append((name, run([*ours, "-m", method, *best, "-j", str(jobs), src],
+                                           work / "o.exe", overhead)))
+            jlha = rows[0][1][0]
+            for name, (size, secs, peak) in rows:
+                print(f"{name:28} {int(size):12d} {size / total:8.1%} {size / jlha:8.3f} {secs:8.2f} "
+                      f"{total / 2**20 / secs:7.1f} {peak / 1024:9.1f}")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

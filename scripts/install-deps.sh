@@ -24,7 +24,14 @@ if [ ${#missing[@]} -gt 0 ]; then
         dpkg --add-architecture i386
     fi
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
+    # A mirror in the middle of a sync serves an index of the wrong size and
+    # update fails; the other indexes still load, so try again, then go on
+    # with what loaded and let the install say what it cannot find.
+    for try in 1 2 3; do
+        apt-get update -qq && break
+        echo "install-deps: apt-get update failed (try $try of 3)" >&2
+        sleep $((try * 10))
+    done
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 

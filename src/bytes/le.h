@@ -32,4 +32,10 @@ static inline void put_le32(unsigned char *p, uint32_t v)
     put_le16(p + 2, v >> 16);
 }
 
+static inline void put_le64(unsigned char *p, uint64_t v)
+{
+    put_le32(p, (uint32_t)v);
+    put_le32(p + 4, (uint32_t)(v >> 32));
+}
+
 #endif

@@ -5,11 +5,9 @@
 #define LZH_CANONICAL_H
 
 #include "decoder.h"
+#include "format.h"
 
-enum {
-    NC = 510,               // the largest alphabet: literals 0-255, lengths 3-256
-    LZH_CODE_FAST_MAX = 12,
-};
+enum { LZH_CODE_FAST_MAX = 12 };
 
 // A canonical Huffman code: a table indexed by the next `fast` bits settles
 // most symbols at once; longer codes fall to a search by length.
@@ -19,7 +17,7 @@ struct Code {
     int fast;
     uint16_t table[1 << LZH_CODE_FAST_MAX];  // (symbol << 5) | length, or a marker
     uint16_t first[17], count[17], offset[17];
-    uint16_t sorted[NC];
+    uint16_t sorted[LZH_NC];  // the largest alphabet
 };
 
 // Builds the decoding tables from code lengths (0 = unused symbol). An
@@ -43,7 +41,7 @@ static inline int lzh_code_decode(struct Bits *b, const struct Code *code)
     if (e == NO_CODE)
         return -1;
     unsigned bits16 = peek(b, 16);
-    for (int l = code->fast + 1; l <= 16; l++) {
+    for (int l = code->fast + 1; l <= LZH_MAX_CODE_LEN; l++) {
         unsigned v = bits16 >> (16 - l);
         if (v - code->first[l] < code->count[l]) {
             skip(b, l);

@@ -7,8 +7,7 @@
 #include "decoder.h"
 
 enum {
-    NT = 19,              // symbols of the code-length code
-    NPT = 20,             // room for the largest of NT and the position codes
+    NPT = LZH_NP_MAX > LZH_NT ? LZH_NP_MAX : LZH_NT,  // the code-length code, then the position code
     C_FAST = 12,
     PT_FAST = 8,
 };
@@ -16,7 +15,7 @@ enum {
 // A block's codes, and how many symbols of it are left.
 struct Blocks {
     struct Code c_code, pt_code;
-    unsigned char c_len[NC], pt_len[NPT];
+    unsigned char c_len[LZH_NC], pt_len[NPT];
     unsigned block_left;
     int np, pbit;          // position code: symbols, bits of its count
 };
@@ -43,7 +42,7 @@ static int read_pt_len(struct Blocks *k, struct Bits *b, int nn, int nbit, int s
             uint64_t mask = (uint64_t)1 << 60;
             while (b->acc & mask) {
                 mask >>= 1;
-                if (++c > 16)
+                if (++c > LZH_MAX_CODE_LEN)
                     return -1;
             }
             skip(b, c - 3);
@@ -66,15 +65,15 @@ static int read_pt_len(struct Blocks *k, struct Bits *b, int nn, int nbit, int s
 // symbols 0-2 stand for runs of zero lengths.
 static int read_c_len(struct Blocks *k, struct Bits *b)
 {
-    int n = (int)get(b, 9);
+    int n = (int)get(b, LZH_CBIT);
     if (n == 0) {
-        int c = (int)get(b, 9);
-        if (c >= NC)
+        int c = (int)get(b, LZH_CBIT);
+        if (c >= LZH_NC)
             return -1;
         lzh_code_single(&k->c_code, c, C_FAST);
         return 0;
     }
-    if (n > NC)
+    if (n > LZH_NC)
         return -1;
     int i = 0;
     while (i < n) {
@@ -83,8 +82,8 @@ static int read_c_len(struct Blocks *k, struct Bits *b)
         if (c < 0)
             return -1;
         if (c <= 2) {
-            int zeros = c == 0 ? 1 : c == 1 ? (int)get(b, 4) + 3 : (int)get(b, 9) + 20;
-            if (i + zeros > NC)
+            int zeros = c == 0 ? 1 : c == 1 ? (int)get(b, 4) + 3 : (int)get(b, LZH_CBIT) + 20;
+            if (i + zeros > LZH_NC)
                 return -1;
             while (zeros-- > 0)
                 k->c_len[i++] = 0;
@@ -92,9 +91,9 @@ static int read_c_len(struct Blocks *k, struct Bits *b)
             k->c_len[i++] = (unsigned char)(c - 2);
         }
     }
-    while (i < NC)
+    while (i < LZH_NC)
         k->c_len[i++] = 0;
-    return lzh_code_build(&k->c_code, NC, k->c_len, C_FAST);
+    return lzh_code_build(&k->c_code, LZH_NC, k->c_len, C_FAST);
 }
 
 // The block header: symbol count, the code-length code, the literal/length
@@ -107,8 +106,8 @@ static LzhStatus read_block_header(struct LzDecoder *z, struct Blocks *k)
         return b->error;
     if (b->fed > z->packed + 16)
         return LZH_CORRUPT;
-    k->block_left = get(b, 16);
-    if (read_pt_len(k, b, NT, 5, 3) != 0 || read_c_len(k, b) != 0)
+    k->block_left = get(b, LZH_BLOCK_COUNT_BITS);
+    if (read_pt_len(k, b, LZH_NT, LZH_TBIT, LZH_T_SPECIAL) != 0 || read_c_len(k, b) != 0)
         return b->error != LZH_OK ? b->error : LZH_CORRUPT;
     // The position code replaces the code-length code, now done with.
     if (read_pt_len(k, b, k->np, k->pbit, -1) != 0)
@@ -128,12 +127,12 @@ static LzhStatus decode_symbol(struct LzDecoder *z, const struct Blocks *k)
         put_literal(z, (unsigned)c);
         return LZH_OK;
     }
-    size_t len = (size_t)(c - 253);
+    size_t len = (size_t)(c - 256 + LZH_MIN_MATCH);
     refill(b);
     int j = lzh_code_decode(b, &k->pt_code);
     if (j < 0)
         return b->error != LZH_OK ? b->error : LZH_CORRUPT;
-    size_t dist = (j == 0 ? 0 : ((size_t)1 << (j - 1)) + get(b, j - 1)) + 1;
+    size_t dist = (size_t)lzh_position_value(j, get(b, lzh_position_extra_bits(j))) + 1;
     copy_match(z, dist, len);
     return LZH_OK;
 }

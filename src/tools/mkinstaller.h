@@ -1,5 +1,5 @@
 // mkinstaller's parts: arguments (args.cpp), files and the temporary output
-// (files.cpp), the inputs (inputs.cpp), writing (pack.cpp, archive_writer.cpp)
+// (files.cpp), the inputs (inputs.cpp), writing (pack.cpp, piece_pipeline.cpp)
 // and checking (check.cpp). Every failure is a Failure thrown up to main,
 // which prints it and exits 1; what was being written is removed on the way.
 #ifndef MKINSTALLER_H
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "archive_writer.h"
+#include "piece_pipeline.h"
 
 namespace fs = std::filesystem;
 

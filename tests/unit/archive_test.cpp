@@ -10,10 +10,13 @@
 #include "sfx/texts.h"
 #include "lzh/decode.h"
 #include "lzh/encode.h"
+#include "lzh/huffman.h"
+#include "lzh/block_writer.h"
+#include "lzh/methods.h"
 #include "lzh/header.h"
 #include "sfx/extract.h"
 #include "support.h"
-#include "tools/archive_writer.h"
+#include "tools/piece_pipeline.h"
 #include "tools/mkinstaller.h"
 
 
@@ -329,6 +332,68 @@ TEST(Encode, CodeLengthsStayWithin16BitsAndFormAPrefixCode)
     uint32_t one[3] = {0, 5, 0};
     EXPECT_EQ(lzh_code_lengths(one, 3, len), 1);
     EXPECT_EQ(len[1], 0);
+}
+
+static int append(void *ctx, const unsigned char *p, size_t n)
+{
+    static_cast<std::string *>(ctx)->append(reinterpret_cast<const char *>(p), n);
+    return 0;
+}
+
+// The block writer prices a block with the steps that write it: the two
+// must agree to the bit, for every shape of table the format has (codes of
+// one symbol, runs of zero lengths of every kind, lengths past 6 bits).
+TEST(Encode, BlocksArePricedAtTheBitsTheyAreWrittenIn)
+{
+    struct Shape {
+        const char *what;
+        std::vector<unsigned> symbols;  // each used with weight growing by `skew`
+        std::vector<uint32_t> dists;    // distance - 1, spread over the matches
+        double skew;
+    };
+    std::vector<unsigned> every;
+    for (unsigned c = 0; c < 510; c++)
+        every.push_back(c);
+    const Shape shapes[] = {
+        {"one literal", {65}, {}, 1},
+        {"one match, one distance", {300}, {4}, 1},
+        {"one match, two distances", {300}, {0, 40000}, 1},
+        {"every symbol and distance", every, {0, 1, 2, 3, 5, 9, 17, 33, 65, 129, 257, 513, 1025,
+                                              2049, 4097, 8193, 16385, 32769, 65535}, 1},
+        {"skewed to deep codes", every, {0, 1, 2, 6, 12, 100, 1000, 5000, 30000, 65000}, 1.6},
+        // Gaps of 1, 2, 3, 18, 19, 20 and 200 zero lengths between symbols.
+        {"runs of unused symbols", {0, 2, 5, 9, 28, 48, 69, 270, 509}, {7}, 1.3},
+    };
+    for (int bits : {13, 15, 16}) {
+        const LzhMethod *m = lzh_method_of_bits(bits);
+        LzhPositionCode pc{m->np, m->pbit};
+        for (const Shape &shape : shapes) {
+            std::vector<uint16_t> sym, dist;
+            uint32_t c_freq[LZH_NC] = {0}, p_freq[LZH_NP_MAX] = {0};
+            double weight = 1;
+            for (unsigned c : shape.symbols) {
+                for (int k = 0; k < int(weight) && sym.size() < 60000; k++) {
+                    uint32_t d = shape.dists.empty() ? 0
+                                 : shape.dists[sym.size() % shape.dists.size()] &
+                                       ((1u << bits) - 1);
+                    sym.push_back(uint16_t(c));
+                    dist.push_back(uint16_t(d));
+                    c_freq[c]++;
+                    if (c >= 256)
+                        p_freq[lzh_position_symbol(d)]++;
+                }
+                weight = weight * shape.skew + 1;
+            }
+            std::string out;
+            std::vector<unsigned char> buf(4096);
+            LzhBitWriter w;
+            lzh_bits_init(&w, append, &out, buf.data(), buf.size());
+            LzhBlock b{sym.data(), dist.data(), unsigned(sym.size()), c_freq, p_freq};
+            lzh_write_block(&w, &b, pc);
+            uint64_t written = (w.packed + w.nout) * 8 + unsigned(w.nbits);
+            EXPECT_EQ(lzh_block_bits(c_freq, p_freq, pc), written) << shape.what << ", " << bits;
+        }
+    }
 }
 
 TEST(Encode, PieceCrcsCombineIntoTheWholeOnes)

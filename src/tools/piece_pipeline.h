@@ -1,35 +1,17 @@
-// Writes LZH archives: level 2 headers, data compressed ("-lh5-", "-lh6-",
-// "-lh7-") or stored ("-lh0-").
-#ifndef ARCHIVE_WRITER_H
-#define ARCHIVE_WRITER_H
+// Writes the archive: plans each file's pieces, encodes them on worker
+// threads ahead of the writer, joins them into members behind level 2
+// headers, and stores what does not shrink.
+#ifndef PIECE_PIPELINE_H
+#define PIECE_PIPELINE_H
 
 #include <stdint.h>
 #include <stdio.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-// Decoded data of members taken from another archive, held until they are
-// encoded again: a file of the system's temporary folder that no name
-// outlives (plat_create_spool). Threads read it at once.
-class Spool {
-public:
-    Spool();  // fails if the system makes none
-    ~Spool();
-    Spool(const Spool &) = delete;
-    Spool &operator=(const Spool &) = delete;
-    uint64_t size() const { return size_; }
-    bool append(const unsigned char *p, size_t n);  // false with errno
-    bool read(uint64_t at, unsigned char *p, size_t n);  // all n bytes, or false
-
-private:
-    FILE *file_;
-    uint64_t size_ = 0;
-    bool reading_ = false;
-    std::mutex mutex_;
-};
+#include "spool.h"
 
 struct ArchiveEntry {
     std::string source;               // file to read; empty for a directory

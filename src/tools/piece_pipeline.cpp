@@ -1,4 +1,4 @@
-#include "archive_writer.h"
+#include "piece_pipeline.h"
 
 #include <errno.h>
 #include <string.h>
@@ -11,29 +11,11 @@
 
 #include "lzh/crc16.h"
 #include "lzh/encode.h"
+#include "lzh/header.h"
+#include "lzh/header_writer.h"
 #include "lzh/methods.h"
 #include "mkinstaller.h"
 #include "platform/platform.h"
-
-static void put16(std::string &s, unsigned v)
-{
-    s += char(v & 0xFF);
-    s += char((v >> 8) & 0xFF);
-}
-
-static void put32(std::string &s, uint32_t v)
-{
-    put16(s, v & 0xFFFF);
-    put16(s, v >> 16);
-}
-
-static void extension(std::string &h, int type, const std::string &data)
-{
-    // Each extension's size is announced by the two bytes before it.
-    put16(h, unsigned(data.size() + 3));
-    h += char(type);
-    h += data;
-}
 
 const char *method_name(int window_bits)
 {
@@ -44,48 +26,28 @@ const char *method_name(int window_bits)
 std::string level2_header(const ArchiveEntry &e, int method, uint64_t packed, uint64_t original,
                           uint16_t crc, bool wide)
 {
-    std::string h;
-    put16(h, 0);  // total size, filled in below
-    h += e.is_dir ? "-lhd-" : method_name(method);
-    // Wide sizes keep their low 32 bits here, as the reference encoder does.
-    put32(h, uint32_t(packed));
-    put32(h, uint32_t(original));
-    put32(h, uint32_t(e.mtime));
-    h += char(0x20);
-    h += char(2);
-    put16(h, crc);
-    h += 'M';  // MS-DOS family: names are in an ANSI code page
-
-    std::string dir;
-    size_t dirs = e.is_dir ? e.path.size() : e.path.size() - 1;
-    for (size_t i = 0; i < dirs; i++)
-        dir += e.path[i] + '\xFF';
-    extension(h, 0x00, std::string(2, '\0'));  // header CRC, filled in below
-    size_t crc_at = h.size() - 2;
-    if (!e.is_dir)
-        extension(h, 0x01, e.path.back());
-    if (!dir.empty())
-        extension(h, 0x02, dir);
-    if (wide) {
-        std::string sizes;
-        put32(sizes, uint32_t(packed));
-        put32(sizes, uint32_t(packed >> 32));
-        put32(sizes, uint32_t(original));
-        put32(sizes, uint32_t(original >> 32));
-        extension(h, 0x42, sizes);
+    std::string dirs;
+    size_t ndirs = e.is_dir ? e.path.size() : e.path.size() - 1;
+    for (size_t i = 0; i < ndirs; i++)
+        dirs += e.path[i] + LZH_SEP;
+    LzhHeaderFields f{};
+    f.method = e.is_dir ? "-lhd-" : method_name(method);
+    f.packed = packed;
+    f.original = original;
+    f.mtime = e.mtime;
+    f.crc = crc;
+    if (!e.is_dir) {
+        f.name = e.path.back().data();
+        f.name_length = e.path.back().size();
     }
-    put16(h, 0);
-
-    // A header whose size has a zero low byte would read as the end mark to
-    // readers that look at the first byte alone.
-    if ((h.size() & 0xFF) == 0)
-        h += '\0';
-    h[0] = char(h.size() & 0xFF);
-    h[1] = char(h.size() >> 8);
-    uint16_t hcrc = crc16_update(0, reinterpret_cast<const unsigned char *>(h.data()), h.size());
-    h[crc_at] = char(hcrc & 0xFF);
-    h[crc_at + 1] = char(hcrc >> 8);
-    return h;
+    f.dirs = dirs.data();
+    f.dirs_length = dirs.size();
+    f.wide = wide;
+    unsigned char h[LZH2_MAX_SIZE];
+    size_t n = lzh_write_level2(h, sizeof h, &f);
+    if (n == 0)
+        fail(e.source + ": its name is too long for an LZH header");
+    return std::string(reinterpret_cast<const char *>(h), n);
 }
 
 static int write_to_output(void *ctx, const unsigned char *p, size_t n)
@@ -98,34 +60,6 @@ static int append_to(void *ctx, const unsigned char *p, size_t n)
     static_cast<std::vector<unsigned char> *>(ctx)->insert(
         static_cast<std::vector<unsigned char> *>(ctx)->end(), p, p + n);
     return 0;
-}
-
-Spool::Spool() : file_(plat_create_spool())
-{
-    if (file_ == nullptr)
-        fail_errno("a temporary file for the members to encode again");
-}
-
-Spool::~Spool()
-{
-    fclose(file_);
-}
-
-bool Spool::append(const unsigned char *p, size_t n)
-{
-    if (fwrite(p, 1, n, file_) != n)
-        return false;
-    size_ += n;
-    return true;
-}
-
-bool Spool::read(uint64_t at, unsigned char *p, size_t n)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!reading_ && fflush(file_) != 0)
-        return false;
-    reading_ = true;
-    return plat_seek(file_, int64_t(at), SEEK_SET) == 0 && fread(p, 1, n, file_) == n;
 }
 
 static std::string changed(const std::string &source)
@@ -251,9 +185,9 @@ static std::vector<Piece> plan(const std::vector<ArchiveEntry> &entries,
 // Pieces encoded ahead of the writer by worker threads and handed over in
 // order, at most `ahead` of them waiting in memory; with no workers, each is
 // encoded when it is taken. The bytes are the same either way.
-class Encoders {
+class PiecePipeline {
 public:
-    Encoders(const std::vector<ArchiveEntry> &entries, std::vector<Piece> &pieces,
+    PiecePipeline(const std::vector<ArchiveEntry> &entries, std::vector<Piece> &pieces,
              int window_bits, bool best, int threads)
         : entries_(entries), pieces_(pieces), bits_(window_bits), best_(best),
           ahead_(size_t(threads) * 2)
@@ -263,7 +197,7 @@ public:
             workers_.emplace_back([this] { work(); });
     }
 
-    ~Encoders()
+    ~PiecePipeline()
     {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -327,7 +261,7 @@ private:
 // the CRC its pieces had; what the longer compressed attempt left behind is
 // overwritten by what follows, or cut off at the end of the archive.
 static void write_file(FILE *out, const ArchiveEntry &e, uint64_t size, int window_bits,
-                       Encoders &encoders, size_t &next)
+                       PiecePipeline &pipeline, size_t &next)
 {
     int64_t header_at = plat_tell(out);
     if (header_at < 0)
@@ -343,7 +277,7 @@ static void write_file(FILE *out, const ArchiveEntry &e, uint64_t size, int wind
         auto join = std::make_unique<LzhJoin>();
         lzh_join_init(join.get(), write_to_output, out);
         for (bool last = false; !last; next++) {
-            Piece &p = encoders.take(next);
+            Piece &p = pipeline.take(next);
             if (!p.failure.empty())
                 fail(p.failure);
             if (lzh_join_bytes(join.get(), p.packed.data(), p.packed.size()) != LZH_OK ||
@@ -402,7 +336,7 @@ uint64_t write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int 
     std::vector<Piece> pieces;
     if (window_bits != 0)
         pieces = plan(entries, sizes);
-    Encoders encoders(entries, pieces, window_bits, best, threads);
+    PiecePipeline pipeline(entries, pieces, window_bits, best, threads);
     size_t next = 0;
     for (size_t i = 0; i < entries.size(); i++) {
         if (entries[i].is_dir) {
@@ -411,7 +345,7 @@ uint64_t write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int 
         } else if (entries[i].from == ArchiveEntry::From::KEPT) {
             write_kept(out, entries[i]);
         } else {
-            write_file(out, entries[i], sizes[i], window_bits, encoders, next);
+            write_file(out, entries[i], sizes[i], window_bits, pipeline, next);
         }
     }
     put(out, "", 1);  // the end mark

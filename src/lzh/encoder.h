@@ -1,0 +1,39 @@
+// What the parsers share: one piece's encoding state, with its match
+// finder, the open block's symbols and counts, and the bit writer.
+#ifndef LZH_ENCODER_H
+#define LZH_ENCODER_H
+
+#include "block_writer.h"
+#include "match_finder.h"
+
+enum {
+    LZH_SEGMENT = 8192,  // input bytes per parse of the optimal parser; blocks join them
+    LZH_SYMBOL_ROOM = LZH_MAX_BLOCK + LZH_SEGMENT,  // an open block and a segment after it
+};
+
+struct LzhEncoder {
+    struct LzhMatchFinder mf;
+    struct LzhPositionCode pc;
+    uint16_t sym[LZH_SYMBOL_ROOM];   // literal or length symbol
+    uint16_t dist[LZH_SYMBOL_ROOM];  // distance - 1, for length symbols
+    unsigned nsym;
+    uint32_t c_freq[LZH_NC], p_freq[LZH_NP_MAX];
+    struct LzhBitWriter w;
+    unsigned char out[1 << 16];
+};
+
+// Writes the open block, and opens an empty one.
+void lzh_flush_block(struct LzhEncoder *e);
+
+static inline LzhStatus lzh_encoder_status(const struct LzhEncoder *e)
+{
+    return e->w.status;
+}
+
+// The parsers: each takes the piece from pos (after its history) to the end
+// of the input and leaves its last symbols in the open block. They fail only
+// as the sink does, or with LZH_NO_MEMORY.
+void lzh_parse_lazy(struct LzhEncoder *e, uint32_t pos);
+LzhStatus lzh_parse_optimal(struct LzhEncoder *e, uint32_t pos);
+
+#endif

@@ -1,0 +1,189 @@
+// The best parse of a segment of the input: a shortest path over every
+// literal and every match the chains offer, priced in bits by the code
+// lengths of the segment's own previous parse, refined over a few passes.
+// A segment joins the block before it when one block for both is smaller
+// than two: blocks end where the data's statistics change.
+#include <stdlib.h>
+#include <string.h>
+
+#include "encoder.h"
+#include "huffman.h"
+
+enum {
+    MAX_CANDIDATES = 24,   // matches kept per position, each longer than the last
+    BEST_CHAIN = 512,
+    BEST_PASSES = 3,
+    LONG_ENOUGH = 128,     // a match this long is taken without weighing others
+    TOO_FAR = 8192,        // a 3-byte match farther back costs more than its literals
+};
+
+struct Best {
+    // Matches at each position of the segment: lengths rising, each with
+    // the nearest distance that reaches it.
+    uint16_t count[LZH_SEGMENT];
+    uint16_t len[LZH_SEGMENT][MAX_CANDIDATES];
+    uint32_t dist[LZH_SEGMENT][MAX_CANDIDATES];
+    uint32_t cost[LZH_SEGMENT + 1];    // bits to reach each position
+    uint16_t step_len[LZH_SEGMENT + 1];  // how it was reached: 1 for a literal
+    uint32_t step_dist[LZH_SEGMENT + 1];
+    uint32_t ends[LZH_SEGMENT + 1];
+    unsigned c_bits[LZH_NC], p_bits[LZH_NP_MAX];
+    // The segment's parse, kept after the open block's symbols, and its
+    // counts; the open block's size alone.
+    unsigned nsym;
+    uint32_t c_freq[LZH_NC], p_freq[LZH_NP_MAX];
+    uint64_t open_bits;
+};
+
+static int collect_matches(struct LzhEncoder *e, uint32_t pos, uint16_t *lens, uint32_t *dists)
+{
+    return lzh_mf_matches(&e->mf, pos, LZH_MIN_MATCH - 1, BEST_CHAIN, TOO_FAR, lens, dists,
+                          MAX_CANDIDATES);
+}
+
+// Prices from the code lengths of the counts; a symbol the last parse did
+// not use is priced as a long code, so that it stays possible.
+static void set_prices(struct LzhEncoder *e, struct Best *b)
+{
+    unsigned char c_len[LZH_NC], p_len[LZH_NP_MAX];
+    lzh_code_lengths(b->c_freq, LZH_NC, c_len);
+    lzh_code_lengths(b->p_freq, e->pc.np, p_len);
+    for (int c = 0; c < LZH_NC; c++)
+        b->c_bits[c] = c_len[c] ? c_len[c] : (c < 256 ? 12 : 14);
+    for (int j = 0; j < e->pc.np; j++)
+        b->p_bits[j] = (p_len[j] ? p_len[j] : 8) + lzh_position_extra_bits(j);
+}
+
+// The cheapest way through the segment's n bytes at win[start..), under the
+// current prices; the steps are left in step_len/step_dist.
+static void shortest_path(struct LzhEncoder *e, struct Best *b, uint32_t start, unsigned n)
+{
+    b->cost[0] = 0;
+    for (unsigned i = 1; i <= n; i++)
+        b->cost[i] = UINT32_MAX;
+    for (unsigned i = 0; i < n; i++) {
+        uint32_t here = b->cost[i];
+        uint32_t lit = here + b->c_bits[e->mf.win[start + i]];
+        if (lit < b->cost[i + 1]) {
+            b->cost[i + 1] = lit;
+            b->step_len[i + 1] = 1;
+        }
+        unsigned lo = LZH_MIN_MATCH;
+        for (int k = 0; k < b->count[i]; k++) {
+            unsigned hi = b->len[i][k];
+            if (i + hi > n)
+                hi = n - i;
+            uint32_t d = b->dist[i][k];
+            // Long matches only at their full length: the rest of a long
+            // run is rarely worth weighing, and weighing it is slow.
+            if (hi >= LONG_ENOUGH)
+                lo = hi;
+            uint32_t base = here + b->p_bits[lzh_position_symbol(d - 1)];
+            const unsigned *len_bits = b->c_bits + 256 - LZH_MIN_MATCH;
+            for (unsigned l = lo; l <= hi; l++) {
+                uint32_t c = base + len_bits[l];
+                if (c < b->cost[i + l]) {
+                    b->cost[i + l] = c;
+                    b->step_len[i + l] = (uint16_t)l;
+                    b->step_dist[i + l] = d;
+                }
+            }
+            lo = hi + 1;
+        }
+    }
+}
+
+// Turns the path into the segment's symbols, after the open block's, and
+// their counts.
+static void take_path(struct LzhEncoder *e, struct Best *b, uint32_t start, unsigned n)
+{
+    // Walk back, then forward.
+    uint32_t *ends = b->ends;
+    unsigned k = 0;
+    for (unsigned i = n; i > 0; i -= b->step_len[i])
+        ends[k++] = i;
+    memset(b->c_freq, 0, sizeof b->c_freq);
+    memset(b->p_freq, 0, sizeof b->p_freq);
+    uint16_t *sym = e->sym + e->nsym, *dist = e->dist + e->nsym;
+    unsigned at = 0;
+    b->nsym = 0;
+    while (k > 0) {
+        unsigned i = ends[--k], l = i - at;
+        if (l == 1) {
+            unsigned char c = e->mf.win[start + at];
+            sym[b->nsym] = c;
+            b->c_freq[c]++;
+        } else {
+            unsigned c = 256 + l - LZH_MIN_MATCH;
+            sym[b->nsym] = (uint16_t)c;
+            dist[b->nsym] = (uint16_t)(b->step_dist[i] - 1);
+            b->c_freq[c]++;
+            b->p_freq[lzh_position_symbol(b->step_dist[i] - 1)]++;
+        }
+        b->nsym++;
+        at = i;
+    }
+}
+
+// The segment joins the open block if that is smaller than ending the
+// block before it; otherwise the open block is written and the segment
+// opens the next.
+static void close_segment(struct LzhEncoder *e, struct Best *b)
+{
+    uint64_t alone = lzh_block_bits(b->c_freq, b->p_freq, e->pc);
+    if (e->nsym > 0) {
+        uint32_t c_freq[LZH_NC], p_freq[LZH_NP_MAX];
+        for (int c = 0; c < LZH_NC; c++)
+            c_freq[c] = e->c_freq[c] + b->c_freq[c];
+        for (int j = 0; j < e->pc.np; j++)
+            p_freq[j] = e->p_freq[j] + b->p_freq[j];
+        uint64_t joined = lzh_block_bits(c_freq, p_freq, e->pc);
+        if (e->nsym + b->nsym <= LZH_MAX_BLOCK && joined <= b->open_bits + alone) {
+            memcpy(e->c_freq, c_freq, sizeof c_freq);
+            memcpy(e->p_freq, p_freq, sizeof(uint32_t) * e->pc.np);
+            e->nsym += b->nsym;
+            b->open_bits = joined;
+            return;
+        }
+        unsigned open = e->nsym;
+        lzh_flush_block(e);
+        memmove(e->sym, e->sym + open, b->nsym * sizeof e->sym[0]);
+        memmove(e->dist, e->dist + open, b->nsym * sizeof e->dist[0]);
+    }
+    memcpy(e->c_freq, b->c_freq, sizeof e->c_freq);
+    memcpy(e->p_freq, b->p_freq, sizeof(uint32_t) * e->pc.np);
+    e->nsym = b->nsym;
+    b->open_bits = alone;
+}
+
+LzhStatus lzh_parse_optimal(struct LzhEncoder *e, uint32_t pos)
+{
+    struct Best *b = (struct Best *)malloc(sizeof *b);
+    if (b == NULL)
+        return LZH_NO_MEMORY;
+    struct LzhMatchFinder *mf = &e->mf;
+    // The first prices are plain; later segments start from the last one's.
+    for (int c = 0; c < LZH_NC; c++)
+        b->c_freq[c] = c < 256 ? 4 : 1;
+    for (int j = 0; j < e->pc.np; j++)
+        b->p_freq[j] = 1;
+    while (lzh_encoder_status(e) == LZH_OK) {
+        pos = lzh_mf_ahead(mf, pos, LZH_SEGMENT + LZH_MAX_MATCH + 1);
+        if (pos >= mf->avail)
+            break;
+        unsigned n = mf->avail - pos < (uint32_t)LZH_SEGMENT ? mf->avail - pos : (uint32_t)LZH_SEGMENT;
+        for (unsigned i = 0; i < n; i++) {
+            lzh_mf_insert(mf, pos + i);
+            b->count[i] = (uint16_t)collect_matches(e, pos + i, b->len[i], b->dist[i]);
+        }
+        for (int pass = 0; pass < BEST_PASSES; pass++) {
+            set_prices(e, b);
+            shortest_path(e, b, pos, n);
+            take_path(e, b, pos, n);
+        }
+        close_segment(e, b);
+        pos += n;
+    }
+    free(b);
+    return LZH_OK;
+}

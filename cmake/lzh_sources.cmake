@@ -6,7 +6,7 @@ function(lzh_sources out dir)
         ${dir}/lzh/decode_adaptive.cpp ${dir}/lzh/decode_ring.cpp ${dir}/lzh/decode_pmarc.cpp
         ${dir}/lzh/decoders_all.cpp
         ${dir}/lzh/encode.cpp ${dir}/lzh/huffman.cpp ${dir}/lzh/block_writer.cpp
-        ${dir}/lzh/match_finder.cpp ${dir}/lzh/parse_lazy.cpp ${dir}/lzh/parse_optimal.cpp
+        ${dir}/lzh/match_finder.cpp ${dir}/lzh/parse_optimal.cpp
         ${dir}/lzh/join.cpp ${dir}/lzh/header_writer.cpp
         ${dir}/lzh/find.cpp ${dir}/lzh/header.cpp ${dir}/lzh/methods.cpp
         ${dir}/lzh/status.cpp

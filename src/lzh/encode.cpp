@@ -97,13 +97,7 @@ LzhStatus lzh_encode_piece(const unsigned char *data, size_t history, size_t n,
     e->pc.np = m->np;
     e->pc.pbit = m->pbit;
     lzh_bits_init(&e->w, sink, ctx, e->out, sizeof e->out);
-    uint32_t pos = lzh_mf_start(&e->mf, data, history + n, (uint32_t)history, window_bits);
-
-    LzhStatus s = LZH_OK;
-    if (best)
-        s = lzh_parse_optimal(e, pos);
-    else
-        lzh_parse_lazy(e, pos);
+    LzhStatus s = lzh_parse_optimal(e, data, history + n, (uint32_t)history, window_bits, best);
     if (s == LZH_OK && e->w.status == LZH_OK)
         flush_last_block(e);
     if (e->w.status == LZH_OK)

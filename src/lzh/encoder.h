@@ -7,7 +7,7 @@
 #include "match_finder.h"
 
 enum {
-    LZH_SEGMENT = 8192,  // input bytes per parse of the optimal parser; blocks join them
+    LZH_SEGMENT = 4096,  // input bytes per parse of the optimal parser; blocks join them
     LZH_SYMBOL_ROOM = LZH_MAX_BLOCK + LZH_SEGMENT,  // an open block and a segment after it
 };
 
@@ -30,10 +30,11 @@ static inline LzhStatus lzh_encoder_status(const struct LzhEncoder *e)
     return e->w.status;
 }
 
-// The parsers: each takes the piece from pos (after its history) to the end
-// of the input and leaves its last symbols in the open block. They fail only
-// as the sink does, or with LZH_NO_MEMORY.
-void lzh_parse_lazy(struct LzhEncoder *e, uint32_t pos);
-LzhStatus lzh_parse_optimal(struct LzhEncoder *e, uint32_t pos);
+// Parses data[history .. len), the piece, after the history before it,
+// writing full blocks and leaving the last symbols in the open block: with
+// best, at --best's effort, else at the default's. Fails as the sink does,
+// or with LZH_NO_MEMORY.
+LzhStatus lzh_parse_optimal(struct LzhEncoder *e, const unsigned char *data, size_t len,
+                            uint32_t history, int window_bits, int best);
 
 #endif

@@ -1,78 +1,82 @@
 #include "huffman.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "format.h"
+
+static int by_key(const void *a, const void *b)
+{
+    uint64_t x = *(const uint64_t *)a, y = *(const uint64_t *)b;
+    return x < y ? -1 : x > y;
+}
+
+// The depths of an optimal (unlimited) Huffman tree for weights w[0..n)
+// sorted rising, computed in place (Moffat and Katajainen's method: the
+// tree's inner nodes are built in the array as the leaves are consumed,
+// then their depths, then the leaves' depths). n >= 2.
+static void huffman_depths(uint64_t *w, int n)
+{
+    int root = 0, leaf = 2;
+    w[0] += w[1];
+    for (int next = 1; next < n - 1; next++) {
+        if (leaf >= n || w[root] < w[leaf]) {
+            w[next] = w[root];
+            w[root++] = (uint64_t)next;
+        } else {
+            w[next] = w[leaf++];
+        }
+        if (leaf >= n || (root < next && w[root] < w[leaf])) {
+            w[next] += w[root];
+            w[root++] = (uint64_t)next;
+        } else {
+            w[next] += w[leaf++];
+        }
+    }
+    w[n - 2] = 0;
+    for (int next = n - 3; next >= 0; next--)
+        w[next] = w[w[next]] + 1;
+    int avail = 1, used = 0, depth = 0, next = n - 1;
+    root = n - 2;
+    while (avail > 0) {
+        while (root >= 0 && w[root] == (uint64_t)depth) {
+            used++;
+            root--;
+        }
+        while (avail > used) {
+            w[next--] = (uint64_t)depth;
+            avail--;
+        }
+        avail = 2 * used;
+        depth++;
+        used = 0;
+    }
+}
 
 // An optimal code whose deepest levels are folded up by the Kraft sum,
 // shortest lengths to the most frequent symbols.
 int lzh_code_lengths(const uint32_t *freq, int n, unsigned char *len)
 {
-    // A heap of nodes by weight; leaves 0..n-1, inner nodes from n.
-    uint64_t weight[2 * LZH_NC];
-    int parent[2 * LZH_NC], heap[2 * LZH_NC];
-    int used = 0, size = 0;
     memset(len, 0, (size_t)n);
+    // The used symbols by rising frequency; among equals the lower symbol
+    // last, so that it gets the shorter code.
+    uint64_t key[LZH_NC];
+    int used = 0;
     for (int i = 0; i < n; i++)
         if (freq[i] > 0)
-            used++;
+            key[used++] = (uint64_t)freq[i] << 16 | (uint64_t)(0xFFFF - i);
     if (used < 2)
         return used;
+    qsort(key, (size_t)used, sizeof key[0], by_key);
 
-    // Ties broken by node number: the same input gives the same code.
-    auto less = [&](int a, int b) {
-        return weight[a] < weight[b] || (weight[a] == weight[b] && a < b);
-    };
-    auto push = [&](int v) {
-        int i = size++;
-        while (i > 0 && less(v, heap[(i - 1) / 2])) {
-            heap[i] = heap[(i - 1) / 2];
-            i = (i - 1) / 2;
-        }
-        heap[i] = v;
-    };
-    auto pop = [&]() {
-        int top = heap[0], last = heap[--size], i = 0;
-        for (;;) {
-            int c = 2 * i + 1;
-            if (c >= size)
-                break;
-            if (c + 1 < size && less(heap[c + 1], heap[c]))
-                c++;
-            if (!less(heap[c], last))
-                break;
-            heap[i] = heap[c];
-            i = c;
-        }
-        heap[i] = last;
-        return top;
-    };
-    for (int i = 0; i < n; i++) {
-        if (freq[i] > 0) {
-            weight[i] = freq[i];
-            push(i);
-        }
-    }
-    int next = n;
-    while (size > 1) {
-        int a = pop(), b = pop();
-        weight[next] = weight[a] + weight[b];
-        parent[a] = parent[b] = next;
-        push(next++);
-    }
-    int root = next - 1;
-
-    // Depths, then how many leaves sit at each length (capped).
-    int depth[2 * LZH_NC];
+    uint64_t w[LZH_NC];
+    for (int i = 0; i < used; i++)
+        w[i] = key[i] >> 16;
+    huffman_depths(w, used);
     int count[LZH_MAX_CODE_LEN + 1] = {0};
-    depth[root] = 0;
-    for (int v = root - 1; v >= 0; v--) {
-        if (v < n && freq[v] == 0)
-            continue;
-        depth[v] = depth[parent[v]] + 1;
-        if (v < n)
-            count[depth[v] > LZH_MAX_CODE_LEN ? LZH_MAX_CODE_LEN : depth[v]]++;
-    }
+    for (int i = 0; i < used; i++)
+        count[w[i] > LZH_MAX_CODE_LEN ? (uint64_t)LZH_MAX_CODE_LEN : w[i]]++;
+
     // Capping overfills the code space; take room from the longest codes
     // until the Kraft sum is exactly one again.
     uint32_t kraft = 0;
@@ -90,26 +94,11 @@ int lzh_code_lengths(const uint32_t *freq, int n, unsigned char *len)
         kraft--;
     }
 
-    // Symbols by falling frequency (then by number) take the lengths in
-    // rising order.
-    int order[LZH_NC];
-    int k = 0;
-    for (int i = 0; i < n; i++)
-        if (freq[i] > 0)
-            order[k++] = i;
-    for (int i = 1; i < k; i++) {  // insertion sort: n is at most 510
-        int v = order[i], j = i;
-        while (j > 0 && (freq[order[j - 1]] < freq[v] ||
-                         (freq[order[j - 1]] == freq[v] && order[j - 1] > v))) {
-            order[j] = order[j - 1];
-            j--;
-        }
-        order[j] = v;
-    }
-    int at = 0;
+    // The lengths in rising order, from the most frequent symbol down.
+    int at = used - 1;
     for (int l = 1; l <= LZH_MAX_CODE_LEN; l++)
-        for (int c = 0; c < count[l]; c++)
-            len[order[at++]] = (unsigned char)l;
+        for (int c = 0; c < count[l]; c++, at--)
+            len[0xFFFF - (key[at] & 0xFFFF)] = (unsigned char)l;
     return used;
 }
 

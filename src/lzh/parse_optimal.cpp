@@ -10,11 +10,27 @@
 #include "huffman.h"
 
 enum {
-    MAX_CANDIDATES = 24,   // matches kept per position, each longer than the last
-    BEST_CHAIN = 512,
-    BEST_PASSES = 3,
-    LONG_ENOUGH = 128,     // a match this long is taken without weighing others
-    TOO_FAR = 8192,        // a 3-byte match farther back costs more than its literals
+    MAX_CANDIDATES = 24,   // the most matches kept per position, each longer than the last
+    PRICE_WEIGHT = 4,      // the segment's last parse against the open block, in prices
+    UNUSED_LITERAL = 12,   // bits for a symbol the counts have not seen
+    UNUSED_LENGTH = 11,
+    UNUSED_POSITION = 8,
+};
+
+// How hard each parse works. The default takes the chains' first matches
+// and passes over the inside of a long match; --best asks the trees, weighs
+// longer matches at every length and refines the prices.
+static const struct LzhParseEffort {
+    int trees;            // the match finder: binary trees, else hash chains
+    int depth;            // strings (trees) or chain links looked at per position
+    unsigned nice;        // trees: a match this long ends the search
+    int candidates;       // matches kept per position
+    unsigned long_enough; // a match this long is weighed at its full length only
+    unsigned skip_from;   // a match this long is taken without looking inside it; 0: never
+    int passes;           // shortest paths per segment, each priced by the last
+} EFFORTS[2] = {
+    {0, 12, 0, 4, 16, 16, 1},
+    {1, 64, LZH_MAX_MATCH, MAX_CANDIDATES, 128, 0, 3},
 };
 
 struct Best {
@@ -35,28 +51,43 @@ struct Best {
     uint64_t open_bits;
 };
 
-static int collect_matches(struct LzhEncoder *e, uint32_t pos, uint16_t *lens, uint32_t *dists)
+// A 3-byte match is kept however far back: the prices decide.
+static int collect_matches(struct LzhEncoder *e, const struct LzhParseEffort *f, uint32_t pos,
+                           uint16_t *lens, uint32_t *dists)
 {
-    return lzh_mf_matches(&e->mf, pos, LZH_MIN_MATCH - 1, BEST_CHAIN, TOO_FAR, lens, dists,
-                          MAX_CANDIDATES);
+    if (f->trees)
+        return lzh_mf_tree_matches(&e->mf, pos, f->depth, f->nice, UINT32_MAX, lens, dists,
+                                   f->candidates);
+    lzh_mf_insert(&e->mf, pos);
+    return lzh_mf_matches(&e->mf, pos, LZH_MIN_MATCH - 1, f->depth, UINT32_MAX, lens, dists,
+                          f->candidates);
 }
 
-// Prices from the code lengths of the counts; a symbol the last parse did
-// not use is priced as a long code, so that it stays possible.
+// Prices from the code lengths of the counts the segment would be coded
+// with if it joined the open block: the block's, and the segment's last
+// parse weighed more. A symbol neither used is priced as a long code, so
+// that it stays possible.
 static void set_prices(struct LzhEncoder *e, struct Best *b)
 {
     unsigned char c_len[LZH_NC], p_len[LZH_NP_MAX];
-    lzh_code_lengths(b->c_freq, LZH_NC, c_len);
-    lzh_code_lengths(b->p_freq, e->pc.np, p_len);
+    uint32_t c_freq[LZH_NC], p_freq[LZH_NP_MAX];
+    uint32_t w = e->nsym > 0 ? PRICE_WEIGHT : 1;
     for (int c = 0; c < LZH_NC; c++)
-        b->c_bits[c] = c_len[c] ? c_len[c] : (c < 256 ? 12 : 14);
+        c_freq[c] = e->c_freq[c] + b->c_freq[c] * w;
     for (int j = 0; j < e->pc.np; j++)
-        b->p_bits[j] = (p_len[j] ? p_len[j] : 8) + lzh_position_extra_bits(j);
+        p_freq[j] = e->p_freq[j] + b->p_freq[j] * w;
+    lzh_code_lengths(c_freq, LZH_NC, c_len);
+    lzh_code_lengths(p_freq, e->pc.np, p_len);
+    for (int c = 0; c < LZH_NC; c++)
+        b->c_bits[c] = c_len[c] ? c_len[c] : c < 256 ? (unsigned)UNUSED_LITERAL : (unsigned)UNUSED_LENGTH;
+    for (int j = 0; j < e->pc.np; j++)
+        b->p_bits[j] = (p_len[j] ? p_len[j] : (unsigned)UNUSED_POSITION) + lzh_position_extra_bits(j);
 }
 
 // The cheapest way through the segment's n bytes at win[start..), under the
 // current prices; the steps are left in step_len/step_dist.
-static void shortest_path(struct LzhEncoder *e, struct Best *b, uint32_t start, unsigned n)
+static void shortest_path(struct LzhEncoder *e, struct Best *b, unsigned long_enough,
+                          uint32_t start, unsigned n)
 {
     b->cost[0] = 0;
     for (unsigned i = 1; i <= n; i++)
@@ -76,7 +107,7 @@ static void shortest_path(struct LzhEncoder *e, struct Best *b, uint32_t start, 
             uint32_t d = b->dist[i][k];
             // Long matches only at their full length: the rest of a long
             // run is rarely worth weighing, and weighing it is slow.
-            if (hi >= LONG_ENOUGH)
+            if (hi >= long_enough)
                 lo = hi;
             uint32_t base = here + b->p_bits[lzh_position_symbol(d - 1)];
             const unsigned *len_bits = b->c_bits + 256 - LZH_MIN_MATCH;
@@ -156,12 +187,15 @@ static void close_segment(struct LzhEncoder *e, struct Best *b)
     b->open_bits = alone;
 }
 
-LzhStatus lzh_parse_optimal(struct LzhEncoder *e, uint32_t pos)
+LzhStatus lzh_parse_optimal(struct LzhEncoder *e, const unsigned char *data, size_t len,
+                            uint32_t history, int window_bits, int best)
 {
+    const struct LzhParseEffort *f = &EFFORTS[best ? 1 : 0];
     struct Best *b = (struct Best *)malloc(sizeof *b);
     if (b == NULL)
         return LZH_NO_MEMORY;
     struct LzhMatchFinder *mf = &e->mf;
+    uint32_t pos = lzh_mf_start(mf, data, len, history, window_bits, f->trees);
     // The first prices are plain; later segments start from the last one's.
     for (int c = 0; c < LZH_NC; c++)
         b->c_freq[c] = c < 256 ? 4 : 1;
@@ -173,12 +207,19 @@ LzhStatus lzh_parse_optimal(struct LzhEncoder *e, uint32_t pos)
             break;
         unsigned n = mf->avail - pos < (uint32_t)LZH_SEGMENT ? mf->avail - pos : (uint32_t)LZH_SEGMENT;
         for (unsigned i = 0; i < n; i++) {
-            lzh_mf_insert(mf, pos + i);
-            b->count[i] = (uint16_t)collect_matches(e, pos + i, b->len[i], b->dist[i]);
+            int k = b->count[i] = (uint16_t)collect_matches(e, f, pos + i, b->len[i], b->dist[i]);
+            if (f->skip_from == 0 || k == 0 || b->len[i][k - 1] < f->skip_from)
+                continue;
+            // Inside a long match only the chains learn the positions.
+            unsigned end = i + b->len[i][k - 1] < n ? i + b->len[i][k - 1] : n;
+            while (i + 1 < end) {
+                b->count[++i] = 0;
+                lzh_mf_insert(mf, pos + i);
+            }
         }
-        for (int pass = 0; pass < BEST_PASSES; pass++) {
+        for (int pass = 0; pass < f->passes; pass++) {
             set_prices(e, b);
-            shortest_path(e, b, pos, n);
+            shortest_path(e, b, f->long_enough, pos, n);
             take_path(e, b, pos, n);
         }
         close_segment(e, b);

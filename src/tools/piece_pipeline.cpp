@@ -154,9 +154,10 @@ static void encode_piece(const ArchiveEntry &e, int window_bits, bool best, Piec
         return;
     p.crc = crc16_update(0, data.data() + history, p.length);
     errno = 0;
-    if (lzh_encode_piece(data.data(), history, p.length, window_bits, best, append_to,
-                         &p.packed, &p.bits) != LZH_OK)
-        p.failure = e.source + ": " + strerror(errno ? errno : ENOMEM);
+    LzhStatus s = lzh_encode_piece(data.data(), history, p.length, window_bits, best, append_to,
+                                   &p.packed, &p.bits);
+    if (s != LZH_OK)
+        p.failure = e.source + ": " + lzh_status_text(s, errno);
 }
 
 // Every file's pieces, in archive order; a file of 0 bytes has one piece.

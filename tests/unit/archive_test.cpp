@@ -5,12 +5,16 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
+#include <queue>
+#include <random>
 
 #include "lzh/crc16.h"
 #include "sfx/texts.h"
 #include "lzh/decode.h"
 #include "lzh/encode.h"
 #include "lzh/huffman.h"
+#include "lzh/match_finder.h"
 #include "lzh/block_writer.h"
 #include "lzh/methods.h"
 #include "lzh/header.h"
@@ -393,6 +397,98 @@ TEST(Encode, BlocksArePricedAtTheBitsTheyAreWrittenIn)
             uint64_t written = (w.packed + w.nout) * 8 + unsigned(w.nbits);
             EXPECT_EQ(lzh_block_bits(c_freq, p_freq, pc), written) << shape.what << ", " << bits;
         }
+    }
+}
+
+// The trees must give, for every length up to the longest match, the
+// nearest distance that reaches it, through the buffer's slides and at
+// the window's full reach; the chains' longest match must be as long.
+TEST(Encode, MatchFinderGivesTheNearestDistanceForEveryLength)
+{
+    std::mt19937 rnd(7);
+    std::vector<unsigned char> data(300000);
+    for (size_t i = 0; i < data.size(); i++)
+        data[i] = (unsigned char)(i % 5000 < 100 ? 0 : "abcd"[rnd() % 4]);
+    // A stretch repeated exactly a window back, and one a byte farther.
+    memcpy(&data[200000], &data[200000 - 65536], 3000);
+    memcpy(&data[250000], &data[250000 - 65537], 3000);
+    for (int trees : {1, 0}) {
+        auto mf = std::make_unique<LzhMatchFinder>();
+        uint32_t pos = lzh_mf_start(mf.get(), data.data(), data.size(), 0, 16, trees);
+        size_t checked = 0;
+        for (size_t at = 0; at < data.size(); at++, pos++) {
+            pos = lzh_mf_ahead(mf.get(), pos, LZH_MAX_MATCH + 1);
+            bool sampled = at % 89 == 0 || (at >= 200000 && at < 200010) ||
+                           (at >= 250000 && at < 250010);
+            uint16_t lens[LZH_MAX_MATCH];
+            uint32_t dists[LZH_MAX_MATCH];
+            int n = 0;
+            if (trees)  // every position, as the parser asks
+                n = lzh_mf_tree_matches(mf.get(), pos, 1 << 30, LZH_MAX_MATCH, UINT32_MAX, lens,
+                                        dists, LZH_MAX_MATCH);
+            else
+                lzh_mf_insert(mf.get(), pos);
+            if (!sampled)
+                continue;
+            if (!trees)
+                n = lzh_mf_matches(mf.get(), pos, 2, 1 << 30, UINT32_MAX, lens, dists,
+                                   LZH_MAX_MATCH);
+            // The nearest distance reaching each length, by brute force.
+            unsigned limit = std::min<size_t>(LZH_MAX_MATCH, data.size() - at);
+            std::vector<uint32_t> nearest(limit + 1, 0);
+            for (uint32_t d = 1; d <= 65536 && d <= at; d++) {
+                unsigned l = 0;
+                while (l < limit && data[at - d + l] == data[at + l])
+                    l++;
+                for (unsigned k = l; k >= 3 && nearest[k] == 0; k--)
+                    nearest[k] = d;
+            }
+            unsigned longest = 0;
+            for (unsigned l = 3; l <= limit; l++)
+                if (nearest[l])
+                    longest = l;
+            ASSERT_EQ(n > 0 ? lens[n - 1] : 0u, longest) << trees << " at " << at;
+            for (int k = 0, from = 3; k < n; from = lens[k++] + 1)
+                for (int l = from; l <= lens[k]; l++)
+                    ASSERT_EQ(dists[k], trees ? nearest[l] : nearest[lens[k]])
+                        << trees << " at " << at << " length " << l;
+            checked++;
+        }
+        EXPECT_GT(checked, 3000u);
+    }
+}
+
+// Where the 16-bit limit does not bind (no weight is below 2^-15 of the
+// whole), the lengths cost exactly what a textbook Huffman code costs.
+TEST(Encode, CodeLengthsAreOptimalWhenTheLimitDoesNotBind)
+{
+    std::mt19937 rnd(11);
+    for (int round = 0; round < 50; round++) {
+        int n = 2 + int(rnd() % 509);
+        std::vector<uint32_t> freq(n);
+        for (auto &f : freq)
+            f = rnd() % 3 == 0 ? 0 : round % 2 ? 1 + rnd() % 50 : 1000 + rnd() % 100000;
+        freq[0] = freq[0] ? freq[0] : 1;
+        freq[n - 1] = freq[n - 1] ? freq[n - 1] : 2;
+        std::priority_queue<uint64_t, std::vector<uint64_t>, std::greater<uint64_t>> q;
+        for (uint32_t f : freq)
+            if (f)
+                q.push(f);
+        uint64_t want = 0;
+        while (q.size() > 1) {
+            uint64_t a = q.top();
+            q.pop();
+            uint64_t b = q.top();
+            q.pop();
+            want += a + b;  // every merge adds a bit to each symbol below it
+            q.push(a + b);
+        }
+        std::vector<unsigned char> len(n);
+        lzh_code_lengths(freq.data(), n, len.data());
+        uint64_t got = 0;
+        for (int i = 0; i < n; i++)
+            got += uint64_t(freq[i]) * len[i];
+        EXPECT_EQ(got, want) << "round " << round;
     }
 }
 

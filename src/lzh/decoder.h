@@ -48,7 +48,7 @@ struct LzDecoder {
     uint64_t left;         // decoded bytes still to come
     size_t pos;
     size_t hist;           // the farthest the method reaches
-    unsigned char window[HIST + CHUNK + MAX_MATCH];
+    unsigned char window[HIST + CHUNK + MAX_MATCH + 8];  // and what a match copy overruns
 };
 
 void lzh_fill_input(struct Bits *b);
@@ -57,6 +57,20 @@ void lzh_fill_input(struct Bits *b);
 // from there is judged once, at the end, from the count of bytes fed.
 static inline void refill(struct Bits *b)
 {
+    if (b->n <= 56 && b->end - b->p >= 8) {
+        // Eight bytes at once: what lands below the bits counted is the
+        // stream's next bits, in place, so loading them again is harmless.
+        uint64_t v = (uint64_t)b->p[0] << 56 | (uint64_t)b->p[1] << 48 |
+                     (uint64_t)b->p[2] << 40 | (uint64_t)b->p[3] << 32 |
+                     (uint64_t)b->p[4] << 24 | (uint64_t)b->p[5] << 16 |
+                     (uint64_t)b->p[6] << 8 | (uint64_t)b->p[7];
+        b->acc |= v >> b->n;
+        unsigned taken = (unsigned)(63 - b->n) >> 3;
+        b->p += taken;
+        b->fed += taken;
+        b->n |= 56;
+        return;
+    }
     while (b->n <= 56) {
         if (b->p == b->end)
             lzh_fill_input(b);
@@ -112,7 +126,13 @@ static inline void copy_match(struct LzDecoder *z, size_t dist, size_t len)
         len = (size_t)z->left;
     unsigned char *dst = z->window + z->pos;
     const unsigned char *src = dst - dist;  // pos >= HIST >= hist >= dist
-    if (dist >= len) {
+    if (dist >= 8) {
+        // Eight bytes at a time, each read at least eight behind where it
+        // goes, so overlapping copies repeat as they must; up to seven
+        // bytes past the match are written, and decoded over later.
+        for (size_t k = 0; k < len; k += 8)
+            memcpy(dst + k, src + k, 8);
+    } else if (dist >= len) {
         memcpy(dst, src, len);
     } else {
         for (size_t k = 0; k < len; k++)

@@ -140,8 +140,10 @@ class Build(WineTest):
         # encodes anything else again.
         for decoder in ("lzh_decode_adaptive", "lzh_decode_ring"):
             self.assertNotIn(decoder, (self.build / "sfx.map").read_text())
-        # MinGW's own printf alone would add some 27 KB.
-        self.assertLessEqual((self.build / "sfx.exe").stat().st_size, 33280)
+        # MinGW's own printf alone would add some 27 KB. The last growth, by
+        # 512 bytes, bought the CRC by eight bytes a step and the 8-byte
+        # bit refill, which take a third off the time to unpack.
+        self.assertLessEqual((self.build / "sfx.exe").stat().st_size, 33792)
 
 
 if __name__ == "__main__":

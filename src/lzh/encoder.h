@@ -8,7 +8,10 @@
 
 enum {
     LZH_SEGMENT = 4096,  // input bytes per parse of the optimal parser; blocks join them
-    LZH_SYMBOL_ROOM = LZH_MAX_BLOCK + LZH_SEGMENT,  // an open block and a segment after it
+    LZH_PENDING = 32,    // segments at most whose blocks are not yet chosen
+    // An open block and a segment after it, or the pending segments.
+    LZH_SYMBOL_ROOM = LZH_PENDING * LZH_SEGMENT > LZH_MAX_BLOCK + LZH_SEGMENT
+                          ? LZH_PENDING * LZH_SEGMENT : LZH_MAX_BLOCK + LZH_SEGMENT,
 };
 
 struct LzhEncoder {

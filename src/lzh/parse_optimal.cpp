@@ -28,9 +28,24 @@ static const struct LzhParseEffort {
     unsigned long_enough; // a match this long is weighed at its full length only
     unsigned skip_from;   // a match this long is taken without looking inside it; 0: never
     int passes;           // shortest paths per segment, each priced by the last
+    int span;             // blocks chosen over this many segments; 0: each joins or not
 } EFFORTS[2] = {
-    {0, 12, 0, 4, 16, 16, 1},
-    {1, 64, LZH_MAX_MATCH, MAX_CANDIDATES, 128, 0, 3},
+    {0, 12, 0, 4, 16, 16, 1, 0},
+    {1, 64, LZH_MAX_MATCH, MAX_CANDIDATES, 128, 0, 3, 16},
+};
+
+// The segments whose blocks are not yet written, for the choice over a
+// span: seg[0..n) hold e->sym[0 .. e->nsym), and cost[k] is the fewest
+// bits that seg[0..k) can be written in, its last block from[k]..k-1.
+struct Segment {
+    unsigned start, nsym;
+    uint32_t c_freq[LZH_NC], p_freq[LZH_NP_MAX];
+};
+struct Split {
+    int n;
+    struct Segment seg[LZH_PENDING];
+    uint64_t cost[LZH_PENDING + 1];
+    int from[LZH_PENDING + 1];
 };
 
 struct Best {
@@ -49,6 +64,7 @@ struct Best {
     unsigned nsym;
     uint32_t c_freq[LZH_NC], p_freq[LZH_NP_MAX];
     uint64_t open_bits;
+    struct Split split;
 };
 
 // A 3-byte match is kept however far back: the prices decide.
@@ -187,6 +203,86 @@ static void close_segment(struct LzhEncoder *e, struct Best *b)
     b->open_bits = alone;
 }
 
+// The best last block for seg[0..k+1) given the best for each shorter
+// prefix: every start within the span, each priced whole. The winner's
+// counts become the open block's, which the next segment is priced by.
+static void choose_last_block(struct LzhEncoder *e, struct Split *s, int k, int span)
+{
+    uint32_t c_freq[LZH_NC] = {0}, p_freq[LZH_NP_MAX] = {0};
+    uint64_t best = UINT64_MAX;
+    unsigned nsym = 0;
+    for (int i = k; i >= 0 && i > k - span; i--) {
+        const struct Segment *g = &s->seg[i];
+        nsym += g->nsym;
+        if (nsym > LZH_MAX_BLOCK)
+            break;
+        for (int c = 0; c < LZH_NC; c++)
+            c_freq[c] += g->c_freq[c];
+        for (int j = 0; j < e->pc.np; j++)
+            p_freq[j] += g->p_freq[j];
+        uint64_t bits = s->cost[i] + lzh_block_bits(c_freq, p_freq, e->pc);
+        if (bits < best) {
+            best = bits;
+            s->from[k + 1] = i;
+            memcpy(e->c_freq, c_freq, sizeof c_freq);
+            memcpy(e->p_freq, p_freq, sizeof p_freq);
+        }
+    }
+    s->cost[k + 1] = best;
+}
+
+// Writes the blocks of the best path for seg[0..n) but its last, which stays
+// open with its segments moved to the front.
+static void write_chosen_blocks(struct LzhEncoder *e, struct Split *s, int span)
+{
+    int ends[LZH_PENDING + 1], nends = 0;
+    for (int j = s->n; j > 0; j = s->from[j])
+        ends[nends++] = j;
+    int start = 0;
+    for (int b = nends - 1; b >= 1; b--) {
+        int end = ends[b];
+        uint32_t c_freq[LZH_NC] = {0}, p_freq[LZH_NP_MAX] = {0};
+        unsigned nsym = 0;
+        for (int i = start; i < end; i++) {
+            nsym += s->seg[i].nsym;
+            for (int c = 0; c < LZH_NC; c++)
+                c_freq[c] += s->seg[i].c_freq[c];
+            for (int j = 0; j < e->pc.np; j++)
+                p_freq[j] += s->seg[i].p_freq[j];
+        }
+        struct LzhBlock block = {e->sym + s->seg[start].start, e->dist + s->seg[start].start, nsym,
+                                 c_freq, p_freq};
+        lzh_write_block(&e->w, &block, e->pc);
+        start = end;
+    }
+    unsigned first = s->seg[start].start;
+    memmove(e->sym, e->sym + first, (e->nsym - first) * sizeof e->sym[0]);
+    memmove(e->dist, e->dist + first, (e->nsym - first) * sizeof e->dist[0]);
+    e->nsym -= first;
+    s->n -= start;
+    memmove(s->seg, s->seg + start, (size_t)s->n * sizeof s->seg[0]);
+    for (int k = 0; k < s->n; k++) {
+        s->seg[k].start -= first;
+        choose_last_block(e, s, k, span);
+    }
+}
+
+// The segment just parsed joins the pending ones; once they fill, the
+// blocks of all but the last are written.
+static void add_segment(struct LzhEncoder *e, struct Best *b, int span)
+{
+    struct Split *s = &b->split;
+    struct Segment *g = &s->seg[s->n];
+    g->start = e->nsym;
+    g->nsym = b->nsym;
+    memcpy(g->c_freq, b->c_freq, sizeof g->c_freq);
+    memcpy(g->p_freq, b->p_freq, sizeof g->p_freq);
+    e->nsym += b->nsym;
+    choose_last_block(e, s, s->n++, span);
+    if (s->n == LZH_PENDING)
+        write_chosen_blocks(e, s, span);
+}
+
 LzhStatus lzh_parse_optimal(struct LzhEncoder *e, const unsigned char *data, size_t len,
                             uint32_t history, int window_bits, int best)
 {
@@ -195,6 +291,8 @@ LzhStatus lzh_parse_optimal(struct LzhEncoder *e, const unsigned char *data, siz
     if (b == NULL)
         return LZH_NO_MEMORY;
     struct LzhMatchFinder *mf = &e->mf;
+    b->split.n = 0;
+    b->split.cost[0] = 0;
     uint32_t pos = lzh_mf_start(mf, data, len, history, window_bits, f->trees);
     // The first prices are plain; later segments start from the last one's.
     for (int c = 0; c < LZH_NC; c++)
@@ -222,9 +320,16 @@ LzhStatus lzh_parse_optimal(struct LzhEncoder *e, const unsigned char *data, siz
             shortest_path(e, b, f->long_enough, pos, n);
             take_path(e, b, pos, n);
         }
-        close_segment(e, b);
+        if (f->span > 0)
+            add_segment(e, b, f->span);
+        else
+            close_segment(e, b);
         pos += n;
     }
+    // The last block stays open, for the piece's end to write: its counts
+    // are then those of every symbol left.
+    while (f->span > 0 && b->split.n > 0 && b->split.from[b->split.n] != 0)
+        write_chosen_blocks(e, &b->split, f->span);
     free(b);
     return LZH_OK;
 }

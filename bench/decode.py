@@ -29,6 +29,8 @@ CACHE = ROOT / "build" / "bench-cache"
 sys.path.insert(0, str(ROOT / "tests" / "tools"))
 import lzhdata  # noqa: E402
 
+STUB = BUILD / "windows" / "stub.exe"
+SFX = BUILD / "windows" / "sfx.exe"
 JLHA = {"lh5": "5", "lh6": "6", "lh7": "7"}
 ENCODED = {"lh1": lzhdata.lh1_encode, "lz5": lambda d: lzhdata.ring_encode(d, b"-lz5-"),
            "lzs": lambda d: lzhdata.ring_encode(d, b"-lzs-"), "pm1": lzhdata.pm1_encode,
@@ -36,10 +38,11 @@ ENCODED = {"lh1": lzhdata.lh1_encode, "lz5": lambda d: lzhdata.ring_encode(d, b"
 
 
 def build_extractor():
-    """The extractor of the release preset: optimized, no sanitizers."""
+    """The release preset (optimized, no sanitizers): the native extractor,
+    and mkinstaller with the Windows stub and extractor for --check."""
     subprocess.run(["cmake", "--preset", "release"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", "--preset", "release", "--target", "sfx"], cwd=ROOT,
-                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", "--preset", "release"], cwd=ROOT, check=True,
+                   stdout=subprocess.DEVNULL)
     return BUILD / "sfx"
 
 
@@ -100,6 +103,22 @@ def timed_extract(cmd, work, name):
     return elapsed, int(peak.read_text().split()[-1])
 
 
+def check_against_7zz(work, archive, runs):
+    """The fastest --check of an installer around the archive, and of 7zz t
+    on the archive: both decode every member and verify its CRC, and write
+    nothing."""
+    installer = work / "check.exe"
+    with open(installer, "wb") as out:
+        for part in (STUB, SFX, archive):
+            out.write(part.read_bytes())
+    check = [str(BUILD / "mkinstaller"), "--stub", str(STUB), "--sfx", str(SFX), "--check",
+             str(installer)]
+    t_check = min(timed_extract(check, work, "check")[0] for _ in range(runs))
+    t_7zz = min(timed_extract(["7zz", "t", str(archive)], work, "7zz")[0] for _ in range(runs))
+    installer.unlink()
+    return t_check, t_7zz
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--mib", type=int, default=64)
@@ -114,6 +133,7 @@ def main():
         print(f"fastest of {opts.runs} runs, on tmpfs")
         print(f"{'method':6} {'packed':>9} {'decoded':>9} {'ours s':>8} {'MiB/s':>7} {'peak':>8}"
               f" {'lhasa s':>8} {'MiB/s':>7} {'peak':>8} {'ratio':>6}")
+        checks = []
         for method in opts.methods.split(","):
             if method in JLHA:
                 archive, original = make_jlha_archive(work, method, opts.mib)
@@ -127,12 +147,19 @@ def main():
                 sys.exit(f"{method}: the two extractions differ")
             t_ours, t_lhasa = min(t for t, _ in ours), min(t for t, _ in theirs)
             mib = original / 2**20
+            if method in JLHA:
+                checks.append((method, *check_against_7zz(work, archive, opts.runs)))
             print(f"-{method}- {archive.stat().st_size / 2**20:7.1f}M {mib:8.1f}M "
                   f"{t_ours:8.3f} {mib / t_ours:7.1f} {max(m for _, m in ours) / 1024:7.1f}M "
                   f"{t_lhasa:8.3f} {mib / t_lhasa:7.1f} {max(m for _, m in theirs) / 1024:7.1f}M "
                   f"{t_lhasa / t_ours:6.2f}")
             archive.unlink()
         print("ratio: lhasa's time over ours (target >= 1)")
+        if checks:
+            print(f"\n{'method':6} {'--check s':>9} {'7zz t s':>8} {'ratio':>6}")
+            for method, t_check, t_7zz in checks:
+                print(f"-{method}- {t_check:9.3f} {t_7zz:8.3f} {t_check / t_7zz:6.2f}")
+            print("ratio: our --check's time over 7zz t's, the archive tested whole (target <= 0.67)")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

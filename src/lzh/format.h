@@ -24,10 +24,14 @@ enum {
 // then the j - 1 bits of d - 1 below its top bit.
 static inline int lzh_position_symbol(uint32_t dist_minus_1)
 {
+#if defined(__GNUC__)
+    return dist_minus_1 ? 32 - __builtin_clz(dist_minus_1) : 0;
+#else
     int j = 0;
     while (dist_minus_1 >> j)
         j++;
     return j;
+#endif
 }
 
 static inline int lzh_position_extra_bits(int j)

@@ -25,7 +25,7 @@ const char HELP[] =
     "  -o OUTPUT          the installer to write (replaced only once complete)\n"
     "  FILE|DIR...        pack these: a FILE under its name, a DIR's contents\n"
     "  -m METHOD          lh7 (default), lh6, lh5, or lh0 (stored), in any case\n"
-    "  --best             optimal parsing: smaller, several times slower\n"
+    "  --best             a thorough parse: some 3% smaller, 4 to 5 times slower\n"
     "  -j N               threads that compress, 1 to 64 (default: one per core)\n"
     "  --archive ARCHIVE  pack the members of an LZH archive made by any LHA tool,\n"
     "                     in their order, each verified first; those in lh0, lh5,\n"

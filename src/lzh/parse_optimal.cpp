@@ -1,8 +1,8 @@
-// The best parse of a segment of the input: a shortest path over every
-// literal and every match the chains offer, priced in bits by the code
-// lengths of the segment's own previous parse, refined over a few passes.
-// A segment joins the block before it when one block for both is smaller
-// than two: blocks end where the data's statistics change.
+// The parse, segment by segment of the input: a shortest path over every
+// literal and every match the match finder offers, priced in bits by the
+// code lengths the segment would be written with, then blocks chosen by
+// their cost in bits, tables included: blocks end where the data's
+// statistics change.
 #include <stdlib.h>
 #include <string.h>
 
@@ -48,7 +48,8 @@ struct Split {
     int from[LZH_PENDING + 1];
 };
 
-struct Best {
+// The parse's state, allocated per piece.
+struct ParseState {
     // Matches at each position of the segment: lengths rising, each with
     // the nearest distance that reaches it.
     uint16_t count[LZH_SEGMENT];
@@ -83,7 +84,7 @@ static int collect_matches(struct LzhEncoder *e, const struct LzhParseEffort *f,
 // with if it joined the open block: the block's, and the segment's last
 // parse weighed more. A symbol neither used is priced as a long code, so
 // that it stays possible.
-static void set_prices(struct LzhEncoder *e, struct Best *b)
+static void set_prices(struct LzhEncoder *e, struct ParseState *b)
 {
     unsigned char c_len[LZH_NC], p_len[LZH_NP_MAX];
     uint32_t c_freq[LZH_NC], p_freq[LZH_NP_MAX];
@@ -102,7 +103,7 @@ static void set_prices(struct LzhEncoder *e, struct Best *b)
 
 // The cheapest way through the segment's n bytes at win[start..), under the
 // current prices; the steps are left in step_len/step_dist.
-static void shortest_path(struct LzhEncoder *e, struct Best *b, unsigned long_enough,
+static void shortest_path(struct LzhEncoder *e, struct ParseState *b, unsigned long_enough,
                           uint32_t start, unsigned n)
 {
     b->cost[0] = 0;
@@ -142,7 +143,7 @@ static void shortest_path(struct LzhEncoder *e, struct Best *b, unsigned long_en
 
 // Turns the path into the segment's symbols, after the open block's, and
 // their counts.
-static void take_path(struct LzhEncoder *e, struct Best *b, uint32_t start, unsigned n)
+static void take_path(struct LzhEncoder *e, struct ParseState *b, uint32_t start, unsigned n)
 {
     // Walk back, then forward.
     uint32_t *ends = b->ends;
@@ -175,7 +176,7 @@ static void take_path(struct LzhEncoder *e, struct Best *b, uint32_t start, unsi
 // The segment joins the open block if that is smaller than ending the
 // block before it; otherwise the open block is written and the segment
 // opens the next.
-static void close_segment(struct LzhEncoder *e, struct Best *b)
+static void close_segment(struct LzhEncoder *e, struct ParseState *b)
 {
     uint64_t alone = lzh_block_bits(b->c_freq, b->p_freq, e->pc);
     if (e->nsym > 0) {
@@ -269,7 +270,7 @@ static void write_chosen_blocks(struct LzhEncoder *e, struct Split *s, int span)
 
 // The segment just parsed joins the pending ones; once they fill, the
 // blocks of all but the last are written.
-static void add_segment(struct LzhEncoder *e, struct Best *b, int span)
+static void add_segment(struct LzhEncoder *e, struct ParseState *b, int span)
 {
     struct Split *s = &b->split;
     struct Segment *g = &s->seg[s->n];
@@ -287,7 +288,7 @@ LzhStatus lzh_parse_optimal(struct LzhEncoder *e, const unsigned char *data, siz
                             uint32_t history, int window_bits, int best)
 {
     const struct LzhParseEffort *f = &EFFORTS[best ? 1 : 0];
-    struct Best *b = (struct Best *)malloc(sizeof *b);
+    struct ParseState *b = (struct ParseState *)malloc(sizeof *b);
     if (b == NULL)
         return LZH_NO_MEMORY;
     struct LzhMatchFinder *mf = &e->mf;

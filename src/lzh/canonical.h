@@ -29,26 +29,38 @@ int lzh_code_build(struct Code *code, int nsym, const unsigned char *len, int fa
 // A code of one symbol, which takes no bits at all.
 void lzh_code_single(struct Code *code, int symbol, int fast);
 
-// Needs at least 16 bits in acc. Returns the symbol, or -1 for a code that
-// was never assigned.
-static inline int lzh_code_decode(struct Bits *b, const struct Code *code)
+// The symbol whose code starts the bits of acc (left-aligned, at least 16
+// of them valid), and its length in *len; -1 for a code that was never
+// assigned.
+static inline int lzh_code_peek(uint64_t acc, const struct Code *code, int *len)
 {
-    unsigned e = code->table[peek(b, code->fast)];
+    unsigned e = code->table[acc >> (64 - code->fast)];
     if (e < LONG_CODE) {
-        skip(b, e & 31);
-        return e >> 5;
+        *len = (int)(e & 31);
+        return (int)(e >> 5);
     }
     if (e == NO_CODE)
         return -1;
-    unsigned bits16 = peek(b, 16);
+    unsigned bits16 = (unsigned)(acc >> 48);
     for (int l = code->fast + 1; l <= LZH_MAX_CODE_LEN; l++) {
         unsigned v = bits16 >> (16 - l);
         if (v - code->first[l] < code->count[l]) {
-            skip(b, l);
+            *len = l;
             return code->sorted[code->offset[l] + v - code->first[l]];
         }
     }
     return -1;
+}
+
+// Needs at least 16 bits in acc. Takes the symbol's bits and returns it,
+// or -1 (taking nothing) for a code that was never assigned.
+static inline int lzh_code_decode(struct Bits *b, const struct Code *code)
+{
+    int len;
+    int c = lzh_code_peek(b->acc, code, &len);
+    if (c >= 0)
+        skip(b, len);
+    return c;
 }
 
 

@@ -2,6 +2,7 @@
 // with its symbol count, the code-length code, the literal/length code and
 // the position code, then the codes themselves.
 #include <stdlib.h>
+#include <string.h>
 
 #include "canonical.h"
 #include "decoder.h"
@@ -137,6 +138,78 @@ static LzhStatus decode_symbol(struct LzDecoder *z, const struct Blocks *k)
     return LZH_OK;
 }
 
+// Symbols while nothing can run out: input for a whole symbol in the
+// buffer, room for a whole match before the flush, and more bytes to come
+// than a match holds. The bit state is kept in locals, which the window's
+// stores cannot alias. What the first tables do not settle is left for
+// decode_symbol.
+static void decode_fast(struct LzDecoder *z, struct Blocks *k)
+{
+    struct Bits *b = &z->b;
+    uint64_t acc = b->acc;
+    int n = b->n;
+    const unsigned char *p = b->p;
+    unsigned char *w = z->window;
+    size_t pos = z->pos;
+    uint64_t left = z->left;
+    unsigned block_left = k->block_left;
+    // One load of eight bytes gives 56 bits or more: a literal/length code
+    // (16), a position code (16) and its extra bits (18) at most.
+    while (block_left > 0 && b->end - p >= 8 && pos < HIST + CHUNK && left > LZH_MAX_MATCH) {
+        uint64_t v = (uint64_t)p[0] << 56 | (uint64_t)p[1] << 48 | (uint64_t)p[2] << 40 |
+                     (uint64_t)p[3] << 32 | (uint64_t)p[4] << 24 | (uint64_t)p[5] << 16 |
+                     (uint64_t)p[6] << 8 | (uint64_t)p[7];
+        acc |= v >> n;
+        p += (unsigned)(63 - n) >> 3;
+        n |= 56;
+        // Codes the first table settles; longer ones, rare, are left to
+        // decode_symbol too.
+        unsigned ec = k->c_code.table[acc >> (64 - k->c_code.fast)];
+        if (ec >= LONG_CODE)
+            break;
+        int c = (int)(ec >> 5), len_c = (int)(ec & 31);
+        if (c < 256) {
+            acc <<= len_c;
+            n -= len_c;
+            w[pos++] = (unsigned char)c;
+            left--;
+            block_left--;
+            continue;
+        }
+        unsigned ep = k->pt_code.table[(acc << len_c) >> (64 - k->pt_code.fast)];
+        if (ep >= LONG_CODE)
+            break;
+        int j = (int)(ep >> 5), len_p = (int)(ep & 31);
+        acc <<= len_c + len_p;
+        n -= len_c + len_p;
+        int x = lzh_position_extra_bits(j);
+        uint32_t extra = x ? (uint32_t)(acc >> (64 - x)) : 0;
+        acc <<= x;
+        n -= x;
+        size_t dist = (size_t)lzh_position_value(j, extra) + 1;
+        size_t len = (size_t)(c - 256 + LZH_MIN_MATCH);
+        unsigned char *dst = w + pos;
+        const unsigned char *src = dst - dist;
+        if (dist >= 8) {
+            for (size_t i = 0; i < len; i += 8)
+                memcpy(dst + i, src + i, 8);
+        } else {
+            for (size_t i = 0; i < len; i++)
+                dst[i] = src[i];
+        }
+        pos += len;
+        left -= len;
+        block_left--;
+    }
+    b->fed += (uint64_t)(p - b->p);
+    b->acc = acc;
+    b->n = n;
+    b->p = p;
+    z->pos = pos;
+    z->left = left;
+    k->block_left = block_left;
+}
+
 LzhStatus lzh_decode_static(struct LzDecoder *z, const struct LzhMethod *m)
 {
     struct Blocks *k = (struct Blocks *)malloc(sizeof *k);
@@ -152,6 +225,10 @@ LzhStatus lzh_decode_static(struct LzDecoder *z, const struct LzhMethod *m)
         if (k->block_left == 0) {
             s = read_block_header(z, k);
         } else {
+            decode_fast(z, k);
+            s = lz_flush_full(z);
+            if (s != LZH_OK || k->block_left == 0 || z->left == 0)
+                continue;
             k->block_left--;
             s = decode_symbol(z, k);
             if (s == LZH_OK)

@@ -74,6 +74,10 @@ int plat_close_written(FILE *f);
 // retried, and that write gives the true reason: ENOSPC.
 int plat_write(FILE *f, const void *p, size_t n);
 
+// Whether f is a terminal (a console on Windows), for output meant for a
+// person alone.
+int plat_is_terminal(FILE *f);
+
 // Whether path names a folder (1) or anything else or nothing (0).
 int plat_is_dir(const char *path);
 

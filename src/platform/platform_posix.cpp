@@ -100,6 +100,11 @@ FILE *plat_create_new(const char *path)
     return f;
 }
 
+int plat_is_terminal(FILE *f)
+{
+    return isatty(fileno(f));
+}
+
 int plat_write(FILE *f, const void *p, size_t n)
 {
     const unsigned char *b = (const unsigned char *)p;

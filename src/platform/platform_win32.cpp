@@ -191,6 +191,11 @@ FILE *plat_create_new(const char *path)
 
 // Straight to the handle: msvcrt turns a short WriteFile without an error
 // into a stale error code, which reads as "Invalid argument".
+int plat_is_terminal(FILE *f)
+{
+    return _isatty(_fileno(f));
+}
+
 int plat_write(FILE *f, const void *p, size_t n)
 {
     HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));

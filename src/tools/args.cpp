@@ -10,9 +10,9 @@
 
 const char USAGE[] =
     "usage: mkinstaller -o OUTPUT [--no-stub] [--stub STUB] [--sfx SFX] [-m METHOD] [--best]\n"
-    "                   [-j N] FILE|DIR...\n"
+    "                   [-j N] [-q] FILE|DIR...\n"
     "       mkinstaller -o OUTPUT [--no-stub] [--stub STUB] [--sfx SFX] [-m METHOD] [--best]\n"
-    "                   [-j N] [--recompress] --archive ARCHIVE\n"
+    "                   [-j N] [-q] [--recompress] --archive ARCHIVE\n"
     "       mkinstaller -o OUTPUT [--stub STUB] --payload PROGRAM\n"
     "       mkinstaller [--stub STUB] [--sfx SFX] --check INSTALLER\n"
     "       mkinstaller --help | --version\n";
@@ -27,6 +27,7 @@ const char HELP[] =
     "  -m METHOD          lh7 (default), lh6, lh5, or lh0 (stored), in any case\n"
     "  --best             a thorough parse: some 3% smaller, 4 to 5 times slower\n"
     "  -j N               threads that compress, 1 to 64 (default: one per core)\n"
+    "  -q                 no progress line (shown only when stderr is a terminal)\n"
     "  --archive ARCHIVE  pack the members of an LZH archive made by any LHA tool,\n"
     "                     in their order, each verified first; those in lh0, lh5,\n"
     "                     lh6 or lh7 are kept as they are, the others encoded\n"
@@ -81,6 +82,8 @@ std::optional<Options> parse_args(int argc, char **argv, std::string *why)
             options_done = true;
         } else if (!options_done && a == "--best") {
             o.best = true;
+        } else if (!options_done && a == "-q") {
+            o.quiet = true;
         } else if (!options_done && a == "--recompress") {
             o.recompress = true;
         } else if (!options_done && a == "--no-stub") {

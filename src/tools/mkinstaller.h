@@ -38,7 +38,8 @@ struct Options {
     std::vector<std::string> inputs;
     int window_bits = 16;  // of the method; 0 stores
     int jobs = 0;          // files compressed at once; 0: one per core
-    bool best = false;     // the optimal parse
+    bool best = false;     // the thorough parse
+    bool quiet = false;    // -q: no progress line
     bool recompress = false;  // every member of --archive encoded again
     bool no_stub = false;  // write the payload alone
     bool help = false, version = false;

@@ -21,7 +21,8 @@ try {
     } else {
         uint64_t bytes = write_archive(out.file(), entries, o.window_bits, o.best,
                                        o.jobs ? o.jobs
-                                              : int(std::max(1u, std::thread::hardware_concurrency())));
+                                              : int(std::max(1u, std::thread::hardware_concurrency())),
+                                       !o.quiet);
         if (!o.archive.empty())
             fprintf(stderr, "mkinstaller: %s: the archive written is %llu bytes\n",
                     o.output.c_str(), (unsigned long long)bytes);

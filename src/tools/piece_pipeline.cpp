@@ -16,6 +16,7 @@
 #include "lzh/methods.h"
 #include "mkinstaller.h"
 #include "platform/platform.h"
+#include "progress.h"
 
 const char *method_name(int window_bits)
 {
@@ -262,7 +263,7 @@ private:
 // the CRC its pieces had; what the longer compressed attempt left behind is
 // overwritten by what follows, or cut off at the end of the archive.
 static void write_file(FILE *out, const ArchiveEntry &e, uint64_t size, int window_bits,
-                       PiecePipeline &pipeline, size_t &next)
+                       PiecePipeline &pipeline, size_t &next, PackingProgress &progress)
 {
     int64_t header_at = plat_tell(out);
     if (header_at < 0)
@@ -286,6 +287,7 @@ static void write_file(FILE *out, const ArchiveEntry &e, uint64_t size, int wind
                 fail_output();
             crc = crc16_combine(crc, p.crc, p.length);
             original += p.length;
+            progress.bytes_done(p.length);
             last = p.last;
             std::vector<unsigned char>().swap(p.packed);
         }
@@ -299,6 +301,8 @@ static void write_file(FILE *out, const ArchiveEntry &e, uint64_t size, int wind
         seek_output(out, header_at + int64_t(header.size()), SEEK_SET);
         uint16_t stored_crc;
         packed = store(out, e, &stored_crc);
+        if (window_bits == 0)
+            progress.bytes_done(packed);
         if ((window_bits != 0 && (packed != original || stored_crc != crc)) || packed != size)
             fail(changed(e.source));
         original = packed;
@@ -324,7 +328,7 @@ static void write_kept(FILE *out, const ArchiveEntry &e)
 }
 
 uint64_t write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits,
-                       bool best, int threads)
+                       bool best, int threads, bool progress_shown)
 {
     int64_t start = plat_tell(out);
     if (start < 0)
@@ -337,17 +341,29 @@ uint64_t write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int 
     std::vector<Piece> pieces;
     if (window_bits != 0)
         pieces = plan(entries, sizes);
+    uint64_t files = 0, bytes = 0;
+    for (size_t i = 0; i < entries.size(); i++) {
+        files += !entries[i].is_dir;
+        bytes += sizes[i];
+    }
+    // Made before the threads and gone after them: a failure clears the
+    // line before it is reported.
+    PackingProgress progress(stderr, progress_shown && plat_is_terminal(stderr), files, bytes);
     PiecePipeline pipeline(entries, pieces, window_bits, best, threads);
     size_t next = 0;
     for (size_t i = 0; i < entries.size(); i++) {
         if (entries[i].is_dir) {
             std::string h = level2_header(entries[i], 0, 0, 0, 0);
             put(out, h.data(), h.size());
-        } else if (entries[i].from == ArchiveEntry::From::KEPT) {
-            write_kept(out, entries[i]);
-        } else {
-            write_file(out, entries[i], sizes[i], window_bits, pipeline, next);
+            continue;
         }
+        if (entries[i].from == ArchiveEntry::From::KEPT) {
+            write_kept(out, entries[i]);
+            progress.bytes_done(entries[i].original);
+        } else {
+            write_file(out, entries[i], sizes[i], window_bits, pipeline, next, progress);
+        }
+        progress.file_done();
     }
     put(out, "", 1);  // the end mark
     int64_t end = plat_tell(out);

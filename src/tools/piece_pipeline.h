@@ -43,9 +43,11 @@ std::string level2_header(const ArchiveEntry &e, int method, uint64_t packed, ui
 // threads encode pieces of the files ahead of the writer, in bounded
 // memory; the archive's bytes are the same for any number. Throws a Failure
 // that names the file at fault.
-// Kept members are copied as they are. Returns the number of bytes written.
+// Kept members are copied as they are. With progress_shown, a line on a
+// terminal's standard error tells how far it got. Returns the number of
+// bytes written.
 uint64_t write_archive(FILE *out, const std::vector<ArchiveEntry> &entries, int window_bits = 0,
-                       bool best = false, int threads = 1);
+                       bool best = false, int threads = 1, bool progress_shown = false);
 
 // "-lh0-", "-lh5-", "-lh6-" or "-lh7-" for 0, 13, 15 and 16 window bits.
 const char *method_name(int window_bits);

@@ -1,6 +1,7 @@
 """The archive tools, natively: our extractor against archives made by jlha
 or by hand, and mkinstaller's archives checked by lhasa."""
 import os
+import pty
 import random
 import shutil
 import signal
@@ -332,6 +333,45 @@ class Mkinstaller(Packing):
             with self.subTest(refused=why):
                 (self.tmp / "bad.lzh").write_bytes(data)
                 self.assert_refused(["--sfx", self.sfx, "--archive", self.tmp / "bad.lzh"], why)
+
+    def test_progress_line_only_on_a_terminal_and_cleared_at_the_end(self):
+        src = self.tmp / "big"
+        src.mkdir()
+        rnd = random.Random(5)
+        for i in range(3):
+            (src / f"part{i}.bin").write_bytes(bytes(rnd.choice(b"abcdefgh") for _ in range(1 << 20)))
+        cmd = [self.mkinstaller, "-o", self.tmp / "setup.exe", "--stub", self.stub, "--sfx", self.sfx,
+               "-j", "1"]
+        for terminal, quiet in ((True, False), (True, True), (False, False)):
+            with self.subTest(terminal=terminal, quiet=quiet):
+                args = [str(c) for c in cmd + (["-q"] if quiet else []) + [src]]
+                if terminal:
+                    master, slave = pty.openpty()
+                    p = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=slave)
+                    os.close(slave)
+                    err = b""
+                    while True:
+                        try:
+                            chunk = os.read(master, 4096)
+                        except OSError:  # the other end closed
+                            break
+                        if not chunk:
+                            break
+                        err += chunk
+                    os.close(master)
+                    status = p.wait()
+                else:
+                    status, _, err = run(args)
+                self.assertEqual(status, 0, err)
+                if not terminal or quiet:
+                    self.assertEqual(err, b"")
+                    continue
+                lines = err.split(b"\r")
+                self.assertIn(b"/3 files, ", lines[1])
+                self.assertRegex(lines[-3], rb"^\d/3 files, [\d.]+ of 3\.0 MiB \(\d+%\), [\d.]+ MiB/s")
+                # Ended by spaces over the widest line, then a return.
+                self.assertEqual(lines[-2], b" " * max(len(l) for l in lines[:-2]))
+                self.assertEqual(lines[-1], b"")
 
     def test_folders_linked_into_the_tree_are_followed_and_loops_refused(self):
         (self.tmp / "shared" / "deep").mkdir(parents=True)

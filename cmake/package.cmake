@@ -36,6 +36,8 @@ endif()
 
 install(TARGETS mkinstaller RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/doc/mkinstaller.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# man -L ja finds it there, and man-db renders it with the Japanese macros.
+install(FILES ${CMAKE_SOURCE_DIR}/doc/ja/mkinstaller.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/ja/man1)
 
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/grelm_installerConfig.cmake.in
     ${CMAKE_BINARY_DIR}/grelm_installerConfig.cmake

@@ -19,7 +19,8 @@ OFFSET = int(re.search(r"#define PAYLOAD_OFFSET (\d+)",
 LAYOUT = ["bin/mkinstaller", "share/grelm_installer/stub.exe", "share/grelm_installer/sfx.exe",
           "lib/cmake/grelm_installer/grelm_installerConfig.cmake",
           "lib/cmake/grelm_installer/grelm_installerConfigVersion.cmake",
-          "lib/cmake/grelm_installer/AddInstaller.cmake", "share/man/man1/mkinstaller.1"]
+          "lib/cmake/grelm_installer/AddInstaller.cmake", "share/man/man1/mkinstaller.1",
+          "share/man/ja/man1/mkinstaller.1"]
 
 
 def run(cmd, **kw):
@@ -74,6 +75,19 @@ class Installed(unittest.TestCase):
             status, shown, _ = run(["man", "-l", self.prefix / "share/man/man1/mkinstaller.1"],
                                    env={**os.environ, "MANPAGER": "cat", "MANWIDTH": "80"})
             self.assertEqual(status, 0)
+            self.assertIn("SOURCE_DATE_EPOCH", shown)
+        # The Japanese page documents the same options, and man -L ja shows it.
+        ja = (self.prefix / "share/man/ja/man1/mkinstaller.1").read_text(encoding="utf-8")
+        def options(page):
+            return set(re.findall(r"^\.TP\n\.BI? (\\-[-\\a-z]+)", page, re.M))
+        self.assertGreaterEqual(len(options(page)), 12)
+        self.assertEqual(options(ja), options(page))
+        if shutil.which("man"):
+            status, shown, err = run(["man", "-L", "ja", "mkinstaller"],
+                                     env={**os.environ, "MANPATH": self.prefix / "share/man",
+                                          "LANG": "ja_JP.UTF-8", "MANPAGER": "cat", "MANWIDTH": "80"})
+            self.assertEqual((status, err), (0, ""))
+            self.assertIn("オプション", shown)
             self.assertIn("SOURCE_DATE_EPOCH", shown)
 
     def test_the_installed_tree_works_wherever_it_is_moved(self):

@@ -117,7 +117,10 @@ static void write_pt_lengths(struct LzhBitWriter *w, const unsigned char *len, i
     }
 }
 
-static void make_codes(struct Codes *k, const uint32_t *c_freq, const uint32_t *p_freq, int np)
+// The lengths of the three codes; with words, their code words too, which
+// pricing does not need.
+static void make_codes(struct Codes *k, const uint32_t *c_freq, const uint32_t *p_freq, int np,
+                       int words)
 {
     k->c_used = lzh_code_lengths(c_freq, LZH_NC, k->c_len);
     k->p_used = lzh_code_lengths(p_freq, np, k->p_len);
@@ -127,8 +130,11 @@ static void make_codes(struct Codes *k, const uint32_t *c_freq, const uint32_t *
     if (k->c_used >= 2) {
         walk_c_lengths(NULL, k, k->t_freq);
         k->t_used = lzh_code_lengths(k->t_freq, LZH_NT, k->t_len);
-        lzh_code_words(k->t_len, LZH_NT, k->t_code);
     }
+    if (!words)
+        return;
+    if (k->c_used >= 2)
+        lzh_code_words(k->t_len, LZH_NT, k->t_code);
     lzh_code_words(k->c_len, LZH_NC, k->c_code);
     lzh_code_words(k->p_len, np, k->p_code);
 }
@@ -174,7 +180,7 @@ static void write_block_with(struct LzhBitWriter *w, const struct Codes *k,
 void lzh_write_block(struct LzhBitWriter *w, const struct LzhBlock *b, struct LzhPositionCode pc)
 {
     struct Codes k;
-    make_codes(&k, b->c_freq, b->p_freq, pc.np);
+    make_codes(&k, b->c_freq, b->p_freq, pc.np, w->sink != NULL);
     write_block_with(w, &k, b, pc);
 }
 

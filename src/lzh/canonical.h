@@ -29,12 +29,19 @@ int lzh_code_build(struct Code *code, int nsym, const unsigned char *len, int fa
 // A code of one symbol, which takes no bits at all.
 void lzh_code_single(struct Code *code, int symbol, int fast);
 
+// The first table's entry for the bits of acc: (symbol << 5) | length, or
+// LONG_CODE or NO_CODE.
+static inline unsigned lzh_code_entry(uint64_t acc, const struct Code *code)
+{
+    return code->table[acc >> (64 - code->fast)];
+}
+
 // The symbol whose code starts the bits of acc (left-aligned, at least 16
 // of them valid), and its length in *len; -1 for a code that was never
 // assigned.
 static inline int lzh_code_peek(uint64_t acc, const struct Code *code, int *len)
 {
-    unsigned e = code->table[acc >> (64 - code->fast)];
+    unsigned e = lzh_code_entry(acc, code);
     if (e < LONG_CODE) {
         *len = (int)(e & 31);
         return (int)(e >> 5);

@@ -2,7 +2,6 @@
 // with its symbol count, the code-length code, the literal/length code and
 // the position code, then the codes themselves.
 #include <stdlib.h>
-#include <string.h>
 
 #include "canonical.h"
 #include "decoder.h"
@@ -156,15 +155,10 @@ static void decode_fast(struct LzDecoder *z, struct Blocks *k)
     // One load of eight bytes gives 56 bits or more: a literal/length code
     // (16), a position code (16) and its extra bits (18) at most.
     while (block_left > 0 && b->end - p >= 8 && pos < HIST + CHUNK && left > LZH_MAX_MATCH) {
-        uint64_t v = (uint64_t)p[0] << 56 | (uint64_t)p[1] << 48 | (uint64_t)p[2] << 40 |
-                     (uint64_t)p[3] << 32 | (uint64_t)p[4] << 24 | (uint64_t)p[5] << 16 |
-                     (uint64_t)p[6] << 8 | (uint64_t)p[7];
-        acc |= v >> n;
-        p += (unsigned)(63 - n) >> 3;
-        n |= 56;
+        p = refill_word(&acc, &n, p);
         // Codes the first table settles; longer ones, rare, are left to
         // decode_symbol too.
-        unsigned ec = k->c_code.table[acc >> (64 - k->c_code.fast)];
+        unsigned ec = lzh_code_entry(acc, &k->c_code);
         if (ec >= LONG_CODE)
             break;
         int c = (int)(ec >> 5), len_c = (int)(ec & 31);
@@ -176,7 +170,7 @@ static void decode_fast(struct LzDecoder *z, struct Blocks *k)
             block_left--;
             continue;
         }
-        unsigned ep = k->pt_code.table[(acc << len_c) >> (64 - k->pt_code.fast)];
+        unsigned ep = lzh_code_entry(acc << len_c, &k->pt_code);
         if (ep >= LONG_CODE)
             break;
         int j = (int)(ep >> 5), len_p = (int)(ep & 31);
@@ -188,15 +182,7 @@ static void decode_fast(struct LzDecoder *z, struct Blocks *k)
         n -= x;
         size_t dist = (size_t)lzh_position_value(j, extra) + 1;
         size_t len = (size_t)(c - 256 + LZH_MIN_MATCH);
-        unsigned char *dst = w + pos;
-        const unsigned char *src = dst - dist;
-        if (dist >= 8) {
-            for (size_t i = 0; i < len; i += 8)
-                memcpy(dst + i, src + i, 8);
-        } else {
-            for (size_t i = 0; i < len; i++)
-                dst[i] = src[i];
-        }
+        lz_copy_back(w + pos, dist, len);
         pos += len;
         left -= len;
         block_left--;

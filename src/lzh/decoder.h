@@ -55,20 +55,27 @@ void lzh_fill_input(struct Bits *b);
 
 // Past the member's data the stream reads as zeros; whether codes were taken
 // from there is judged once, at the end, from the count of bytes fed.
+// Tops acc (n bits valid, n <= 63) up to 56 bits or more from the eight
+// bytes at p, which must be there; returns p past the whole bytes taken.
+// What lands below the bits counted is the stream's next bits, in place, so
+// loading them again is harmless.
+static inline const unsigned char *refill_word(uint64_t *acc, int *n, const unsigned char *p)
+{
+    uint64_t v = (uint64_t)p[0] << 56 | (uint64_t)p[1] << 48 | (uint64_t)p[2] << 40 |
+                 (uint64_t)p[3] << 32 | (uint64_t)p[4] << 24 | (uint64_t)p[5] << 16 |
+                 (uint64_t)p[6] << 8 | (uint64_t)p[7];
+    *acc |= v >> *n;
+    p += (unsigned)(63 - *n) >> 3;
+    *n |= 56;
+    return p;
+}
+
 static inline void refill(struct Bits *b)
 {
     if (b->n <= 56 && b->end - b->p >= 8) {
-        // Eight bytes at once: what lands below the bits counted is the
-        // stream's next bits, in place, so loading them again is harmless.
-        uint64_t v = (uint64_t)b->p[0] << 56 | (uint64_t)b->p[1] << 48 |
-                     (uint64_t)b->p[2] << 40 | (uint64_t)b->p[3] << 32 |
-                     (uint64_t)b->p[4] << 24 | (uint64_t)b->p[5] << 16 |
-                     (uint64_t)b->p[6] << 8 | (uint64_t)b->p[7];
-        b->acc |= v >> b->n;
-        unsigned taken = (unsigned)(63 - b->n) >> 3;
-        b->p += taken;
-        b->fed += taken;
-        b->n |= 56;
+        const unsigned char *p = refill_word(&b->acc, &b->n, b->p);
+        b->fed += (uint64_t)(p - b->p);
+        b->p = p;
         return;
     }
     while (b->n <= 56) {
@@ -118,18 +125,14 @@ static inline void lz_prefill(struct LzDecoder *z, size_t hist, int c)
     memset(z->window + HIST - hist, c, hist);
 }
 
-// A match of len bytes from dist back (1 <= dist <= hist), cut at the
-// member's end.
-static inline void copy_match(struct LzDecoder *z, size_t dist, size_t len)
+// Copies len bytes to dst from dist back. From eight back or more, eight
+// bytes at a time, each read at least eight behind where it goes, so
+// overlapping copies repeat as they must; up to seven bytes past the match
+// are written, and decoded over later (the window has room for them).
+static inline void lz_copy_back(unsigned char *dst, size_t dist, size_t len)
 {
-    if (len > z->left)
-        len = (size_t)z->left;
-    unsigned char *dst = z->window + z->pos;
-    const unsigned char *src = dst - dist;  // pos >= HIST >= hist >= dist
+    const unsigned char *src = dst - dist;
     if (dist >= 8) {
-        // Eight bytes at a time, each read at least eight behind where it
-        // goes, so overlapping copies repeat as they must; up to seven
-        // bytes past the match are written, and decoded over later.
         for (size_t k = 0; k < len; k += 8)
             memcpy(dst + k, src + k, 8);
     } else if (dist >= len) {
@@ -138,6 +141,15 @@ static inline void copy_match(struct LzDecoder *z, size_t dist, size_t len)
         for (size_t k = 0; k < len; k++)
             dst[k] = src[k];
     }
+}
+
+// A match of len bytes from dist back (1 <= dist <= hist), cut at the
+// member's end.
+static inline void copy_match(struct LzDecoder *z, size_t dist, size_t len)
+{
+    if (len > z->left)
+        len = (size_t)z->left;
+    lz_copy_back(z->window + z->pos, dist, len);  // pos >= HIST >= hist >= dist
     z->pos += len;
     z->left -= len;
 }

@@ -1,8 +1,8 @@
 // Encoding of LZH member data with the static-Huffman LZ77 methods "-lh5-",
 // "-lh6-" and "-lh7-". The parts: the match finder (match_finder.h), the
 // Huffman codes (huffman.h), the block writer that also prices blocks
-// (block_writer.h), two parsers (parse_lazy.cpp, parse_optimal.cpp), and
-// the joining of pieces (join.h).
+// (block_writer.h), the parser at two efforts (parse_optimal.cpp), and the
+// joining of pieces (join.h).
 #ifndef LZH_ENCODE_H
 #define LZH_ENCODE_H
 

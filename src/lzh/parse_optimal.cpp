@@ -173,6 +173,16 @@ static void take_path(struct LzhEncoder *e, struct ParseState *b, uint32_t start
     }
 }
 
+// Adds one set of counts to another: literal/length, then position.
+static void add_counts(uint32_t *c_to, uint32_t *p_to, const uint32_t *c_from,
+                       const uint32_t *p_from, int np)
+{
+    for (int c = 0; c < LZH_NC; c++)
+        c_to[c] += c_from[c];
+    for (int j = 0; j < np; j++)
+        p_to[j] += p_from[j];
+}
+
 // The segment joins the open block if that is smaller than ending the
 // block before it; otherwise the open block is written and the segment
 // opens the next.
@@ -181,10 +191,9 @@ static void close_segment(struct LzhEncoder *e, struct ParseState *b)
     uint64_t alone = lzh_block_bits(b->c_freq, b->p_freq, e->pc);
     if (e->nsym > 0) {
         uint32_t c_freq[LZH_NC], p_freq[LZH_NP_MAX];
-        for (int c = 0; c < LZH_NC; c++)
-            c_freq[c] = e->c_freq[c] + b->c_freq[c];
-        for (int j = 0; j < e->pc.np; j++)
-            p_freq[j] = e->p_freq[j] + b->p_freq[j];
+        memcpy(c_freq, e->c_freq, sizeof c_freq);
+        memcpy(p_freq, e->p_freq, sizeof p_freq);
+        add_counts(c_freq, p_freq, b->c_freq, b->p_freq, e->pc.np);
         uint64_t joined = lzh_block_bits(c_freq, p_freq, e->pc);
         if (e->nsym + b->nsym <= LZH_MAX_BLOCK && joined <= b->open_bits + alone) {
             memcpy(e->c_freq, c_freq, sizeof c_freq);
@@ -217,10 +226,7 @@ static void choose_last_block(struct LzhEncoder *e, struct Split *s, int k, int 
         nsym += g->nsym;
         if (nsym > LZH_MAX_BLOCK)
             break;
-        for (int c = 0; c < LZH_NC; c++)
-            c_freq[c] += g->c_freq[c];
-        for (int j = 0; j < e->pc.np; j++)
-            p_freq[j] += g->p_freq[j];
+        add_counts(c_freq, p_freq, g->c_freq, g->p_freq, e->pc.np);
         uint64_t bits = s->cost[i] + lzh_block_bits(c_freq, p_freq, e->pc);
         if (bits < best) {
             best = bits;
@@ -246,10 +252,7 @@ static void write_chosen_blocks(struct LzhEncoder *e, struct Split *s, int span)
         unsigned nsym = 0;
         for (int i = start; i < end; i++) {
             nsym += s->seg[i].nsym;
-            for (int c = 0; c < LZH_NC; c++)
-                c_freq[c] += s->seg[i].c_freq[c];
-            for (int j = 0; j < e->pc.np; j++)
-                p_freq[j] += s->seg[i].p_freq[j];
+            add_counts(c_freq, p_freq, s->seg[i].c_freq, s->seg[i].p_freq, e->pc.np);
         }
         struct LzhBlock block = {e->sym + s->seg[start].start, e->dist + s->seg[start].start, nsym,
                                  c_freq, p_freq};

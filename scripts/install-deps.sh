@@ -32,7 +32,14 @@ if [ ${#missing[@]} -gt 0 ]; then
         echo "install-deps: apt-get update failed (try $try of 3)" >&2
         sleep $((try * 10))
     done
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # Without the security suite's i386 index, its newer amd64 libraries have
+    # no i386 twin of the same version, which wine32's Multi-Arch: same
+    # libraries need; the release's own suite has both, so fall back to it.
+    if ! apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+        codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        echo "install-deps: retrying from $codename alone, where both architectures agree" >&2
+        apt-get install -y -qq --no-install-recommends -t "$codename" "${missing[@]}"
+    fi
 fi
 
 # Wine maps ja_JP.UTF-8 to code page 932, which Shift_JIS paths need.

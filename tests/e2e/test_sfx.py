@@ -4,6 +4,7 @@ import os
 import shutil
 import subprocess
 import unittest
+import zipfile
 from pathlib import Path
 
 from harness import CREATE, PROMPT_DEFAULT, WineTest
@@ -169,6 +170,55 @@ class PackedInstaller(WineTest):
         self.assertEqual((status, err), (0, b""))
         self.assertIn("表示.txt".encode("cp932"), out)
         self.assertIn(b"stub and extractor as built", out)
+
+
+class WindowsPackage(WineTest):
+    PROGRAMS = ("mkinstaller.exe", "stub.exe", "sfx.exe")
+
+    def test_the_zip_packs_from_a_japanese_folder_as_the_native_tool_does(self):
+        native = os.environ.get("NATIVE_MKINSTALLER", "")
+        if not os.path.exists(native):
+            self.skipTest(f"needs a native mkinstaller (NATIVE_MKINSTALLER is '{native}')")
+        r = subprocess.run([os.environ["CPACK"], "--config", self.build / "CPackConfig.cmake",
+                            "-B", self.work / "dist"], capture_output=True)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        (zip_path,) = (self.work / "dist").glob("*.zip")
+        tools = self.work / "配布ツール"
+        with zipfile.ZipFile(zip_path) as z:
+            top = zip_path.stem + "/"
+            self.assertEqual(sorted(z.namelist()), sorted(top + n for n in (
+                *self.PROGRAMS, "README.txt", "mkinstaller.txt")))
+            for info in z.infolist():
+                info.filename = info.filename[len(top):]
+                z.extract(info, tools)
+        built = {"mkinstaller.exe": self.mkinstaller_exe.read_bytes()}
+        for name in self.PROGRAMS:
+            self.assertEqual((tools / name).read_bytes(), built.get(name) or self.build_file(name))
+        # Texts as Notepad and "type" read them on a Japanese system.
+        for name, must in (("README.txt", self.PROGRAMS), ("mkinstaller.txt", ("--best", "-j N"))):
+            data = (tools / name).read_bytes()
+            self.assertEqual(data.count(b"\n"), data.count(b"\r\n"), name)
+            text = data.decode("cp932")
+            self.assertIn("インストール", text)
+            for word in must:
+                self.assertIn(word, text, name)
+
+        # Run from cmd, as a publisher would, on names only Shift_JIS holds.
+        make_tree(self.work / "製品")
+        tool = "配布ツール\\mkinstaller.exe"
+        status, _, err = self.wine(["cmd", "/c", tool, "-o", "setup.exe", "製品"], timeout=600)
+        self.assertEqual((status, err), (0, b""))
+        status, out, err = self.wine(["cmd", "/c", tool, "--check", "setup.exe"])
+        self.assertEqual((status, err), (0, b""))
+        self.assertIn("データ/表示/ソフト.dat".encode("cp932"), out)
+        self.assertIn(b"stub and extractor as built", out)
+        status, out, err = self.wine(["setup.exe"], stdin=b"inst\r\ny\r\n")
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual(files_of(self.work / "inst"), files_of(self.work / "製品"))
+        r = subprocess.run([native, "-o", self.work / "native.exe", "--stub", tools / "stub.exe",
+                            "--sfx", tools / "sfx.exe", self.work / "製品"], capture_output=True)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertEqual((self.work / "setup.exe").read_bytes(), (self.work / "native.exe").read_bytes())
 
 
 if __name__ == "__main__":

@@ -15,7 +15,9 @@ set(GRELM_CMAKE_DIR lib/cmake/grelm_installer)  # architecture-independent
 # mkinstaller looks for the programs relative to itself, so the installed
 # tree works wherever it is put.
 file(RELATIVE_PATH data_from_bin /${CMAKE_INSTALL_BINDIR} /${GRELM_DATA_DIR})
-target_compile_definitions(packing PRIVATE DATA_FROM_BIN="${data_from_bin}")
+file(RELATIVE_PATH locale_from_bin /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LOCALEDIR})
+target_compile_definitions(packing PRIVATE DATA_FROM_BIN="${data_from_bin}"
+                                           LOCALE_FROM_BIN="${locale_from_bin}")
 
 option(BUILD_WINDOWS_PROGRAMS "Build the Windows stub and extractor to install beside mkinstaller" OFF)
 if(BUILD_WINDOWS_PROGRAMS)
@@ -38,6 +40,7 @@ install(TARGETS mkinstaller RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/doc/mkinstaller.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # man -L ja finds it there, and man-db renders it with the Japanese macros.
 install(FILES ${CMAKE_SOURCE_DIR}/doc/ja/mkinstaller.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/ja/man1)
+install(FILES ${JA_MO} DESTINATION ${CMAKE_INSTALL_LOCALEDIR}/ja/LC_MESSAGES)
 
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/grelm_installerConfig.cmake.in
     ${CMAKE_BINARY_DIR}/grelm_installerConfig.cmake

@@ -2,6 +2,10 @@
 
 #include <string.h>
 
+// Marks the texts for the packing tool's message catalog, which translates
+// them where it shows them; here they stay English.
+#define N_(s) s
+
 int win_is_pair(LeadByteRule is_lead, unsigned char a, unsigned char b)
 {
     return is_lead(a) && b >= 0x40 && b <= 0xFE && b != 0x7F;
@@ -59,18 +63,18 @@ const char *win_name_problem(const char *c, size_t n, LeadByteRule is_lead)
         // Windows would turn it into a default character, and what follows
         // might then mean something else to it than it does to us.
         if (is_lead(b))
-            return "a byte that starts no character in the code page";
+            return N_("a byte that starts no character in the code page");
         if (b < 0x20)
-            return "control character in the name";
+            return N_("control character in the name");
         if (strchr("<>:\"/\\|?*", b) != NULL)
-            return "character Windows does not allow in names (< > : \" / \\ | ? *)";
+            return N_("character Windows does not allow in names (< > : \" / \\ | ? *)");
     }
     if (chars > WIN_NAME_MAX)
-        return "name longer than the 255 characters Windows allows";
+        return N_("name longer than the 255 characters Windows allows");
     size_t len = win_stripped_length(c, n);
     if (len == 0)
-        return "name of only dots or spaces";
+        return N_("name of only dots or spaces");
     if (is_device_name(c, len))
-        return "Windows device name";
+        return N_("Windows device name");
     return NULL;
 }

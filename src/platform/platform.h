@@ -78,6 +78,11 @@ int plat_write(FILE *f, const void *p, size_t n);
 // person alone.
 int plat_is_terminal(FILE *f);
 
+// Whether the user reads Japanese where this program writes: on Windows, a
+// Japanese UI language and output in code page 932 (the console's, or the
+// system's when there is no console). Natively 0: gettext reads the locale.
+int plat_user_reads_japanese(void);
+
 // Whether path names a folder (1) or anything else or nothing (0).
 int plat_is_dir(const char *path);
 

@@ -105,6 +105,11 @@ int plat_is_terminal(FILE *f)
     return isatty(fileno(f));
 }
 
+int plat_user_reads_japanese(void)
+{
+    return 0;
+}
+
 int plat_write(FILE *f, const void *p, size_t n)
 {
     const unsigned char *b = (const unsigned char *)p;

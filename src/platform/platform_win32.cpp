@@ -196,6 +196,13 @@ int plat_is_terminal(FILE *f)
     return _isatty(_fileno(f));
 }
 
+int plat_user_reads_japanese(void)
+{
+    UINT cp = GetConsoleOutputCP();
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE &&
+           (cp != 0 ? cp : GetACP()) == 932;
+}
+
 int plat_write(FILE *f, const void *p, size_t n)
 {
     HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));

@@ -8,16 +8,16 @@
 
 #include "mkinstaller.h"
 
-const char USAGE[] =
+const char USAGE[] = N_(  // xgettext:no-c-format
     "usage: mkinstaller -o OUTPUT [--no-stub] [--stub STUB] [--sfx SFX] [-m METHOD] [--best]\n"
     "                   [-j N] [-q] FILE|DIR...\n"
     "       mkinstaller -o OUTPUT [--no-stub] [--stub STUB] [--sfx SFX] [-m METHOD] [--best]\n"
     "                   [-j N] [-q] [--recompress] --archive ARCHIVE\n"
     "       mkinstaller -o OUTPUT [--stub STUB] --payload PROGRAM\n"
     "       mkinstaller [--stub STUB] [--sfx SFX] --check INSTALLER\n"
-    "       mkinstaller --help | --version\n";
+    "       mkinstaller --help | --version\n");
 
-const char HELP[] =
+const char HELP[] = N_(  // xgettext:no-c-format (printed as it is)
     "Puts together installers for 32-bit Windows: the installer stub, which asks\n"
     "in Japanese where to install, then a payload it runs there as tmp.exe; the\n"
     "usual payload is the self-extractor with an LZH archive of the product.\n"
@@ -47,7 +47,7 @@ const char HELP[] =
     "the same inputs give the same bytes.\n"
     "\n"
     "Exit status: 0 done (or checked and sound), 1 failed (nothing is left\n"
-    "half written), 2 usage error.\n";
+    "half written), 2 usage error.\n");
 
 // A method as -m takes it: the header's name without its dashes, in any case.
 static std::optional<int> method_bits(std::string name)
@@ -94,57 +94,58 @@ std::optional<Options> parse_args(int argc, char **argv, std::string *why)
             o.version = true;
         } else if (!options_done && v != valued.end()) {
             if (i + 1 >= argc || argv[i + 1][0] == '\0')
-                return usage_error(why, a + " needs a value");
+                return usage_error(why, format(_("%s needs a value"), a.c_str()));
             if (!v->second->empty())
-                return usage_error(why, a + " given twice");
+                return usage_error(why, format(_("%s given twice"), a.c_str()));
             *v->second = argv[++i];
         } else if (!options_done && a.size() > 1 && a[0] == '-') {
-            return usage_error(why, a + ": no such option");
+            return usage_error(why, format(_("%s: no such option"), a.c_str()));
         } else {
             o.inputs.push_back(a);
         }
     }
     if (o.help || o.version)
         return argc == 2 ? std::optional<Options>(o)
-                         : usage_error(why, std::string(o.help ? "--help" : "--version") +
-                                                " goes alone");
+                         : usage_error(why, format(_("%s goes alone"),
+                                                   o.help ? "--help" : "--version"));
     int sources = !o.inputs.empty() + !o.archive.empty() + !o.payload.empty();
     // A method only means something for what this tool encodes itself.
     if ((!o.method.empty() || !o.threads.empty() || o.best) && o.inputs.empty() &&
         o.archive.empty())
-        return usage_error(why, "-m, -j and --best apply to files and folders to pack, and "
-                                "to --archive");
+        return usage_error(why, _("-m, -j and --best apply to files and folders to pack, and "
+                                  "to --archive"));
     if (o.recompress && o.archive.empty())
-        return usage_error(why, "--recompress applies to --archive");
+        return usage_error(why, _("--recompress applies to --archive"));
     std::optional<int> bits = method_bits(o.method.empty() ? "lh7" : o.method);
     if (!bits)
-        return usage_error(why, "-m " + o.method + ": no such method; lh7, lh6, lh5 or lh0");
+        return usage_error(why, format(_("-m %s: no such method; lh7, lh6, lh5 or lh0"),
+                                       o.method.c_str()));
     o.window_bits = *bits;
     if (!o.threads.empty()) {
         char *end;
         errno = 0;
         long n = strtol(o.threads.c_str(), &end, 10);
         if (*end != '\0' || errno != 0 || n < 1 || n > JOBS_MAX)
-            return usage_error(why, "-j " + o.threads + ": the number of threads is 1 to " +
-                                        std::to_string(JOBS_MAX));
+            return usage_error(why, format(_("-j %s: the number of threads is 1 to %d"),
+                                           o.threads.c_str(), int(JOBS_MAX)));
         o.jobs = int(n);
     }
     if (!o.check.empty()) {
         if (!o.output.empty() || sources != 0 || o.no_stub)
-            return usage_error(why, "--check takes only --stub and --sfx besides");
+            return usage_error(why, _("--check takes only --stub and --sfx besides"));
         return o;
     }
     if (o.output.empty())
-        return usage_error(why, "no -o OUTPUT");
+        return usage_error(why, _("no -o OUTPUT"));
     if (sources == 0)
-        return usage_error(why, "nothing to pack: name files, --archive or --payload");
+        return usage_error(why, _("nothing to pack: name files, --archive or --payload"));
     if (sources > 1)
-        return usage_error(why, "files, --archive and --payload: one of them only");
+        return usage_error(why, _("files, --archive and --payload: one of them only"));
     if (!o.payload.empty() && !o.sfx.empty())
-        return usage_error(why, "--payload replaces the extractor: no --sfx with it");
+        return usage_error(why, _("--payload replaces the extractor: no --sfx with it"));
     if (!o.payload.empty() && o.no_stub)
-        return usage_error(why, "--payload with --no-stub would write the program as it is");
+        return usage_error(why, _("--payload with --no-stub would write the program as it is"));
     if (o.no_stub && !o.stub.empty())
-        return usage_error(why, "--no-stub and --stub contradict each other");
+        return usage_error(why, _("--no-stub and --stub contradict each other"));
     return o;
 }

@@ -89,8 +89,9 @@ static std::vector<std::string> wide_components(const LzhMember &m, const std::u
         if (!part.empty() && part != u".") {
             std::optional<std::string> name = archive_name_from_utf16(part);
             if (!name)
-                fail(at + " (" + to_display_name(m.path) + "): refused: its Unicode name has "
-                     "characters that code page 932 lacks");
+                fail(format(_("%s (%s): refused: its Unicode name has characters that code "
+                              "page 932 lacks"),
+                            at.c_str(), to_display_name(m.path).c_str()));
             parts.push_back(*name);
         }
         part.clear();
@@ -180,9 +181,9 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
             import->no_end_mark = true;
             break;
         }
-        std::string at = what + ": member " + std::to_string(index);
+        std::string at = format(_("%s: member %u"), what.c_str(), index);
         if (hs != LZH_OK)
-            fail(at + ": " + lzh_status_text(hs, errno));
+            fail(at + ": " + _(lzh_status_text(hs, errno)));
         std::vector<std::string> parts = components(m.path);
         std::string member = m.path, root;
         if (import) {
@@ -201,27 +202,29 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
         }
         char rel[LZH_PATH_MAX];
         if (safe_relative_path(member.c_str(), '/', rel, sizeof rel) != 0)
-            fail(at + ": refused: not a plain name inside the install folder");
+            fail(format(_("%s: refused: not a plain name inside the install folder"), at.c_str()));
         std::string name = to_display_name(rel);
         if (import && !root.empty() && import->rooted++ == 0)
-            import->first_rooted = "\"" + to_display_name(root) + "\" of " + name;
+            import->first_rooted = format(_("\"%s\" of %s"), to_display_name(root).c_str(),
+                                          name.c_str());
         for (const std::string &part : parts)
             if (std::optional<std::string> why = unassigned_problem(part))
-                fail(at + " (" + name + "): refused: " + *why);
+                fail(format(_("%s (%s): refused: %s"), at.c_str(), name.c_str(), why->c_str()));
         if (import && !parts.empty())
             // Split at every separator already: no source spelling to check.
             if (std::optional<std::string> why =
                     member_name_problem(std::vector<std::string>(parts.size()), parts))
-                fail(at + " (" + name + "): can't be installed: " + *why);
+                fail(format(_("%s (%s): can't be installed: %s"), at.c_str(), name.c_str(),
+                            why->c_str()));
         if (import && !m.is_dir && parts.empty())
-            fail(at + ": refused: a file with no name");
+            fail(format(_("%s: refused: a file with no name"), at.c_str()));
         paths.push_back(parts);
         const LzhMethod *method = lzh_method(m.method);
         if (!m.is_dir && method == NULL)
-            fail(at + " (" + name + "): unsupported method " + m.method);
+            fail(format(_("%s (%s): unsupported method %s"), at.c_str(), name.c_str(), m.method));
         int64_t here = plat_tell(f);
         if (here < 0 || uint64_t(here) > end || m.packed > end - uint64_t(here))
-            fail(at + " (" + name + "): " + lzh_status_text(LZH_DATA_CUT, 0));
+            fail(at + " (" + name + "): " + _(lzh_status_text(LZH_DATA_CUT, 0)));
         Spool *spool = import ? import_member(*import, m, method, parts, what, uint64_t(here))
                               : nullptr;
         if (m.is_dir) {
@@ -240,20 +243,21 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
         if (s == LZH_OK && crc != m.crc)
             s = LZH_BAD_CRC;
         if (s == LZH_WRITE_ERROR)
-            fail(at + " (" + name + "): the temporary file it is decoded to: " +
-                 strerror(errno ? errno : EIO));
+            fail(format(_("%s (%s): the temporary file it is decoded to: %s"), at.c_str(),
+                        name.c_str(), strerror(errno ? errno : EIO)));
         if (s != LZH_OK)
-            fail(at + " (" + name + "): " + lzh_status_text(s, errno));
+            fail(at + " (" + name + "): " + _(lzh_status_text(s, errno)));
         if (mode == Scan::LIST)
             printf("  %-5s %10llu -> %10llu %5.1f%%  %s\n", m.method, (unsigned long long)m.packed,
                    (unsigned long long)m.original,
                    m.original ? 100.0 * double(m.packed) / double(m.original) : 100.0, name.c_str());
     }
     if (sum.files + sum.dirs == 0)
-        fail(what + ": no members");
+        fail(what + ": " + _("no members"));
     if (std::optional<std::pair<std::string, std::string>> both = names_windows_merges(paths))
-        fail(what + ": " + both->first + " and " + both->second +
-             ": Windows takes these names for one file, and one would be lost");
+        fail(format(_("%s: %s and %s: Windows takes these names for one file, and one would be "
+                      "lost"),
+                    what.c_str(), both->first.c_str(), both->second.c_str()));
     int64_t here = plat_tell(f);
     if (here < 0)
         fail_errno(what);
@@ -267,7 +271,7 @@ static std::string first_difference(const std::string &a, const std::string &b)
     size_t i = 0;
     while (i < a.size() && i < b.size() && a[i] == b[i])
         i++;
-    return "first difference at byte " + std::to_string(i);
+    return format(_("first difference at byte %llu"), (unsigned long long)i);
 }
 
 static PeSigning signing_of(const std::string &program)
@@ -309,12 +313,12 @@ static uint64_t signed_content_end(const std::string &path, FILE *f, const std::
         return end;
     if (table == PE_NO_TABLE) {
         PeSigning s = signing_of(head);
-        fail(path + ": the " + what + "'s certificate-table entry (offset " +
-             std::to_string(s.cert_offset) + ", " + std::to_string(s.cert_size) +
-             " bytes) names no certificate table at its end");
+        fail(format(_("%s: the %s's certificate-table entry (offset %u, %u bytes) names no "
+                      "certificate table at its end"),
+                    path.c_str(), _(what), unsigned(s.cert_offset), unsigned(s.cert_size)));
     }
     uint64_t at = base + uint64_t(table);
-    printf("  %s signed: certificate table of %llu bytes at byte %llu\n", what,
+    printf(_("  %s signed: certificate table of %llu bytes at byte %llu\n"), _(what),
            (unsigned long long)(end - at), (unsigned long long)at);
     return at;
 }
@@ -333,17 +337,18 @@ int check(const Options &o)
     std::string real_stub = load_stub(stub_path);
     std::string stub = read_file(path, 0, PAYLOAD_OFFSET);
     if (stub.size() < PAYLOAD_OFFSET || image_end(stub) == 0 || image_end(stub) > PAYLOAD_OFFSET)
-        fail(path + ": no installer stub of " + std::to_string(PAYLOAD_OFFSET) + " bytes at its start");
+        fail(format(_("%s: no installer stub of %u bytes at its start"), path.c_str(),
+                    unsigned(PAYLOAD_OFFSET)));
     std::string seen_stub = stub;
     blank_signing_fields(real_stub, seen_stub);
     if (seen_stub != real_stub)
-        fail(path + ": the stub differs from " + stub_path + " (" +
-             first_difference(seen_stub, real_stub) + ")");
+        fail(format(_("%s: the stub differs from %s (%s)"), path.c_str(), stub_path.c_str(),
+                    first_difference(seen_stub, real_stub).c_str()));
     File f = open_at(path);
     // What follows a signed installer's payload is its certificate table.
-    size = signed_content_end(path, f.get(), stub, 0, size, PAYLOAD_OFFSET, "installer");
+    size = signed_content_end(path, f.get(), stub, 0, size, PAYLOAD_OFFSET, N_("installer"));
     if (size <= PAYLOAD_OFFSET)
-        fail(path + ": no payload after the stub");
+        fail(path + ": " + _("no payload after the stub"));
     uint64_t payload = size - PAYLOAD_OFFSET;
     uint32_t program = image_end(read_file(path, PAYLOAD_OFFSET, PE_HEAD_SIZE));
 
@@ -359,21 +364,22 @@ int check(const Options &o)
                          program == 0 ? 0 : int64_t(PAYLOAD_OFFSET + program)};
     int64_t at = lzh_locate_archive(f.get(), places, 2, int64_t(size), NULL, plat_is_lead_byte);
     if (at == -2)
-        fail(path + ": read error");
+        fail(path + ": " + _("read error"));
     if (at > int64_t(PAYLOAD_OFFSET))
         extractor = uint32_t(at - int64_t(PAYLOAD_OFFSET));
     if (extractor == 0) {
         if (program == 0)
-            fail(path + ": the payload is not a Windows program");
+            fail(path + ": " + _("the payload is not a Windows program"));
         if (program > payload)
-            fail(path + ": the payload is cut inside its program (" + std::to_string(payload) +
-                 " of " + std::to_string(program) + " bytes)");
+            fail(format(_("%s: the payload is cut inside its program (%llu of %u bytes)"),
+                        path.c_str(), (unsigned long long)payload, unsigned(program)));
         if (!real_sfx.empty() && program == real_sfx.size())
-            fail(path + ": no archive after the extractor");
-        printf("%s: stub %u bytes, payload %llu bytes\n", path.c_str(), unsigned(PAYLOAD_OFFSET),
-               (unsigned long long)payload);
-        printf("%s: stub OK; the payload is a program of its own, with no archive after it: "
-               "NOT verified\n", path.c_str());
+            fail(path + ": " + _("no archive after the extractor"));
+        printf(_("%s: stub %u bytes, payload %llu bytes\n"), path.c_str(),
+               unsigned(PAYLOAD_OFFSET), (unsigned long long)payload);
+        printf(_("%s: stub OK; the payload is a program of its own, with no archive after it: "
+                 "NOT verified\n"),
+               path.c_str());
         return 0;
     }
     if (real_sfx.empty())
@@ -382,14 +388,14 @@ int check(const Options &o)
     std::string seen_head = head;
     blank_signing_fields(real_sfx, seen_head);
     if (seen_head != real_sfx)
-        fail(path + ": the extractor differs from " + sfx_path + " (" +
-             first_difference(seen_head, real_sfx) + " of the payload)");
+        fail(format(_("%s: the extractor differs from %s (%s of the payload)"), path.c_str(),
+                    sfx_path.c_str(), first_difference(seen_head, real_sfx).c_str()));
     // A payload signed before it was packed ends with a table of its own.
-    size = signed_content_end(path, f.get(), head, PAYLOAD_OFFSET, size, extractor, "payload");
+    size = signed_content_end(path, f.get(), head, PAYLOAD_OFFSET, size, extractor, N_("payload"));
     payload = size - PAYLOAD_OFFSET;
-    printf("%s: stub %u bytes, payload %llu bytes\n", path.c_str(), unsigned(PAYLOAD_OFFSET),
+    printf(_("%s: stub %u bytes, payload %llu bytes\n"), path.c_str(), unsigned(PAYLOAD_OFFSET),
            (unsigned long long)payload);
-    printf("  extractor %u bytes, archive %llu bytes:\n", extractor,
+    printf(_("  extractor %u bytes, archive %llu bytes:\n"), extractor,
            (unsigned long long)(payload - extractor));
     if (plat_seek(f.get(), int64_t(PAYLOAD_OFFSET + extractor), SEEK_SET) != 0)
         fail_errno(path);
@@ -399,10 +405,14 @@ int check(const Options &o)
     bool padding = size != file_size && size - sum.end < 8 &&
                    read_file(path, sum.end, 8).find_first_not_of('\0') >= size - sum.end;
     if (sum.end != size && !padding)
-        fail(path + ": " + std::to_string(size - sum.end) + " bytes after the archive's end "
-             "mark at byte " + std::to_string(sum.end) + ", which no one reads");
-    printf("%s: OK, %u file%s and %u director%s, every CRC verified; stub and extractor as built\n",
-           path.c_str(), sum.files, sum.files == 1 ? "" : "s", sum.dirs,
-           sum.dirs == 1 ? "y" : "ies");
+        fail(format(_("%s: %llu bytes after the archive's end mark at byte %llu, which no one "
+                      "reads"),
+                    path.c_str(), (unsigned long long)(size - sum.end),
+                    (unsigned long long)sum.end));
+    // Two counts, each with its own plural: the sentence in three parts.
+    std::string files = format(trn("%u file", "%u files", sum.files), sum.files);
+    std::string dirs = format(trn("%u directory", "%u directories", sum.dirs), sum.dirs);
+    printf(_("%s: OK, %s and %s, every CRC verified; stub and extractor as built\n"),
+           path.c_str(), files.c_str(), dirs.c_str());
     return 0;
 }

@@ -13,6 +13,11 @@ void fail(const std::string &message)
     throw Failure{message};
 }
 
+void note(const std::string &message)
+{
+    fprintf(stderr, "mkinstaller: %s\n", message.c_str());
+}
+
 void fail_errno(const std::string &subject)
 {
     fail(subject + ": " + strerror(errno));
@@ -42,7 +47,7 @@ uint64_t regular_file_size(const std::string &path)
     if (ec)
         fail(path + ": " + ec.message());
     if (!fs::is_regular_file(st))
-        fail(path + ": not a regular file");
+        fail(path + ": " + _("not a regular file"));
     uint64_t size = fs::file_size(p, ec);
     if (ec)
         fail(path + ": " + ec.message());
@@ -60,7 +65,7 @@ std::string read_file(const std::string &path, uint64_t offset, size_t limit)
            (n = fread(buf, 1, std::min(sizeof buf, limit - bytes.size()), f.get())) > 0)
         bytes.append(buf, n);
     if (ferror(f.get()))
-        fail(path + ": read error");
+        fail(path + ": " + _("read error"));
     return bytes;
 }
 
@@ -83,20 +88,20 @@ void append_file(FILE *out, const std::string &path, uint64_t from, uint64_t len
         length -= n;
     }
     if (ferror(in.get()))
-        fail(path + ": read error");
+        fail(path + ": " + _("read error"));
     if (!to_end && length > 0)
-        fail(path + ": changed while it was packed");
+        fail(path + ": " + _("changed while it was packed"));
 }
 
 static const char *kind_of(fs::file_type t)
 {
     switch (t) {
-    case fs::file_type::directory: return "a folder";
-    case fs::file_type::fifo: return "a FIFO";
-    case fs::file_type::socket: return "a socket";
+    case fs::file_type::directory: return _("a folder");
+    case fs::file_type::fifo: return _("a FIFO");
+    case fs::file_type::socket: return _("a socket");
     case fs::file_type::block:
-    case fs::file_type::character: return "a device";
-    default: return "not a regular file";
+    case fs::file_type::character: return _("a device");
+    default: return _("not a regular file");
     }
 }
 
@@ -114,9 +119,10 @@ static std::string output_target(const std::string &path)
         if (fs::is_regular_file(st))
             return native_from_path(p);
         if (!fs::is_symlink(st))
-            fail(path + ": exists and is " + kind_of(st.type()) + ", which is not replaced");
+            fail(format(_("%s: exists and is %s, which is not replaced"), path.c_str(),
+                        kind_of(st.type())));
         if (hops == 40)
-            fail(path + ": too many levels of symbolic links");
+            fail(path + ": " + _("too many levels of symbolic links"));
         fs::path to = fs::read_symlink(p, ec);
         if (ec)
             fail(path + ": " + ec.message());

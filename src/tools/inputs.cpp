@@ -20,7 +20,7 @@ uint32_t image_end(const std::string &bytes)
     return pe_image_end(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
 }
 
-static fs::path own_directory()
+fs::path own_directory()
 {
     static char buf[PATH_BUFFER_SIZE];
     const char *self = plat_module_path(buf, sizeof buf);
@@ -53,8 +53,9 @@ std::string find_built(const char *name)
     if (!found.empty())
         return found;
     fs::path dir = own_directory();
-    fail(std::string("no ") + name + " beside " + native_from_path(dir) + "; name one with --" +
-         std::string(name).substr(0, std::string(name).find('.')));
+    std::string option = std::string(name).substr(0, std::string(name).find('.'));
+    fail(format(_("no %s beside %s; name one with --%s"), name, native_from_path(dir).c_str(),
+                option.c_str()));
 }
 
 // Our extractor is some 24 KiB; anything near this is not one.
@@ -64,13 +65,13 @@ std::string load_stub(const std::string &path)
 {
     uint64_t size = regular_file_size(path);
     if (size != PAYLOAD_OFFSET)
-        fail(path + ": stub is " + std::to_string(size) + " bytes, not the " +
-             std::to_string(PAYLOAD_OFFSET) + " its payload offset needs");
+        fail(format(_("%s: stub is %llu bytes, not the %u its payload offset needs"),
+                    path.c_str(), (unsigned long long)size, unsigned(PAYLOAD_OFFSET)));
     std::string stub = read_file(path, 0, PAYLOAD_OFFSET + 1);
     if (stub.size() != PAYLOAD_OFFSET)
-        fail(path + ": changed while it was read");
+        fail(path + ": " + _("changed while it was read"));
     if (image_end(stub) == 0 || image_end(stub) > stub.size())
-        fail(path + ": stub is not a Windows executable");
+        fail(path + ": " + _("stub is not a Windows executable"));
     return stub;
 }
 
@@ -78,14 +79,15 @@ std::string load_sfx(const std::string &path)
 {
     uint64_t size = regular_file_size(path);
     if (size > SFX_SIZE_MAX)
-        fail(path + ": " + std::to_string(size) + " bytes, too large for an extractor");
+        fail(format(_("%s: %llu bytes, too large for an extractor"), path.c_str(),
+                    (unsigned long long)size));
     std::string sfx = read_file(path, 0, SFX_SIZE_MAX + 1);
     uint32_t end = image_end(sfx);
     if (end == 0)
-        fail(path + ": extractor is not a Windows executable");
+        fail(path + ": " + _("extractor is not a Windows executable"));
     // It looks for its archive right after its image.
     if (end != sfx.size())
-        fail(path + ": extractor has data after its image");
+        fail(path + ": " + _("extractor has data after its image"));
     return sfx;
 }
 
@@ -100,7 +102,7 @@ std::optional<int64_t> source_date_epoch()
     errno = 0;
     long long v = strtoll(s, &end, 10);
     if (*end != '\0' || errno != 0 || !isdigit((unsigned char)s[0]))
-        fail(std::string("SOURCE_DATE_EPOCH: \"") + s + "\" is not a number of seconds since 1970");
+        fail(format(_("SOURCE_DATE_EPOCH: \"%s\" is not a number of seconds since 1970"), s));
     return std::min<long long>(v, 0xFFFFFFFF);
 }
 
@@ -125,21 +127,23 @@ static void add_entry(std::vector<ArchiveEntry> &entries, const fs::path &source
         native = native_from_path(part);
         std::optional<std::string> converted = to_archive_name(native);
         if (native.empty() || !converted)
-            fail(native_from_path(source) + ": name can't be written in the Shift_JIS code page");
+            fail(native_from_path(source) + ": " +
+                 _("name can't be written in the Shift_JIS code page"));
         e.path.push_back(*converted);
         utf8.push_back(part.u8string());
     }
     if (std::optional<std::string> why = member_name_problem(utf8, e.path))
-        fail(native_from_path(source) + ": can't be installed: " + *why);
+        fail(format(_("%s: can't be installed: %s"), native_from_path(source).c_str(),
+                    why->c_str()));
     // A few characters have no code in code page 932 of their own and take
     // that of a look-alike (WAVE DASH 〜 that of ～), which is what Windows
     // will show. Each name is said once, with the entry that ends in it.
     if (!e.path.empty()) {
         std::string shown = to_display_name(e.path.back());
         if (shown != native)
-            fprintf(stderr, "mkinstaller: %s: the name is stored as \"%s\": code page 932 "
-                    "has those characters only in that form\n",
-                    native_from_path(source).c_str(), shown.c_str());
+            note(format(_("%s: the name is stored as \"%s\": code page 932 has those "
+                          "characters only in that form"),
+                        native_from_path(source).c_str(), shown.c_str()));
     }
     e.mtime = stored_time(source);
     entries.push_back(e);
@@ -155,7 +159,8 @@ static void walk(std::vector<ArchiveEntry> &entries, const fs::path &dir, const 
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
         found.push_back(it->path());
     if (ec)
-        fail(native_from_path(dir) + ": can't read the folder: " + ec.message());
+        fail(format(_("%s: can't read the folder: %s"), native_from_path(dir).c_str(),
+                    ec.message().c_str()));
     std::sort(found.begin(), found.end());
     for (const fs::path &p : found) {
         fs::file_status st = fs::status(p, ec);
@@ -169,14 +174,14 @@ static void walk(std::vector<ArchiveEntry> &entries, const fs::path &dir, const 
                 fail(native_from_path(p) + ": " + ec.message());
             for (const fs::path &o : open_dirs)
                 if (o == real)
-                    fail(native_from_path(p) + ": a link back to " + native_from_path(o) +
-                         ", which would never end");
+                    fail(format(_("%s: a link back to %s, which would never end"),
+                                native_from_path(p).c_str(), native_from_path(o).c_str()));
             add_entry(entries, p, rel / p.filename(), true);
             open_dirs.push_back(real);
             walk(entries, p, rel / p.filename(), open_dirs);
             open_dirs.pop_back();
         } else {
-            fail(native_from_path(p) + ": neither a file nor a directory");
+            fail(native_from_path(p) + ": " + _("neither a file nor a directory"));
         }
     }
 }
@@ -198,20 +203,22 @@ std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
                 fail(input + ": " + ec.message());
             walk(entries, root, fs::path(), open_dirs);
         } else {
-            fail(input + ": neither a file nor a directory");
+            fail(input + ": " + _("neither a file nor a directory"));
         }
     }
     std::set<std::vector<std::string>> names;
     for (const ArchiveEntry &e : entries)
         if (!names.insert(e.path).second)
-            fail(e.source + ": a second member named " + to_display_name(e.path.back()));
+            fail(format(_("%s: a second member named %s"), e.source.c_str(),
+                        to_display_name(e.path.back()).c_str()));
     std::vector<std::vector<std::string>> paths;
     for (const ArchiveEntry &e : entries)
         paths.push_back(e.path);
     if (std::optional<std::pair<std::string, std::string>> both = names_windows_merges(paths))
-        fail(both->first + " and " + both->second + ": Windows takes these names for one file");
+        fail(format(_("%s and %s: Windows takes these names for one file"),
+                    both->first.c_str(), both->second.c_str()));
     if (entries.empty())
-        fail("nothing to pack: the directories are empty");
+        fail(_("nothing to pack: the directories are empty"));
     // The same inputs make the same archive: members in the order of their
     // archive names (a folder before what it holds), whatever order the
     // command line or the file system gave them in, and no time later than
@@ -239,7 +246,7 @@ std::vector<ArchiveEntry> import_archive(const std::string &path, const Options 
         at = lzh_locate_archive(f.get(), &image, 1, int64_t(size), lzh_find_archive,
                                 plat_is_lead_byte);
         if (at == -2)
-            fail(path + ": read error");
+            fail(path + ": " + _("read error"));
         // None found: the plain reading, from byte 0, says what is wrong.
         if (at < 0)
             at = 0;
@@ -254,33 +261,42 @@ std::vector<ArchiveEntry> import_archive(const std::string &path, const Options 
     // padding to its 128-byte records, a program's own data) is no part of
     // the archive, and is left out.
     if (at > 0)
-        fprintf(stderr, "mkinstaller: %s: the archive at bytes %lld to %llu is packed, without "
-                "the program around it\n", path.c_str(), (long long)at,
-                (unsigned long long)sum.end);
+        note(format(_("%s: the archive at bytes %lld to %llu is packed, without the program "
+                      "around it"),
+                    path.c_str(), (long long)at, (unsigned long long)sum.end));
     else if (sum.end != size)
-        fprintf(stderr, "mkinstaller: %s: the %llu bytes after the archive's end mark (at byte "
-                "%llu) are not packed\n", path.c_str(), (unsigned long long)(size - sum.end),
-                (unsigned long long)sum.end);
+        note(format(_("%s: the %llu bytes after the archive's end mark (at byte %llu) are not "
+                      "packed"),
+                    path.c_str(), (unsigned long long)(size - sum.end),
+                    (unsigned long long)sum.end));
     if (im.rooted > 0)
-        fprintf(stderr, "mkinstaller: %s: %u name%s had a root, dropped as LHA tools unpack "
-                "them (%s)\n", path.c_str(), im.rooted, im.rooted == 1 ? "" : "s",
-                im.first_rooted.c_str());
+        note(format(trn("%s: %u name had a root, dropped as LHA tools unpack them (%s)",
+                        "%s: %u names had a root, dropped as LHA tools unpack them (%s)",
+                        im.rooted),
+                    path.c_str(), im.rooted, im.first_rooted.c_str()));
     if (im.trimmed > 0)
-        fprintf(stderr, "mkinstaller: %s: %u name%s ended in dots or spaces, which Windows "
-                "drops; packed without them (\"%s\")\n", path.c_str(), im.trimmed,
-                im.trimmed == 1 ? "" : "s", im.first_trimmed.c_str());
+        note(format(trn("%s: %u name ended in dots or spaces, which Windows drops; packed "
+                        "without them (\"%s\")",
+                        "%s: %u names ended in dots or spaces, which Windows drops; packed "
+                        "without them (\"%s\")",
+                        im.trimmed),
+                    path.c_str(), im.trimmed, im.first_trimmed.c_str()));
     if (im.no_end_mark)
-        fprintf(stderr, "mkinstaller: %s: no end mark: the file ends after its member %u, "
-                "where LHA tools end it too (if the file was cut short, members are missing)\n",
-                path.c_str(), sum.files + sum.dirs);
+        note(format(_("%s: no end mark: the file ends after its member %u, where LHA tools end "
+                      "it too (if the file was cut short, members are missing)"),
+                    path.c_str(), sum.files + sum.dirs));
     auto count = [&](ArchiveEntry::From from) {
         return unsigned(std::count_if(im.entries.begin(), im.entries.end(),
                                       [&](const ArchiveEntry &e) { return e.from == from; }));
     };
-    fprintf(stderr, "mkinstaller: %s: an archive of %llu bytes, with %u file%s: kept as they "
-            "are %u, encoded again with %s %u\n", path.c_str(), (unsigned long long)(sum.end - at),
-            sum.files, sum.files == 1 ? "" : "s", count(ArchiveEntry::From::KEPT),
-            method_name(o.window_bits), count(ArchiveEntry::From::SPOOLED));
+    note(format(trn("%s: an archive of %llu bytes, with %u file: kept as they are %u, encoded "
+                    "again with %s %u",
+                    "%s: an archive of %llu bytes, with %u files: kept as they are %u, encoded "
+                    "again with %s %u",
+                    sum.files),
+                path.c_str(), (unsigned long long)(sum.end - at), sum.files,
+                count(ArchiveEntry::From::KEPT), method_name(o.window_bits),
+                count(ArchiveEntry::From::SPOOLED)));
     if (std::optional<int64_t> epoch = source_date_epoch())
         for (ArchiveEntry &e : im.entries)
             e.mtime = std::min(e.mtime, *epoch);
@@ -293,12 +309,12 @@ void check_payload_program(const std::string &path)
 {
     uint64_t size = regular_file_size(path);
     if (size == 0)
-        fail(path + ": payload is empty");
+        fail(path + ": " + _("payload is empty"));
     uint32_t end = image_end(read_file(path, 0, PE_HEAD_SIZE));
     if (end == 0)
-        fail(path + ": payload is not a Windows program");
+        fail(path + ": " + _("payload is not a Windows program"));
     if (end > size)
-        fail(path + ": payload is cut short: its program needs " + std::to_string(end) +
-             " bytes, the file has " + std::to_string(size));
+        fail(format(_("%s: payload is cut short: its program needs %u bytes, the file has %llu"),
+                    path.c_str(), unsigned(end), (unsigned long long)size));
 }
 

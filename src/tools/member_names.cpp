@@ -9,6 +9,7 @@
 #include "names/winname.h"
 #include "platform/platform.h"
 #include "sfx/extract.h"
+#include "messages.h"
 
 // The character at part[at], as hex bytes ("85 40").
 static std::string hex_bytes(const std::string &part, size_t at)
@@ -30,8 +31,9 @@ std::optional<std::string> unassigned_problem(const std::string &part)
     long bad = win_name_unassigned(part.data(), part.size(), plat_is_lead_byte);
     if (bad < 0)
         return std::nullopt;
-    return "the bytes " + hex_bytes(part, size_t(bad)) + ", which are no character in code "
-           "page 932: Windows reads every such code as one and the same default character";
+    return format(_("the bytes %s, which are no character in code page 932: Windows reads "
+                    "every such code as one and the same default character"),
+                  hex_bytes(part, size_t(bad)).c_str());
 }
 
 // A 0x5C byte that is not the trail byte of a double-byte character.
@@ -56,38 +58,39 @@ std::optional<std::string> member_name_problem(const std::vector<std::string> &u
         // never part of a longer character. In the archive it would become a
         // folder separator.
         if (utf8[i].find('\\') != std::string::npos)
-            return std::string("a backslash in the name, which Windows reads as a folder separator");
+            return std::string(_("a backslash in the name, which Windows reads as a folder "
+                                 "separator"));
         const std::string &part = archive[i];
         if (part.empty() || part == ".")
-            return std::string("an empty name");
+            return std::string(_("an empty name"));
         // No code page 932 character has it, but other ANSI code pages do
         // ("ÿ" in 1252), and in an archive it separates folders.
         if (part.find(LZH_SEP) != std::string::npos)
-            return std::string("the byte 0xFF in the name, which archives use between folders");
+            return std::string(_("the byte 0xFF in the name, which archives use between folders"));
         // Only code page 932's own spelling of the yen sign can bring one
         // here, since a backslash was refused above.
         if (stray_backslash(part))
-            return std::string("a yen sign, which in Shift_JIS is the byte 0x5C: Windows reads "
-                               "it as the folder separator \\");
+            return std::string(_("a yen sign, which in Shift_JIS is the byte 0x5C: Windows "
+                                 "reads it as the folder separator \\"));
         if (const char *why = win_name_problem(part.data(), part.size(), plat_is_lead_byte))
-            return std::string(why);
+            return std::string(_(why));
         if (std::optional<std::string> why = unassigned_problem(part))
             return why;
         joined += (i ? "\\" : "") + part;
         member += (i ? std::string(1, LZH_SEP) : "") + part;
     }
     if (joined.size() > WIN_RELATIVE_PATH_MAX)
-        return "path of " + std::to_string(joined.size()) + " bytes; Windows opens at most " +
-               std::to_string(WIN_RELATIVE_PATH_MAX) + " below the install folder";
+        return format(_("path of %u bytes; Windows opens at most %u below the install folder"),
+                      unsigned(joined.size()), unsigned(WIN_RELATIVE_PATH_MAX));
     // The extractor's own test, so that what is packed always unpacks.
     char rel[LZH_PATH_MAX];
     if (safe_relative_path(member.c_str(), '\\', rel, sizeof rel) != 0)
-        return std::string("a name the extractor refuses");
+        return std::string(_("a name the extractor refuses"));
     char folded[LZH_PATH_MAX];
     if (archive.size() == 1 &&
         std::string(folded, win_name_fold(archive[0].data(), archive[0].size(), folded,
                                           plat_is_lead_byte)) == "TMP.EXE")
-        return std::string("tmp.exe is the name the installer runs its payload under");
+        return std::string(_("tmp.exe is the name the installer runs its payload under"));
     return std::nullopt;
 }
 

@@ -7,17 +7,18 @@
 
 int main(int argc, char **argv)
 {
+    messages_init();
     std::string why;
     std::optional<Options> o = parse_args(argc, argv, &why);
     if (!o) {
         fprintf(stderr, "mkinstaller: %s\n", why.c_str());
-        fputs(USAGE, stderr);
+        fputs(_(USAGE), stderr);
         return 2;
     }
     if (o->help) {
-        fputs(USAGE, stdout);
+        fputs(_(USAGE), stdout);
         fputs("\n", stdout);
-        fputs(HELP, stdout);
+        fputs(_(HELP), stdout);
         return fflush(stdout) == 0 ? 0 : 1;
     }
     if (o->version) {

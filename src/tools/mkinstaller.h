@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "messages.h"
 #include "piece_pipeline.h"
 
 namespace fs = std::filesystem;
@@ -24,6 +25,7 @@ struct Failure {
 
 [[noreturn]] void fail(const std::string &message);
 [[noreturn]] void fail_errno(const std::string &subject);  // subject: strerror(errno)
+void note(const std::string &message);  // "mkinstaller: message" on stderr
 
 // A write, seek or close of the output failed with errnum; whoever knows the
 // output's name turns it into a Failure naming it.
@@ -48,6 +50,9 @@ extern const char USAGE[], HELP[];
 enum { JOBS_MAX = 64 };
 // Nothing: a usage error, and *why says what is wrong.
 std::optional<Options> parse_args(int argc, char **argv, std::string *why);
+
+// inputs.cpp: the folder this program is in
+fs::path own_directory();
 
 // files.cpp
 using File = std::unique_ptr<FILE, int (*)(FILE *)>;

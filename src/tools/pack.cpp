@@ -24,8 +24,8 @@ try {
                                               : int(std::max(1u, std::thread::hardware_concurrency())),
                                        !o.quiet);
         if (!o.archive.empty())
-            fprintf(stderr, "mkinstaller: %s: the archive written is %llu bytes\n",
-                    o.output.c_str(), (unsigned long long)bytes);
+            note(format(_("%s: the archive written is %llu bytes"), o.output.c_str(),
+                        (unsigned long long)bytes));
     }
     out.commit();
 } catch (const OutputError &e) {
@@ -42,7 +42,7 @@ static void refuse_overwriting_inputs(const Options &o, const std::vector<Archiv
         inputs.push_back(e.source);
     for (const std::string &in : inputs)
         if (!in.empty() && fs::equivalent(path_from_native(o.output), path_from_native(in), ec))
-            fail(o.output + ": the output is one of the inputs");
+            fail(o.output + ": " + _("the output is one of the inputs"));
 }
 
 int pack(Options o)

@@ -47,7 +47,7 @@ std::string level2_header(const ArchiveEntry &e, int method, uint64_t packed, ui
     unsigned char h[LZH2_MAX_SIZE];
     size_t n = lzh_write_level2(h, sizeof h, &f);
     if (n == 0)
-        fail(e.source + ": its name is too long for an LZH header");
+        fail(e.source + ": " + _("its name is too long for an LZH header"));
     return std::string(reinterpret_cast<const char *>(h), n);
 }
 
@@ -65,10 +65,10 @@ static int append_to(void *ctx, const unsigned char *p, size_t n)
 
 static std::string changed(const std::string &source)
 {
-    return source + ": changed while it was packed";
+    return source + ": " + _("changed while it was packed");
 }
 
-static const char SPOOL_NAME[] = "the temporary file of the members to encode again";
+static const char SPOOL_NAME[] = N_("the temporary file of the members to encode again");
 
 // A member's bytes as they are, with their CRC: a file's, or a spooled
 // member's.
@@ -81,7 +81,7 @@ static uint64_t store(FILE *out, const ArchiveEntry &e, uint16_t *crc)
         for (size_t n; size < e.original; size += n) {
             n = size_t(std::min<uint64_t>(sizeof buf, e.original - size));
             if (!e.spool->read(e.data_at + size, buf, n))
-                fail_errno(SPOOL_NAME);
+                fail_errno(_(SPOOL_NAME));
             *crc = crc16_update(*crc, buf, n);
             put(out, buf, n);
         }
@@ -95,7 +95,7 @@ static uint64_t store(FILE *out, const ArchiveEntry &e, uint16_t *crc)
         put(out, buf, n);
     }
     if (ferror(in.get()))
-        fail(e.source + ": read error");
+        fail(e.source + ": " + _("read error"));
     return size;
 }
 
@@ -128,7 +128,7 @@ static void read_piece(const ArchiveEntry &e, Piece &p, size_t history,
 {
     if (e.from == ArchiveEntry::From::SPOOLED) {
         if (!e.spool->read(e.data_at + p.offset - history, data.data(), data.size()))
-            p.failure = std::string(SPOOL_NAME) + ": " + strerror(errno ? errno : EIO);
+            p.failure = std::string(_(SPOOL_NAME)) + ": " + strerror(errno ? errno : EIO);
         return;
     }
     FILE *in = fopen(e.source.c_str(), "rb");
@@ -139,7 +139,7 @@ static void read_piece(const ArchiveEntry &e, Piece &p, size_t history,
     if (plat_seek(in, int64_t(p.offset - history), SEEK_SET) != 0) {
         p.failure = e.source + ": " + strerror(errno);
     } else if (fread(data.data(), 1, data.size(), in) != data.size()) {
-        p.failure = ferror(in) ? e.source + ": read error" : changed(e.source);
+        p.failure = ferror(in) ? e.source + ": " + _("read error") : changed(e.source);
     } else if (p.last && fgetc(in) != EOF) {
         p.failure = changed(e.source);
     }
@@ -158,7 +158,7 @@ static void encode_piece(const ArchiveEntry &e, int window_bits, bool best, Piec
     LzhStatus s = lzh_encode_piece(data.data(), history, p.length, window_bits, best, append_to,
                                    &p.packed, &p.bits);
     if (s != LZH_OK)
-        p.failure = e.source + ": " + lzh_status_text(s, errno);
+        p.failure = e.source + ": " + _(lzh_status_text(s, errno));
 }
 
 // Every file's pieces, in archive order; a file of 0 bytes has one piece.

@@ -6,7 +6,7 @@
 Spool::Spool() : file_(plat_create_spool())
 {
     if (file_ == nullptr)
-        fail_errno("a temporary file for the members to encode again");
+        fail_errno(_("a temporary file for the members to encode again"));
 }
 
 Spool::~Spool()

@@ -38,17 +38,22 @@ class WineTest(unittest.TestCase):
         cls.mkinstaller_exe = Path(env.get("MKINSTALLER_EXE", cls.build / "mkinstaller.exe"))
         cls.wine_env = dict(env, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
                             LC_ALL="ja_JP.UTF-8")
+        # Code page 932 still, but an English UI, which Wine takes from
+        # LC_MESSAGES: mkinstaller then speaks English.
+        cls.english_ui_env = {k: v for k, v in cls.wine_env.items() if k != "LC_ALL"}
+        cls.english_ui_env.update(LANG="ja_JP.UTF-8", LC_MESSAGES="en_US.UTF-8")
 
     def setUp(self):
         self.work = self.drive_c / "e2e" / self.id().split(".", 1)[1]
         shutil.rmtree(self.work, ignore_errors=True)
         self.work.mkdir(parents=True)
 
-    def wine(self, args, cwd=None, stdin=b"", timeout=120):
-        """Runs a Windows program; returns (status, stdout bytes, stderr bytes)."""
+    def wine(self, args, cwd=None, stdin=b"", timeout=120, english=False):
+        """Runs a Windows program, in a Japanese UI unless english; returns
+        (status, stdout bytes, stderr bytes)."""
         r = subprocess.run(["wine", *[str(a) for a in args]], cwd=cwd or self.work, input=stdin,
-                           env=self.wine_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                           timeout=timeout)
+                           env=self.english_ui_env if english else self.wine_env,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
         return r.returncode, r.stdout, r.stderr
 
     def build_file(self, name):
@@ -68,13 +73,14 @@ class WineTest(unittest.TestCase):
             WineTest._pause = out
         return WineTest._pause
 
-    def mkinstaller(self, *args, cwd=None):
+    def mkinstaller(self, *args, cwd=None, english=True):
         """The Windows build of mkinstaller, run from a copy beside its stub
-        and extractor as a publisher would have them."""
+        and extractor as a publisher would have them; in English unless
+        asked otherwise, so that tests read its texts as the code has them."""
         tools = self.work / "tools"
         if not tools.exists():
             tools.mkdir()
             for name in ("stub.exe", "sfx.exe"):
                 shutil.copy(self.build / name, tools / name)
             shutil.copy(self.mkinstaller_exe, tools / "mkinstaller.exe")
-        return self.wine([tools / "mkinstaller.exe", *args], cwd=cwd, timeout=600)
+        return self.wine([tools / "mkinstaller.exe", *args], cwd=cwd, timeout=600, english=english)

@@ -208,10 +208,19 @@ class WindowsPackage(WineTest):
         tool = "配布ツール\\mkinstaller.exe"
         status, _, err = self.wine(["cmd", "/c", tool, "-o", "setup.exe", "製品"], timeout=600)
         self.assertEqual((status, err), (0, b""))
+        # A Japanese UI: the tool speaks Japanese, in the console's code page.
         status, out, err = self.wine(["cmd", "/c", tool, "--check", "setup.exe"])
         self.assertEqual((status, err), (0, b""))
         self.assertIn("データ/表示/ソフト.dat".encode("cp932"), out)
-        self.assertIn(b"stub and extractor as built", out)
+        self.assertIn("すべての CRC を確認しました".encode("cp932"), out)
+        status, out, _ = self.wine(["cmd", "/c", tool, "--help"])
+        self.assertEqual(status, 0)
+        self.assertTrue(out.startswith("使い方: mkinstaller".encode("cp932")), out[:40])
+        self.assertIn("終了コード".encode("cp932"), out)
+        status, _, err = self.wine(["cmd", "/c", tool, "-j", "99", "-o", "x.exe", "製品"])
+        self.assertEqual(status, 2)
+        self.assertTrue(err.startswith("mkinstaller: -j 99: スレッドの数は 1 から 64 です\r\n使い方:"
+                                       .encode("cp932")), err[:80])
         status, out, err = self.wine(["setup.exe"], stdin=b"inst\r\ny\r\n")
         self.assertEqual((status, err), (0, b""))
         self.assertEqual(files_of(self.work / "inst"), files_of(self.work / "製品"))

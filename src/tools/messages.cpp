@@ -3,8 +3,9 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#include "mkinstaller.h"
 #include "platform/platform.h"
+
+namespace fs = std::filesystem;
 
 #ifdef _WIN32
 #include "catalog.h"
@@ -20,7 +21,7 @@ static struct {
     size_t size;
 } active;
 
-void messages_init()
+void messages_init(const fs::path &)
 {
     if (plat_user_reads_japanese()) {
         active.mo = CATALOG_JA;
@@ -46,13 +47,13 @@ const char *trn(const char *one, const char *many, unsigned long n)
 
 // Only what chooses the language and the characters it is written in: the
 // numbers and sorting stay as the C locale has them.
-void messages_init()
+void messages_init(const fs::path &dir)
 {
     setlocale(LC_MESSAGES, "");
     setlocale(LC_CTYPE, "");
     // Installed: share/locale beside share/grelm_installer; in a build tree,
     // locale/ beside the program.
-    fs::path dir = own_directory(), catalogs = dir / "locale";
+    fs::path catalogs = dir / "locale";
 #ifdef LOCALE_FROM_BIN
     std::error_code ec;
     if (fs::is_directory(dir / LOCALE_FROM_BIN, ec))

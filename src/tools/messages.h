@@ -7,11 +7,13 @@
 #ifndef MESSAGES_H
 #define MESSAGES_H
 
+#include <filesystem>
 #include <string>
 
 #define GRELM_TEXT_DOMAIN "grelm_installer"
 
-void messages_init();
+// program_dir: where this program is, near which its catalogs are installed.
+void messages_init(const std::filesystem::path &program_dir);
 const char *tr(const char *english) __attribute__((format_arg(1)));
 // For a count n: English has a text for one and one for many.
 const char *trn(const char *one, const char *many, unsigned long n)

@@ -7,7 +7,7 @@
 
 int main(int argc, char **argv)
 {
-    messages_init();
+    messages_init(own_directory());
     std::string why;
     std::optional<Options> o = parse_args(argc, argv, &why);
     if (!o) {

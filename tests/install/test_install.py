@@ -20,7 +20,7 @@ LAYOUT = ["bin/mkinstaller", "share/grelm_installer/stub.exe", "share/grelm_inst
           "lib/cmake/grelm_installer/grelm_installerConfig.cmake",
           "lib/cmake/grelm_installer/grelm_installerConfigVersion.cmake",
           "lib/cmake/grelm_installer/AddInstaller.cmake", "share/man/man1/mkinstaller.1",
-          "share/man/ja/man1/mkinstaller.1"]
+          "share/man/ja/man1/mkinstaller.1", "share/locale/ja/LC_MESSAGES/grelm_installer.mo"]
 
 
 def run(cmd, **kw):
@@ -94,6 +94,11 @@ class Installed(unittest.TestCase):
         moved = self.tmp / "elsewhere" / "opt"
         shutil.copytree(self.prefix, moved, symlinks=True)
         self.pack_and_check(moved / "bin/mkinstaller", self.tmp / "moved.exe")
+        # Its messages move with it.
+        status, text, _ = run([moved / "bin/mkinstaller", "--help"],
+                              env={**os.environ, "LC_ALL": "ja_JP.UTF-8"})
+        self.assertEqual(status, 0)
+        self.assertTrue(text.startswith("使い方:"), text[:40])
         data = (self.tmp / "moved.exe").read_bytes()
         self.assertEqual(data[:OFFSET], (moved / "share/grelm_installer/stub.exe").read_bytes())
         sfx = (moved / "share/grelm_installer/sfx.exe").read_bytes()

@@ -601,6 +601,29 @@ class Mkinstaller(Packing):
         self.assertEqual(self.pack("--sfx", self.sfx, "-m", "LH5", self.tmp / "f")[0], 0)
         self.assertIn(b"-lh5-", self.check(self.tmp / "setup.exe")[1])
 
+    def test_the_locale_chooses_japanese_or_english(self):
+        (self.tmp / "f").write_bytes(b"abc" * 100)
+        self.assertEqual(self.pack("--sfx", self.sfx, self.tmp / "f")[0], 0)
+        base = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k != "LANGUAGE"}
+        for env, usage, check, error in (
+                ({"LANG": "ja_JP.UTF-8"}, "使い方:", "すべての CRC を確認しました", "スレッドの数は 1 から 64 です"),
+                ({"LANG": "C.UTF-8", "LC_MESSAGES": "ja_JP.UTF-8"}, "使い方:", "ファイル 1 個", "スレッドの数"),
+                ({"LANG": "ja_JP.UTF-8", "LC_ALL": "C"}, "usage:", "every CRC verified", "the number of threads"),
+                ({"LANG": "C.UTF-8"}, "usage:", "1 file and 0 directories", "the number of threads")):
+            with self.subTest(env=env):
+                e = {**base, **env}
+                r = subprocess.run([self.mkinstaller, "--help"], env=e, capture_output=True)
+                self.assertEqual((r.returncode, r.stderr), (0, b""))
+                self.assertTrue(r.stdout.decode().startswith(usage), r.stdout[:40])
+                r = subprocess.run([self.mkinstaller, "--stub", self.stub, "--sfx", self.sfx,
+                                    "--check", self.tmp / "setup.exe"], env=e, capture_output=True)
+                self.assertEqual((r.returncode, r.stderr), (0, b""))
+                self.assertIn(check, r.stdout.decode())
+                r = subprocess.run([self.mkinstaller, "-j", "99", "-o", "x", "f"], env=e,
+                                   capture_output=True)
+                self.assertEqual(r.returncode, 2)
+                self.assertIn(f"mkinstaller: -j 99: {error}", r.stderr.decode())
+
     def test_an_unreadable_folder_is_named_plainly(self):
         locked = self.tmp / "src" / "locked"
         locked.mkdir(parents=True)

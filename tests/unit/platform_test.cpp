@@ -3,7 +3,11 @@
 #include <errno.h>
 #include <string.h>
 
+#include <utility>
+#include <vector>
+
 #include "support.h"
+#include "tools/catalog.h"
 
 class Platform : public ScratchTest {};
 
@@ -106,4 +110,61 @@ TEST_F(Platform, FileTimesRoundTripToTheSecond)
     int64_t got;
     EXPECT_EQ(plat_get_mtime("missing", &got), -1);
     EXPECT_EQ(errno, ENOENT);
+}
+
+// A catalog in the .mo layout: header, originals' table, translations'
+// table, then the strings, each ending in a NUL; words in either byte order.
+static std::string make_mo(const std::vector<std::pair<std::string, std::string>> &sorted,
+                           bool big_endian)
+{
+    std::string mo;
+    auto word = [&](uint32_t w) {
+        for (int i = 0; i < 4; i++)
+            mo += char(big_endian ? w >> (24 - 8 * i) : w >> (8 * i));
+    };
+    uint32_t n = uint32_t(sorted.size()), strings = 28 + 16 * n;
+    word(0x950412DE), word(0), word(n), word(28), word(28 + 8 * n), word(0), word(0);
+    std::string text;
+    for (int table = 0; table < 2; table++)
+        for (const auto &e : sorted) {
+            const std::string &s = table == 0 ? e.first : e.second;
+            word(uint32_t(s.size())), word(strings + uint32_t(text.size()));
+            text += s + '\0';
+        }
+    return mo + text;
+}
+
+TEST(MessageCatalog, FindsTranslationsAndNothingOutsideADamagedCatalog)
+{
+    const std::vector<std::pair<std::string, std::string>> entries = {
+        {"", "Content-Type: text/plain; charset=UTF-8\n"},
+        {std::string("%u file\0%u files", 16), "ファイル %u 個"},
+        {"read error", "読み取りエラー"},
+        {"write error", "書き込みエラー"}};
+    for (bool big_endian : {false, true}) {
+        std::string mo = make_mo(entries, big_endian);
+        auto find = [&](const std::string &m, const char *id) {
+            return catalog_find(reinterpret_cast<const unsigned char *>(m.data()), m.size(), id);
+        };
+        EXPECT_STREQ(find(mo, "read error"), "読み取りエラー");
+        EXPECT_STREQ(find(mo, "write error"), "書き込みエラー");
+        EXPECT_STREQ(find(mo, "%u file"), "ファイル %u 個");  // a plural's singular
+        EXPECT_EQ(find(mo, "no error"), nullptr);
+        EXPECT_EQ(find(mo, "read"), nullptr);
+        // Every cut of the catalog, and every byte of its tables broken:
+        // found or not, never a read outside it (AddressSanitizer watches).
+        auto find_in_copy = [](const std::string &m) {
+            std::vector<unsigned char> owned(m.begin(), m.end());  // nothing spare past the end
+            const char *t = catalog_find(owned.data(), owned.size(), "write error");
+            return t == nullptr ? std::string("(none)") : std::string(t);
+        };
+        for (size_t cut = 0; cut < mo.size(); cut++)
+            EXPECT_EQ(find_in_copy(mo.substr(0, cut)), "(none)") << cut;
+        for (size_t at = 8; at < 28 + 16 * entries.size(); at++) {
+            std::string broken = mo;
+            broken[at] = char(0xFF);
+            find_in_copy(broken);
+        }
+    }
+    EXPECT_EQ(catalog_find(nullptr, 0, "read error"), nullptr);
 }

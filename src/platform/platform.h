@@ -83,6 +83,11 @@ int plat_is_terminal(FILE *f);
 // system's when there is no console). Natively 0: gettext reads the locale.
 int plat_user_reads_japanese(void);
 
+// How many columns a terminal gives text in the locale's characters: on
+// Windows one a byte (a double-byte character of code page 932 takes two),
+// natively what wcswidth says, or one a byte where it can't tell.
+size_t plat_text_columns(const char *text);
+
 // Whether path names a folder (1) or anything else or nothing (0).
 int plat_is_dir(const char *path);
 

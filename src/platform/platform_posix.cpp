@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
+#include <wchar.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,6 +109,14 @@ int plat_is_terminal(FILE *f)
 int plat_user_reads_japanese(void)
 {
     return 0;
+}
+
+size_t plat_text_columns(const char *text)
+{
+    wchar_t wide[256];
+    size_t n = mbstowcs(wide, text, sizeof wide / sizeof wide[0]);
+    int columns = n == (size_t)-1 || n == sizeof wide / sizeof wide[0] ? -1 : wcswidth(wide, n);
+    return columns < 0 ? strlen(text) : size_t(columns);
 }
 
 int plat_write(FILE *f, const void *p, size_t n)

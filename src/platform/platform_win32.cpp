@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
+#include <string.h>
 #include <windows.h>
 
 // SetCurrentDirectoryA and CreateDirectoryA report through GetLastError; the
@@ -201,6 +202,11 @@ int plat_user_reads_japanese(void)
     UINT cp = GetConsoleOutputCP();
     return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE &&
            (cp != 0 ? cp : GetACP()) == 932;
+}
+
+size_t plat_text_columns(const char *text)
+{
+    return strlen(text);
 }
 
 int plat_write(FILE *f, const void *p, size_t n)

@@ -2,6 +2,9 @@
 
 #include <string.h>
 
+#include "messages.h"
+#include "platform/platform.h"
+
 static const double MIB = 1024.0 * 1024.0;
 
 PackingProgress::PackingProgress(FILE *out, bool shown, uint64_t files, uint64_t bytes)
@@ -45,13 +48,15 @@ void PackingProgress::draw()
     char left[32] = "";
     if (speed > 0 && bytes_done_ < bytes_) {
         unsigned long long s = (unsigned long long)((bytes_ - bytes_done_) / speed + 0.5);
-        snprintf(left, sizeof left, ", %llu:%02llu left", s / 60, s % 60);
+        snprintf(left, sizeof left, _(", %llu:%02llu left"), s / 60, s % 60);
     }
-    char line[160];
-    int n = snprintf(line, sizeof line, "%llu/%llu files, %.1f of %.1f MiB (%u%%), %.1f MiB/s%s",
+    char line[240];
+    int n = snprintf(line, sizeof line, _("%llu/%llu files, %.1f of %.1f MiB (%u%%), %.1f MiB/s%s"),
                      (unsigned long long)files_done_, (unsigned long long)files_,
                      bytes_done_ / MIB, bytes_ / MIB, percent, speed / MIB, left);
-    size_t len = n < 0 ? 0 : strlen(line);
+    // Columns, not bytes: a Japanese line has fewer columns than bytes, and
+    // spaces for each byte could wrap it.
+    size_t len = n < 0 ? 0 : plat_text_columns(line);
     // A shorter line than the last leaves its tail: cover it.
     fprintf(out_, "\r%s%*s", line, int(width_ > len ? width_ - len : 0), "");
     fflush(out_);

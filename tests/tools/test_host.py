@@ -10,6 +10,7 @@ import struct
 import subprocess
 import tempfile
 import time
+import unicodedata
 import unittest
 from pathlib import Path
 
@@ -342,15 +343,20 @@ class Mkinstaller(Packing):
             (src / f"part{i}.bin").write_bytes(bytes(rnd.choice(b"abcdefgh") for _ in range(1 << 20)))
         cmd = [self.mkinstaller, "-o", self.tmp / "setup.exe", "--stub", self.stub, "--sfx", self.sfx,
                "-j", "1"]
-        for terminal, quiet in ((True, False), (True, True), (False, False)):
-            with self.subTest(terminal=terminal, quiet=quiet):
+        # Columns as a terminal gives them: two for a wide character.
+        columns = lambda line: sum(1 + (unicodedata.east_asian_width(c) in "WF")
+                                   for c in line.decode())
+        for terminal, quiet, japanese in ((True, False, False), (True, True, False),
+                                          (False, False, False), (True, False, True)):
+            with self.subTest(terminal=terminal, quiet=quiet, japanese=japanese):
                 args = [str(c) for c in cmd + (["-q"] if quiet else []) + [src]]
+                env = {**os.environ, "LC_ALL": "ja_JP.UTF-8"} if japanese else None
                 if terminal:
                     try:
                         master, slave = pty.openpty()
                     except OSError as e:  # a container with no pseudo-terminals
                         self.skipTest(f"no pseudo-terminal: {e}")
-                    p = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=slave)
+                    p = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=slave, env=env)
                     os.close(slave)
                     err = b""
                     while True:
@@ -370,10 +376,11 @@ class Mkinstaller(Packing):
                     self.assertEqual(err, b"")
                     continue
                 lines = err.split(b"\r")
-                self.assertIn(b"/3 files, ", lines[1])
-                self.assertRegex(lines[-3], rb"^\d/3 files, [\d.]+ of 3\.0 MiB \(\d+%\), [\d.]+ MiB/s")
+                shape = (r"^ファイル \d/3、[\d.]+ / 3\.0 MiB \(\d+%\)、毎秒 [\d.]+ MiB" if japanese
+                         else r"^\d/3 files, [\d.]+ of 3\.0 MiB \(\d+%\), [\d.]+ MiB/s")
+                self.assertRegex(lines[-3].decode(), shape)
                 # Ended by spaces over the widest line, then a return.
-                self.assertEqual(lines[-2], b" " * max(len(l) for l in lines[:-2]))
+                self.assertEqual(lines[-2], b" " * max(columns(l) for l in lines[:-2]))
                 self.assertEqual(lines[-1], b"")
 
     def test_folders_linked_into_the_tree_are_followed_and_loops_refused(self):

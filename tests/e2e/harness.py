@@ -39,9 +39,13 @@ class WineTest(unittest.TestCase):
         cls.wine_env = dict(env, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
                             LC_ALL="ja_JP.UTF-8")
         # Code page 932 still, but an English UI, which Wine takes from
-        # LC_MESSAGES: mkinstaller then speaks English.
-        cls.english_ui_env = {k: v for k, v in cls.wine_env.items() if k != "LC_ALL"}
-        cls.english_ui_env.update(LANG="ja_JP.UTF-8", LC_MESSAGES="en_US.UTF-8")
+        # LC_MESSAGES: mkinstaller then speaks English. Every other locale
+        # variable goes: Python itself sets LC_CTYPE where none is set, and
+        # that would take code page 932 away.
+        cls.english_ui_env = {k: v for k, v in cls.wine_env.items()
+                              if not k.startswith("LC_") and k != "LANGUAGE"}
+        cls.english_ui_env.update(LANG="ja_JP.UTF-8", LC_CTYPE="ja_JP.UTF-8",
+                                  LC_MESSAGES="en_US.UTF-8")
 
     def setUp(self):
         self.work = self.drive_c / "e2e" / self.id().split(".", 1)[1]

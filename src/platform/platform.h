@@ -78,10 +78,12 @@ int plat_write(FILE *f, const void *p, size_t n);
 // person alone.
 int plat_is_terminal(FILE *f);
 
-// Whether the user reads Japanese where this program writes: on Windows, a
-// Japanese UI language and output in code page 932 (the console's, or the
-// system's when there is no console). Natively 0: gettext reads the locale.
+#ifdef _WIN32
+// Whether the user reads Japanese where this program writes: a Japanese UI
+// language and output in code page 932 (the console's, or the system's when
+// there is no console). Natively gettext reads the locale instead.
 int plat_user_reads_japanese(void);
+#endif
 
 // How many columns a terminal gives text in the locale's characters: on
 // Windows one a byte (a double-byte character of code page 932 takes two),

@@ -106,11 +106,6 @@ int plat_is_terminal(FILE *f)
     return isatty(fileno(f));
 }
 
-int plat_user_reads_japanese(void)
-{
-    return 0;
-}
-
 size_t plat_text_columns(const char *text)
 {
     wchar_t wide[256];

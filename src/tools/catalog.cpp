@@ -3,6 +3,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "bytes/le.h"
+
 // The .mo header's fields, as 32-bit words in the file's byte order.
 enum { MO_MAGIC, MO_REVISION, MO_COUNT, MO_ORIGINALS, MO_TRANSLATIONS, MO_HEADER_WORDS };
 static const uint32_t MO_MAGIC_VALUE = 0x950412DEu;
@@ -17,9 +19,7 @@ static bool read_word(const MoReader &r, uint64_t at, uint32_t *w)
 {
     if (at + 4 > r.size)
         return false;
-    const unsigned char *p = r.mo + at;
-    *w = r.swapped ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
-                   : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+    *w = r.swapped ? __builtin_bswap32(le32(r.mo + at)) : le32(r.mo + at);
     return true;
 }
 

@@ -2,7 +2,8 @@
 // literal and every match the match finder offers, priced in bits by the
 // code lengths the segment would be written with, then blocks chosen by
 // their cost in bits, tables included: blocks end where the data's
-// statistics change.
+// statistics change. --best then parses each block again at the code it
+// is written in.
 #include <stdlib.h>
 #include <string.h>
 
@@ -15,12 +16,16 @@ enum {
     UNUSED_LITERAL = 12,   // bits for a symbol the counts have not seen
     UNUSED_LENGTH = 11,
     UNUSED_POSITION = 8,
+    // Matches kept for the pending segments, for refining their blocks: a
+    // segment whose matches do not fit is written as first parsed.
+    MATCH_POOL = 1 << 19,
 };
 
 // How hard each parse works. The default takes the chains' first matches
 // and passes over the inside of a long match; --best asks the trees, weighs
-// longer matches at every length and refines the prices.
-static const struct LzhParseEffort {
+// longer matches at every length, refines the prices and parses each
+// block again at its own code.
+static constexpr struct LzhParseEffort {
     int trees;            // the match finder: binary trees, else hash chains
     int depth;            // strings (trees) or chain links looked at per position
     unsigned nice;        // trees: a match this long ends the search
@@ -29,10 +34,16 @@ static const struct LzhParseEffort {
     unsigned skip_from;   // a match this long is taken without looking inside it; 0: never
     int passes;           // shortest paths per segment, each priced by the last
     int span;             // blocks chosen over this many segments; 0: each joins or not
+    int refines;          // span: parses of each chosen block at its own code lengths
 } EFFORTS[2] = {
-    {0, 12, 0, 4, 16, 16, 1, 0},
-    {1, 64, LZH_MAX_MATCH, MAX_CANDIDATES, 128, 0, 3, 16},
+    {0, 12, 0, 4, 16, 16, 1, 0, 0},
+    {1, 64, LZH_MAX_MATCH, MAX_CANDIDATES, 128, 0, 2, 16, 2},
 };
+// Once the pending segments fill, the best split's last block must start
+// after the first of them, or nothing is written and the next segment has
+// no room: a span of LZH_PENDING would let one block take them all.
+static_assert(EFFORTS[0].span < LZH_PENDING && EFFORTS[1].span < LZH_PENDING,
+              "a span must leave a pending segment to write");
 
 // The segments whose blocks are not yet written, for the choice over a
 // span: seg[0..n) hold e->sym[0 .. e->nsym), and cost[k] is the fewest
@@ -40,6 +51,10 @@ static const struct LzhParseEffort {
 struct Segment {
     unsigned start, nsym;
     uint32_t c_freq[LZH_NC], p_freq[LZH_NP_MAX];
+    const unsigned char *bytes;  // the segment's input, in the piece
+    unsigned n;                  // its length
+    uint32_t counts_at, matches_at;  // its matches in the pools
+    int kept;                        // whether they fit
 };
 struct Split {
     int n;
@@ -66,6 +81,15 @@ struct ParseState {
     uint32_t c_freq[LZH_NC], p_freq[LZH_NP_MAX];
     uint64_t open_bits;
     struct Split split;
+    // The pending segments' matches, in their order: a count per position,
+    // then each match's length - LZH_MIN_MATCH and distance - 1.
+    unsigned char pool_count[LZH_PENDING * LZH_SEGMENT];
+    unsigned char pool_len[MATCH_POOL];
+    uint16_t pool_dist[MATCH_POOL];
+    uint32_t pool_counts, pool_matches;  // in use
+    // A block's refined parse, tried and kept.
+    uint16_t try_sym[LZH_PENDING * LZH_SEGMENT], try_dist[LZH_PENDING * LZH_SEGMENT];
+    uint16_t kept_sym[LZH_PENDING * LZH_SEGMENT], kept_dist[LZH_PENDING * LZH_SEGMENT];
 };
 
 // A 3-byte match is kept however far back: the prices decide.
@@ -80,19 +104,12 @@ static int collect_matches(struct LzhEncoder *e, const struct LzhParseEffort *f,
                           f->candidates);
 }
 
-// Prices from the code lengths of the counts the segment would be coded
-// with if it joined the open block: the block's, and the segment's last
-// parse weighed more. A symbol neither used is priced as a long code, so
-// that it stays possible.
-static void set_prices(struct LzhEncoder *e, struct ParseState *b)
+// Prices from the code lengths of these counts. A symbol they lack is
+// priced as a long code, so that it stays possible.
+static void prices_of(struct LzhEncoder *e, struct ParseState *b, const uint32_t *c_freq,
+                      const uint32_t *p_freq)
 {
     unsigned char c_len[LZH_NC], p_len[LZH_NP_MAX];
-    uint32_t c_freq[LZH_NC], p_freq[LZH_NP_MAX];
-    uint32_t w = e->nsym > 0 ? PRICE_WEIGHT : 1;
-    for (int c = 0; c < LZH_NC; c++)
-        c_freq[c] = e->c_freq[c] + b->c_freq[c] * w;
-    for (int j = 0; j < e->pc.np; j++)
-        p_freq[j] = e->p_freq[j] + b->p_freq[j] * w;
     lzh_code_lengths(c_freq, LZH_NC, c_len);
     lzh_code_lengths(p_freq, e->pc.np, p_len);
     for (int c = 0; c < LZH_NC; c++)
@@ -101,17 +118,30 @@ static void set_prices(struct LzhEncoder *e, struct ParseState *b)
         b->p_bits[j] = (p_len[j] ? p_len[j] : (unsigned)UNUSED_POSITION) + lzh_position_extra_bits(j);
 }
 
-// The cheapest way through the segment's n bytes at win[start..), under the
-// current prices; the steps are left in step_len/step_dist.
-static void shortest_path(struct LzhEncoder *e, struct ParseState *b, unsigned long_enough,
-                          uint32_t start, unsigned n)
+// Prices from the counts the segment would be coded with if it joined the
+// open block: the block's, and the segment's last parse weighed more.
+static void set_prices(struct LzhEncoder *e, struct ParseState *b)
+{
+    uint32_t c_freq[LZH_NC], p_freq[LZH_NP_MAX];
+    uint32_t w = e->nsym > 0 ? PRICE_WEIGHT : 1;
+    for (int c = 0; c < LZH_NC; c++)
+        c_freq[c] = e->c_freq[c] + b->c_freq[c] * w;
+    for (int j = 0; j < e->pc.np; j++)
+        p_freq[j] = e->p_freq[j] + b->p_freq[j] * w;
+    prices_of(e, b, c_freq, p_freq);
+}
+
+// The cheapest way through the segment's n bytes, under the current
+// prices; the steps are left in step_len/step_dist.
+static void shortest_path(struct ParseState *b, unsigned long_enough, const unsigned char *bytes,
+                          unsigned n)
 {
     b->cost[0] = 0;
     for (unsigned i = 1; i <= n; i++)
         b->cost[i] = UINT32_MAX;
     for (unsigned i = 0; i < n; i++) {
         uint32_t here = b->cost[i];
-        uint32_t lit = here + b->c_bits[e->mf.win[start + i]];
+        uint32_t lit = here + b->c_bits[bytes[i]];
         if (lit < b->cost[i + 1]) {
             b->cost[i + 1] = lit;
             b->step_len[i + 1] = 1;
@@ -141,9 +171,10 @@ static void shortest_path(struct LzhEncoder *e, struct ParseState *b, unsigned l
     }
 }
 
-// Turns the path into the segment's symbols, after the open block's, and
-// their counts.
-static void take_path(struct LzhEncoder *e, struct ParseState *b, uint32_t start, unsigned n)
+// Turns the path into the segment's symbols, into sym and dist, and their
+// counts.
+static void take_path(struct ParseState *b, const unsigned char *bytes, unsigned n,
+                      uint16_t *sym, uint16_t *dist)
 {
     // Walk back, then forward.
     uint32_t *ends = b->ends;
@@ -152,13 +183,12 @@ static void take_path(struct LzhEncoder *e, struct ParseState *b, uint32_t start
         ends[k++] = i;
     memset(b->c_freq, 0, sizeof b->c_freq);
     memset(b->p_freq, 0, sizeof b->p_freq);
-    uint16_t *sym = e->sym + e->nsym, *dist = e->dist + e->nsym;
     unsigned at = 0;
     b->nsym = 0;
     while (k > 0) {
         unsigned i = ends[--k], l = i - at;
         if (l == 1) {
-            unsigned char c = e->mf.win[start + at];
+            unsigned char c = bytes[at];
             sym[b->nsym] = c;
             b->c_freq[c]++;
         } else {
@@ -238,10 +268,115 @@ static void choose_last_block(struct LzhEncoder *e, struct Split *s, int k, int 
     s->cost[k + 1] = best;
 }
 
+// Keeps the matches of the segment just parsed, g, for refining its block.
+static void keep_matches(struct ParseState *b, struct Segment *g)
+{
+    g->counts_at = b->pool_counts;
+    g->matches_at = b->pool_matches;
+    uint32_t m = 0;
+    for (unsigned i = 0; i < g->n; i++)
+        m += b->count[i];
+    g->kept = b->pool_matches + m <= MATCH_POOL;
+    if (!g->kept)
+        return;
+    for (unsigned i = 0; i < g->n; i++) {
+        b->pool_count[b->pool_counts++] = (unsigned char)b->count[i];
+        for (int k = 0; k < b->count[i]; k++) {
+            b->pool_len[b->pool_matches] = (unsigned char)(b->len[i][k] - LZH_MIN_MATCH);
+            b->pool_dist[b->pool_matches++] = (uint16_t)(b->dist[i][k] - 1);
+        }
+    }
+}
+
+static void restore_matches(struct ParseState *b, const struct Segment *g)
+{
+    uint32_t m = g->matches_at;
+    for (unsigned i = 0; i < g->n; i++) {
+        int count = b->count[i] = b->pool_count[g->counts_at + i];
+        for (int k = 0; k < count; k++, m++) {
+            b->len[i][k] = (uint16_t)(b->pool_len[m] + LZH_MIN_MATCH);
+            b->dist[i][k] = b->pool_dist[m] + 1u;
+        }
+    }
+}
+
+// Parses the block of seg[first..end) again, priced by the code lengths it
+// is to be written with, for as long as that makes it smaller: each parse
+// is the cheapest under the last one's code. The block's segments were
+// parsed at the prices of the blocks before them; this is where they learn
+// their own. *k, its symbols and counts, becomes the smallest parse found.
+static void refine_block(struct LzhEncoder *e, struct ParseState *b,
+                         const struct LzhParseEffort *f, int first, int end, struct LzhBlock *k,
+                         uint32_t *c_freq, uint32_t *p_freq)
+{
+    const struct Split *s = &b->split;
+    for (int i = first; i < end; i++)
+        if (!s->seg[i].kept)
+            return;
+    // The next segment's first prices come from the last one parsed.
+    uint32_t last_c[LZH_NC], last_p[LZH_NP_MAX];
+    unsigned last_nsym = b->nsym;
+    memcpy(last_c, b->c_freq, sizeof last_c);
+    memcpy(last_p, b->p_freq, sizeof last_p);
+    uint16_t *try_sym = b->try_sym, *try_dist = b->try_dist;
+    uint16_t *kept_sym = b->kept_sym, *kept_dist = b->kept_dist;
+    uint64_t bits = lzh_block_bits(c_freq, p_freq, e->pc);
+    for (int round = 0; round < f->refines; round++) {
+        prices_of(e, b, c_freq, p_freq);
+        uint32_t c_try[LZH_NC] = {0}, p_try[LZH_NP_MAX] = {0};
+        unsigned nsym = 0;
+        for (int i = first; i < end; i++) {
+            const struct Segment *g = &s->seg[i];
+            restore_matches(b, g);
+            shortest_path(b, f->long_enough, g->bytes, g->n);
+            take_path(b, g->bytes, g->n, try_sym + nsym, try_dist + nsym);
+            nsym += b->nsym;
+            add_counts(c_try, p_try, b->c_freq, b->p_freq, e->pc.np);
+        }
+        uint64_t tried = lzh_block_bits(c_try, p_try, e->pc);
+        if (nsym > LZH_MAX_BLOCK || tried >= bits)
+            break;
+        bits = tried;
+        memcpy(c_freq, c_try, sizeof c_try);
+        memcpy(p_freq, p_try, sizeof(uint32_t) * e->pc.np);
+        k->sym = try_sym;
+        k->dist = try_dist;
+        k->nsym = nsym;
+        uint16_t *t = kept_sym;
+        kept_sym = try_sym;
+        try_sym = t;
+        t = kept_dist;
+        kept_dist = try_dist;
+        try_dist = t;
+    }
+    b->nsym = last_nsym;
+    memcpy(b->c_freq, last_c, sizeof last_c);
+    memcpy(b->p_freq, last_p, sizeof last_p);
+}
+
+// Drops the matches of the segments before seg[first].
+static void drop_matches(struct ParseState *b, int first)
+{
+    struct Split *s = &b->split;
+    uint32_t counts = s->seg[first].counts_at, matches = s->seg[first].matches_at;
+    b->pool_counts -= counts;
+    b->pool_matches -= matches;
+    memmove(b->pool_count, b->pool_count + counts, b->pool_counts);
+    memmove(b->pool_len, b->pool_len + matches, b->pool_matches);
+    memmove(b->pool_dist, b->pool_dist + matches, b->pool_matches * sizeof b->pool_dist[0]);
+    for (int i = first; i < s->n; i++) {
+        s->seg[i].counts_at -= counts;
+        s->seg[i].matches_at -= matches;
+    }
+}
+
 // Writes the blocks of the best path for seg[0..n) but its last, which stays
 // open with its segments moved to the front.
-static void write_chosen_blocks(struct LzhEncoder *e, struct Split *s, int span)
+static void write_chosen_blocks(struct LzhEncoder *e, struct ParseState *p,
+                                const struct LzhParseEffort *f)
 {
+    struct Split *s = &p->split;
+    int span = f->span;
     int ends[LZH_PENDING + 1], nends = 0;
     for (int j = s->n; j > 0; j = s->from[j])
         ends[nends++] = j;
@@ -256,9 +391,11 @@ static void write_chosen_blocks(struct LzhEncoder *e, struct Split *s, int span)
         }
         struct LzhBlock block = {e->sym + s->seg[start].start, e->dist + s->seg[start].start, nsym,
                                  c_freq, p_freq};
+        refine_block(e, p, f, start, end, &block, c_freq, p_freq);
         lzh_write_block(&e->w, &block, e->pc);
         start = end;
     }
+    drop_matches(p, start);
     unsigned first = s->seg[start].start;
     memmove(e->sym, e->sym + first, (e->nsym - first) * sizeof e->sym[0]);
     memmove(e->dist, e->dist + first, (e->nsym - first) * sizeof e->dist[0]);
@@ -273,7 +410,8 @@ static void write_chosen_blocks(struct LzhEncoder *e, struct Split *s, int span)
 
 // The segment just parsed joins the pending ones; once they fill, the
 // blocks of all but the last are written.
-static void add_segment(struct LzhEncoder *e, struct ParseState *b, int span)
+static void add_segment(struct LzhEncoder *e, struct ParseState *b, const struct LzhParseEffort *f,
+                        const unsigned char *bytes, unsigned n)
 {
     struct Split *s = &b->split;
     struct Segment *g = &s->seg[s->n];
@@ -281,10 +419,26 @@ static void add_segment(struct LzhEncoder *e, struct ParseState *b, int span)
     g->nsym = b->nsym;
     memcpy(g->c_freq, b->c_freq, sizeof g->c_freq);
     memcpy(g->p_freq, b->p_freq, sizeof g->p_freq);
+    g->bytes = bytes;
+    g->n = n;
+    keep_matches(b, g);
     e->nsym += b->nsym;
-    choose_last_block(e, s, s->n++, span);
+    choose_last_block(e, s, s->n++, f->span);
     if (s->n == LZH_PENDING)
-        write_chosen_blocks(e, s, span);
+        write_chosen_blocks(e, b, f);
+}
+
+// The piece's last block, refined where it lies: the piece's end writes it.
+static void refine_open_block(struct LzhEncoder *e, struct ParseState *b,
+                              const struct LzhParseEffort *f)
+{
+    struct LzhBlock block = {e->sym, e->dist, e->nsym, e->c_freq, e->p_freq};
+    refine_block(e, b, f, 0, b->split.n, &block, e->c_freq, e->p_freq);
+    if (block.sym != e->sym) {
+        memcpy(e->sym, block.sym, block.nsym * sizeof e->sym[0]);
+        memcpy(e->dist, block.dist, block.nsym * sizeof e->dist[0]);
+        e->nsym = block.nsym;
+    }
 }
 
 LzhStatus lzh_parse_optimal(struct LzhEncoder *e, const unsigned char *data, size_t len,
@@ -297,6 +451,7 @@ LzhStatus lzh_parse_optimal(struct LzhEncoder *e, const unsigned char *data, siz
     struct LzhMatchFinder *mf = &e->mf;
     b->split.n = 0;
     b->split.cost[0] = 0;
+    b->pool_counts = b->pool_matches = 0;
     uint32_t pos = lzh_mf_start(mf, data, len, history, window_bits, f->trees);
     // The first prices are plain; later segments start from the last one's.
     for (int c = 0; c < LZH_NC; c++)
@@ -319,13 +474,15 @@ LzhStatus lzh_parse_optimal(struct LzhEncoder *e, const unsigned char *data, siz
                 lzh_mf_insert(mf, pos + i);
             }
         }
+        // The piece's own bytes: the window slides before pending blocks are written.
+        const unsigned char *bytes = mf->src + (mf->src_at - mf->avail + pos);
         for (int pass = 0; pass < f->passes; pass++) {
             set_prices(e, b);
-            shortest_path(e, b, f->long_enough, pos, n);
-            take_path(e, b, pos, n);
+            shortest_path(b, f->long_enough, bytes, n);
+            take_path(b, bytes, n, e->sym + e->nsym, e->dist + e->nsym);
         }
         if (f->span > 0)
-            add_segment(e, b, f->span);
+            add_segment(e, b, f, bytes, n);
         else
             close_segment(e, b);
         pos += n;
@@ -333,7 +490,9 @@ LzhStatus lzh_parse_optimal(struct LzhEncoder *e, const unsigned char *data, siz
     // The last block stays open, for the piece's end to write: its counts
     // are then those of every symbol left.
     while (f->span > 0 && b->split.n > 0 && b->split.from[b->split.n] != 0)
-        write_chosen_blocks(e, &b->split, f->span);
+        write_chosen_blocks(e, b, f);
+    if (f->span > 0 && b->split.n > 0)
+        refine_open_block(e, b, f);
     free(b);
     return LZH_OK;
 }

@@ -783,6 +783,10 @@ class Compression(Packing):
             # only a match at the largest distance can shrink it.
             head = rnd.randbytes(w)
             cases[f"far{w}"] = head + head[:2000]
+        # Two letters at random: longer matches at every farther distance,
+        # more than --best keeps for refining its blocks.
+        two = random.Random(4)
+        cases["two-letters"] = bytes(two.choice(b"ab") for _ in range(300_000))
         return cases
 
     def test_round_trips_through_every_decoder(self):

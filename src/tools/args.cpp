@@ -25,7 +25,7 @@ const char HELP[] = N_(  // xgettext:no-c-format (printed as it is)
     "  -o OUTPUT          the installer to write (replaced only once complete)\n"
     "  FILE|DIR...        pack these: a FILE under its name, a DIR's contents\n"
     "  -m METHOD          lh7 (default), lh6, lh5, or lh0 (stored), in any case\n"
-    "  --best             a thorough parse: some 3% smaller, 4 to 5 times slower\n"
+    "  --best             a thorough parse: some 3% smaller, about 4 times slower\n"
     "  -j N               threads that compress, 1 to 64 (default: one per core)\n"
     "  -q                 no progress line (shown only when stderr is a terminal)\n"
     "  --archive ARCHIVE  pack the members of an LZH archive made by any LHA tool,\n"

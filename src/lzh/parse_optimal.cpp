@@ -63,6 +63,11 @@ struct Split {
     int from[LZH_PENDING + 1];
 };
 
+// A parse of up to LZH_PENDING segments.
+struct Symbols {
+    uint16_t sym[LZH_PENDING * LZH_SEGMENT], dist[LZH_PENDING * LZH_SEGMENT];
+};
+
 // The parse's state, allocated per piece.
 struct ParseState {
     // Matches at each position of the segment: lengths rising, each with
@@ -87,9 +92,7 @@ struct ParseState {
     unsigned char pool_len[MATCH_POOL];
     uint16_t pool_dist[MATCH_POOL];
     uint32_t pool_counts, pool_matches;  // in use
-    // A block's refined parse, tried and kept.
-    uint16_t try_sym[LZH_PENDING * LZH_SEGMENT], try_dist[LZH_PENDING * LZH_SEGMENT];
-    uint16_t kept_sym[LZH_PENDING * LZH_SEGMENT], kept_dist[LZH_PENDING * LZH_SEGMENT];
+    struct Symbols refined[2];  // a block's parses: the one tried, the best kept
 };
 
 // A 3-byte match is kept however far back: the prices decide.
@@ -171,36 +174,34 @@ static void shortest_path(struct ParseState *b, unsigned long_enough, const unsi
     }
 }
 
-// Turns the path into the segment's symbols, into sym and dist, and their
-// counts.
-static void take_path(struct ParseState *b, const unsigned char *bytes, unsigned n,
-                      uint16_t *sym, uint16_t *dist)
+// Turns the path into the segment's symbols, into sym and dist, adds them
+// to the counts, and returns how many there are.
+static unsigned take_path(struct ParseState *b, const unsigned char *bytes, unsigned n,
+                          uint16_t *sym, uint16_t *dist, uint32_t *c_freq, uint32_t *p_freq)
 {
     // Walk back, then forward.
     uint32_t *ends = b->ends;
     unsigned k = 0;
     for (unsigned i = n; i > 0; i -= b->step_len[i])
         ends[k++] = i;
-    memset(b->c_freq, 0, sizeof b->c_freq);
-    memset(b->p_freq, 0, sizeof b->p_freq);
-    unsigned at = 0;
-    b->nsym = 0;
+    unsigned at = 0, nsym = 0;
     while (k > 0) {
         unsigned i = ends[--k], l = i - at;
         if (l == 1) {
             unsigned char c = bytes[at];
-            sym[b->nsym] = c;
-            b->c_freq[c]++;
+            sym[nsym] = c;
+            c_freq[c]++;
         } else {
             unsigned c = 256 + l - LZH_MIN_MATCH;
-            sym[b->nsym] = (uint16_t)c;
-            dist[b->nsym] = (uint16_t)(b->step_dist[i] - 1);
-            b->c_freq[c]++;
-            b->p_freq[lzh_position_symbol(b->step_dist[i] - 1)]++;
+            sym[nsym] = (uint16_t)c;
+            dist[nsym] = (uint16_t)(b->step_dist[i] - 1);
+            c_freq[c]++;
+            p_freq[lzh_position_symbol(b->step_dist[i] - 1)]++;
         }
-        b->nsym++;
+        nsym++;
         at = i;
     }
+    return nsym;
 }
 
 // Adds one set of counts to another: literal/length, then position.
@@ -313,13 +314,7 @@ static void refine_block(struct LzhEncoder *e, struct ParseState *b,
     for (int i = first; i < end; i++)
         if (!s->seg[i].kept)
             return;
-    // The next segment's first prices come from the last one parsed.
-    uint32_t last_c[LZH_NC], last_p[LZH_NP_MAX];
-    unsigned last_nsym = b->nsym;
-    memcpy(last_c, b->c_freq, sizeof last_c);
-    memcpy(last_p, b->p_freq, sizeof last_p);
-    uint16_t *try_sym = b->try_sym, *try_dist = b->try_dist;
-    uint16_t *kept_sym = b->kept_sym, *kept_dist = b->kept_dist;
+    struct Symbols *tried = &b->refined[0], *kept = &b->refined[1];
     uint64_t bits = lzh_block_bits(c_freq, p_freq, e->pc);
     for (int round = 0; round < f->refines; round++) {
         prices_of(e, b, c_freq, p_freq);
@@ -329,29 +324,22 @@ static void refine_block(struct LzhEncoder *e, struct ParseState *b,
             const struct Segment *g = &s->seg[i];
             restore_matches(b, g);
             shortest_path(b, f->long_enough, g->bytes, g->n);
-            take_path(b, g->bytes, g->n, try_sym + nsym, try_dist + nsym);
-            nsym += b->nsym;
-            add_counts(c_try, p_try, b->c_freq, b->p_freq, e->pc.np);
+            nsym += take_path(b, g->bytes, g->n, tried->sym + nsym, tried->dist + nsym, c_try,
+                              p_try);
         }
-        uint64_t tried = lzh_block_bits(c_try, p_try, e->pc);
-        if (nsym > LZH_MAX_BLOCK || tried >= bits)
+        uint64_t tried_bits = lzh_block_bits(c_try, p_try, e->pc);
+        if (nsym > LZH_MAX_BLOCK || tried_bits >= bits)
             break;
-        bits = tried;
+        bits = tried_bits;
         memcpy(c_freq, c_try, sizeof c_try);
         memcpy(p_freq, p_try, sizeof(uint32_t) * e->pc.np);
-        k->sym = try_sym;
-        k->dist = try_dist;
+        k->sym = tried->sym;
+        k->dist = tried->dist;
         k->nsym = nsym;
-        uint16_t *t = kept_sym;
-        kept_sym = try_sym;
-        try_sym = t;
-        t = kept_dist;
-        kept_dist = try_dist;
-        try_dist = t;
+        struct Symbols *t = kept;
+        kept = tried;
+        tried = t;
     }
-    b->nsym = last_nsym;
-    memcpy(b->c_freq, last_c, sizeof last_c);
-    memcpy(b->p_freq, last_p, sizeof last_p);
 }
 
 // Drops the matches of the segments before seg[first].
@@ -479,7 +467,10 @@ LzhStatus lzh_parse_optimal(struct LzhEncoder *e, const unsigned char *data, siz
         for (int pass = 0; pass < f->passes; pass++) {
             set_prices(e, b);
             shortest_path(b, f->long_enough, bytes, n);
-            take_path(b, bytes, n, e->sym + e->nsym, e->dist + e->nsym);
+            memset(b->c_freq, 0, sizeof b->c_freq);
+            memset(b->p_freq, 0, sizeof b->p_freq);
+            b->nsym = take_path(b, bytes, n, e->sym + e->nsym, e->dist + e->nsym, b->c_freq,
+                                b->p_freq);
         }
         if (f->span > 0)
             add_segment(e, b, f, bytes, n);

@@ -15,18 +15,21 @@ static int method_at(const unsigned char *p)
     return p[0] == '-' && p[4] == '-';
 }
 
-// Whether the members from at read, header by header, to the end mark.
+// Whether at least one member from at reads, and they lead header by header
+// to the end mark. An end mark alone is no archive: a zero byte two bytes
+// before a method name is common in program code (our own extractor's
+// table of methods has one).
 static int archive_from(FILE *f, int64_t at, int64_t size, int64_t *end, LeadByteRule is_lead)
 {
     static struct LzhMember m;
     if (plat_seek(f, at, SEEK_SET) != 0)
         return 0;
-    for (;;) {
+    for (int members = 0;; members++) {
         LzhStatus s = lzh_read_header(f, &m, is_lead);
         int64_t here = plat_tell(f);
         if (s == LZH_END) {
             *end = here;
-            return 1;
+            return members > 0;
         }
         if (s != LZH_OK || here < 0 || m.packed > (uint64_t)(size - here) ||
             plat_seek(f, (int64_t)m.packed, SEEK_CUR) != 0)

@@ -7,6 +7,7 @@
 #define WINNAME_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 typedef int (*LeadByteRule)(unsigned char c);
 
@@ -50,5 +51,12 @@ size_t win_name_fold(const char *c, size_t n, char *out, LeadByteRule is_lead);
 // 0x80, 0xA0, 0xFD-0xFF): Windows reads each as one default character, so
 // names that differ there are one file to it. -1 if there is none.
 long win_name_unassigned(const char *c, size_t n, LeadByteRule is_lead);
+
+// The name u[0..n) in UTF-16, written in code page 932 as Windows writes it
+// without best fit, to out (at least 2n + 1 bytes, NUL-terminated). Returns
+// its length, or -1 if a character has no code there (U+301C WAVE DASH,
+// U+203E OVERLINE, U+00A5 YEN SIGN, a lone surrogate...): a look-alike would
+// be another name. (cp932.cpp: the packer's alone.)
+long win_name_from_utf16(const uint16_t *u, size_t n, char *out);
 
 #endif

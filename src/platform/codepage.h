@@ -17,10 +17,6 @@ std::string native_from_path(const std::filesystem::path &p);
 // if it can't be written there. On Windows names are in that code page.
 std::optional<std::string> to_archive_name(const std::string &native);
 
-// A name that an archive also holds in UTF-16 (Windows tools add it), in
-// the archive's code page; nothing if it can't be written there.
-std::optional<std::string> archive_name_from_utf16(const std::u16string &name);
-
 // A name from an archive, for this system's terminal.
 std::string to_display_name(const std::string &archive);
 

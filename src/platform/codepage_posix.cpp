@@ -48,28 +48,6 @@ std::optional<std::string> to_archive_name(const std::string &native)
     return convert("CP932", "UTF-8", native);
 }
 
-std::optional<std::string> archive_name_from_utf16(const std::u16string &name)
-{
-    std::string bytes;
-    for (char16_t u : name) {
-        bytes += char(u & 0xFF);
-        bytes += char(u >> 8);
-    }
-    // Not through convert: UTF-16's ASCII has zero bytes, and it is never as is.
-    iconv_t cd = iconv_open("CP932", "UTF-16LE");
-    if (cd == (iconv_t)-1)
-        return std::nullopt;
-    std::string out(name.size() * 2 + 4, '\0');
-    char *in = bytes.data(), *o = out.data();
-    size_t in_left = bytes.size(), out_left = out.size();
-    size_t r = iconv(cd, &in, &in_left, &o, &out_left);
-    iconv_close(cd);
-    if (r == (size_t)-1 || in_left != 0)
-        return std::nullopt;
-    out.resize(out.size() - out_left);
-    return out;
-}
-
 std::string to_display_name(const std::string &archive)
 {
     return convert("UTF-8", "CP932", archive).value_or(archive);

@@ -30,25 +30,6 @@ std::optional<std::string> to_archive_name(const std::string &native)
     return native;
 }
 
-// No best fit: a character code page 932 lacks must not turn into another.
-std::optional<std::string> archive_name_from_utf16(const std::u16string &name)
-{
-    if (name.empty())
-        return std::string();
-    const wchar_t *w = reinterpret_cast<const wchar_t *>(name.data());
-    BOOL lost = FALSE;
-    int n = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, w, int(name.size()), NULL, 0, NULL,
-                                &lost);
-    if (n <= 0 || lost)
-        return std::nullopt;
-    std::string out(size_t(n), '\0');
-    WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, w, int(name.size()), out.data(), n, NULL,
-                        &lost);
-    if (lost)
-        return std::nullopt;
-    return out;
-}
-
 std::string to_display_name(const std::string &archive)
 {
     return archive;

@@ -54,6 +54,10 @@ FILE *plat_create_new(const char *path);
 // behind however the program ends. NULL with errno.
 FILE *plat_create_spool(void);
 
+// The bytes a user may still write where plat_create_spool makes its files
+// (TMPDIR natively, %TEMP% on Windows). 0, or -1 with errno.
+int plat_spool_free_space(uint64_t *bytes);
+
 // Cuts an unbuffered stream's file to size bytes. 0, or -1 with errno.
 int plat_truncate(FILE *f, int64_t size);
 

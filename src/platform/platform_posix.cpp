@@ -14,6 +14,7 @@
 #include <wchar.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 const char PLAT_SEP = '/';
@@ -81,10 +82,52 @@ int64_t plat_tell(FILE *f)
     return (int64_t)ftello(f);
 }
 
-// tmpfile's file is unlinked as it is made: nothing to remove afterwards.
+// Where TMPDIR says, as every POSIX tool puts its temporary files (tmpfile
+// ignores it). The file has no name while it is written: O_TMPFILE where the
+// system has it, else unlinked as soon as it is made.
+static const char *spool_dir(void)
+{
+    const char *dir = getenv("TMPDIR");
+    return dir != NULL && dir[0] != '\0' ? dir : "/tmp";
+}
+
 FILE *plat_create_spool(void)
 {
-    return tmpfile();
+    const char *dir = spool_dir();
+    int fd = -1;
+    errno = EOPNOTSUPP;
+#ifdef O_TMPFILE
+    fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+    // A file system without unnamed files says so in one of these ways.
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        char name[4096];
+        if (snprintf(name, sizeof name, "%s/mkinstaller-XXXXXX", dir) >= (int)sizeof name) {
+            errno = ENAMETOOLONG;
+            return NULL;
+        }
+        fd = mkstemp(name);
+        if (fd >= 0)
+            unlink(name);
+    }
+    if (fd < 0)
+        return NULL;
+    FILE *f = fdopen(fd, "w+b");
+    if (f == NULL) {
+        int e = errno;
+        close(fd);
+        errno = e;
+    }
+    return f;
+}
+
+int plat_spool_free_space(uint64_t *bytes)
+{
+    struct statvfs fs;
+    if (statvfs(spool_dir(), &fs) != 0)
+        return -1;
+    *bytes = (uint64_t)fs.f_bavail * fs.f_frsize;
+    return 0;
 }
 
 FILE *plat_create_new(const char *path)

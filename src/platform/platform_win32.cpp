@@ -177,6 +177,19 @@ FILE *plat_create_spool(void)
     return stream_of_handle(h, _O_RDWR, "w+b");
 }
 
+int plat_spool_free_space(uint64_t *bytes)
+{
+    char dir[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof dir, dir);
+    ULARGE_INTEGER available;
+    if (n == 0 || n > sizeof dir || !GetDiskFreeSpaceExA(dir, &available, NULL, NULL)) {
+        errno = errno_from_win32(GetLastError());
+        return -1;
+    }
+    *bytes = available.QuadPart;
+    return 0;
+}
+
 FILE *plat_create_new(const char *path)
 {
     // Shared for deletion, so that an interrupted writer can remove it while

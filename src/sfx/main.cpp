@@ -26,12 +26,9 @@ static int finish(int status)
 }
 
 // Natively, a self-extractor of another tool is searched; the Windows
-// extractor only ever reads the archive after its own image.
-#ifdef _WIN32
-#define SEARCH NULL
-#else
-#define SEARCH lzh_find_archive
-#endif
+// extractor only ever reads the archive after its own image, and links no
+// search. The build chooses (search_all.cpp, search_none.cpp).
+extern const LzhSearch SFX_SEARCH;
 
 // Where the archive starts: after the program's image. A file given on the
 // command line may be a whole installer (its archive after the extractor
@@ -46,7 +43,7 @@ static int64_t archive_start(FILE *in, const char *given)
         size = plat_tell(in);
     int64_t inner = pe_file_image_end(in, PAYLOAD_OFFSET);
     int64_t places[2] = {start, inner ? PAYLOAD_OFFSET + inner : 0};
-    int64_t at = size < 0 ? -1 : lzh_locate_archive(in, places, 2, size, SEARCH,
+    int64_t at = size < 0 ? -1 : lzh_locate_archive(in, places, 2, size, SFX_SEARCH,
                                                   plat_is_lead_byte);
     // Nothing found: reading from the start says what is wrong.
     return at >= 0 ? at : start;

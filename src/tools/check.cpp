@@ -170,7 +170,7 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
 {
     ArchiveSummary sum;
     static LzhMember m;
-    std::vector<std::vector<std::string>> paths;
+    std::vector<MemberPath> paths;
     for (unsigned index = 1;; index++) {
         LzhStatus hs = lzh_read_header(f, &m, plat_is_lead_byte);
         if (hs == LZH_END)
@@ -218,7 +218,7 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
                             why->c_str()));
         if (import && !m.is_dir && parts.empty())
             fail(format(_("%s: refused: a file with no name"), at.c_str()));
-        paths.push_back(parts);
+        paths.push_back({parts, m.is_dir != 0});
         const LzhMethod *method = lzh_method(m.method);
         if (!m.is_dir && method == NULL)
             fail(format(_("%s (%s): unsupported method %s"), at.c_str(), name.c_str(), m.method));
@@ -236,6 +236,14 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
             continue;
         }
         sum.files++;
+        // A few bytes of a crafted archive can state gigabytes: refused
+        // before they fill the temporary folder, not after.
+        uint64_t free_space;
+        if (spool && plat_spool_free_space(&free_space) == 0 && m.original > free_space)
+            fail(format(_("%s (%s): its %llu bytes, decoded to be encoded again, do not fit in "
+                          "the %llu bytes free in the folder for temporary files"),
+                        at.c_str(), name.c_str(), (unsigned long long)m.original,
+                        (unsigned long long)free_space));
         uint16_t crc;
         errno = 0;
         LzhStatus s = lzh_decode(f, m.packed, m.original, method, spool ? to_spool : discard,
@@ -254,10 +262,12 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
     }
     if (sum.files + sum.dirs == 0)
         fail(what + ": " + _("no members"));
-    if (std::optional<std::pair<std::string, std::string>> both = names_windows_merges(paths))
-        fail(format(_("%s: %s and %s: Windows takes these names for one file, and one would be "
-                      "lost"),
-                    what.c_str(), both->first.c_str(), both->second.c_str()));
+    // The extractor would write the first and stop at the second.
+    if (std::optional<NameClash> both = names_windows_merges(paths))
+        fail(format(_("%s: members %u (%s) and %u (%s): %s; the installer would stop at the "
+                      "second"),
+                    what.c_str(), unsigned(both->first + 1), both->first_name.c_str(),
+                    unsigned(both->second + 1), both->second_name.c_str(), _(both->rule)));
     int64_t here = plat_tell(f);
     if (here < 0)
         fail_errno(what);

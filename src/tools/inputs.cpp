@@ -211,12 +211,12 @@ std::vector<ArchiveEntry> collect(const std::vector<std::string> &inputs)
         if (!names.insert(e.path).second)
             fail(format(_("%s: a second member named %s"), e.source.c_str(),
                         to_display_name(e.path.back()).c_str()));
-    std::vector<std::vector<std::string>> paths;
+    std::vector<MemberPath> paths;
     for (const ArchiveEntry &e : entries)
-        paths.push_back(e.path);
-    if (std::optional<std::pair<std::string, std::string>> both = names_windows_merges(paths))
-        fail(format(_("%s and %s: Windows takes these names for one file"),
-                    both->first.c_str(), both->second.c_str()));
+        paths.push_back({e.path, e.is_dir});
+    if (std::optional<NameClash> both = names_windows_merges(paths))
+        fail(format(_("%s and %s: %s"), both->first_name.c_str(), both->second_name.c_str(),
+                    _(both->rule)));
     if (entries.empty())
         fail(_("nothing to pack: the directories are empty"));
     // The same inputs make the same archive: members in the order of their
@@ -242,14 +242,18 @@ std::vector<ArchiveEntry> import_archive(const std::string &path, const Options 
     File f = open_at(path);
     int64_t at = 0;
     if (lzh_is_program(f.get(), path.c_str())) {
-        int64_t image = pe_file_image_end(f.get(), 0);
-        at = lzh_locate_archive(f.get(), &image, 1, int64_t(size), lzh_find_archive,
+        // Where the program's image ends; in a whole installer (ours or
+        // another's of the same layout), where its payload's image ends.
+        int64_t inner = pe_file_image_end(f.get(), PAYLOAD_OFFSET);
+        int64_t places[2] = {pe_file_image_end(f.get(), 0), inner ? PAYLOAD_OFFSET + inner : 0};
+        at = lzh_locate_archive(f.get(), places, 2, int64_t(size), lzh_find_archive,
                                 plat_is_lead_byte);
         if (at == -2)
             fail(path + ": " + _("read error"));
-        // None found: the plain reading, from byte 0, says what is wrong.
         if (at < 0)
-            at = 0;
+            fail(format(_("%s: a program with no LHA archive in the %u MiB searched after its "
+                          "image"),
+                        path.c_str(), unsigned(LZH_FIND_LIMIT >> 20)));
     }
     if (plat_seek(f.get(), at, SEEK_SET) != 0)
         fail_errno(path);

@@ -26,6 +26,17 @@ static std::string hex_bytes(const std::string &part, size_t at)
     return s;
 }
 
+std::optional<std::string> archive_name_from_utf16(const std::u16string &name)
+{
+    std::string out(name.size() * 2 + 1, '\0');
+    long n = win_name_from_utf16(reinterpret_cast<const uint16_t *>(name.data()), name.size(),
+                                 out.data());
+    if (n < 0)
+        return std::nullopt;
+    out.resize(size_t(n));
+    return out;
+}
+
 std::optional<std::string> unassigned_problem(const std::string &part)
 {
     long bad = win_name_unassigned(part.data(), part.size(), plat_is_lead_byte);
@@ -94,31 +105,49 @@ std::optional<std::string> member_name_problem(const std::vector<std::string> &u
     return std::nullopt;
 }
 
-static std::string display_path(const std::vector<std::string> &path, size_t n)
+static std::string display_path(const std::vector<std::string> &path)
 {
     std::string s;
-    for (size_t i = 0; i < n; i++)
+    for (size_t i = 0; i < path.size(); i++)
         s += (i ? "/" : "") + to_display_name(path[i]);
     return s;
 }
 
-// Folders count too, so that a file "Data" and a folder "data" are caught.
-std::optional<std::pair<std::string, std::string>>
-names_windows_merges(const std::vector<std::vector<std::string>> &paths)
+std::optional<NameClash> names_windows_merges(const std::vector<MemberPath> &paths)
 {
-    std::map<std::string, std::vector<std::string>> seen;  // folded -> as packed
-    for (const std::vector<std::string> &path : paths) {
+    struct Seen {
+        std::vector<std::string> spelling;
+        bool is_file;
+        size_t index;
+    };
+    std::map<std::string, Seen> seen;  // folded path -> its first member
+    for (size_t i = 0; i < paths.size(); i++) {
+        const std::vector<std::string> &path = paths[i].parts;
         std::string key;
         for (size_t n = 1; n <= path.size(); n++) {
             const std::string &part = path[n - 1];
             std::string folded(part.size() + 1, '\0');
             folded.resize(win_name_fold(part.data(), part.size(), folded.data(), plat_is_lead_byte));
             key += folded + LZH_SEP;
-            std::vector<std::string> mine(path.begin(), path.begin() + long(n));
+            Seen mine{std::vector<std::string>(path.begin(), path.begin() + long(n)),
+                      n == path.size() && !paths[i].is_dir, i};
             auto [it, fresh] = seen.emplace(key, mine);
-            if (!fresh && it->second != mine)
-                return std::make_pair(display_path(it->second, it->second.size()),
-                                      display_path(mine, n));
+            const Seen &first = it->second;
+            const char *rule = fresh ? nullptr
+                               : first.spelling != mine.spelling
+                                   ? N_("Windows takes these names for one file")
+                               : first.is_file && mine.is_file ? N_("the same name twice")
+                               : first.is_file || mine.is_file
+                                   ? N_("a file and a folder of the same name")
+                                   : nullptr;
+            // Spellings are shown where they differ; otherwise the whole
+            // paths, so that a file and the folder it blocks both show.
+            bool whole = first.spelling == mine.spelling;
+            if (rule)
+                return NameClash{
+                    first.index, i,
+                    whole ? display_path(paths[first.index].parts) : display_path(first.spelling),
+                    whole ? display_path(path) : display_path(mine.spelling), rule};
         }
     }
     return std::nullopt;

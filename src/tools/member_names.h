@@ -14,14 +14,34 @@
 std::optional<std::string> member_name_problem(const std::vector<std::string> &utf8,
                                                const std::vector<std::string> &archive);
 
+// A name that an archive also holds in UTF-16 (Windows tools add it), in
+// code page 932 as Windows writes it; nothing if a character has no code
+// there. The same table in every build.
+std::optional<std::string> archive_name_from_utf16(const std::u16string &name);
+
 // Why the component part (in the archive's code page) holds bytes that are
 // no character of code page 932, or nothing.
 std::optional<std::string> unassigned_problem(const std::string &part);
 
-// The first two paths, folders included, that Windows would take for one
-// file ("README.txt" and "readme.txt", "notes" and "notes."), for display;
-// nothing if there are none. Paths are archive components.
-std::optional<std::pair<std::string, std::string>>
-names_windows_merges(const std::vector<std::vector<std::string>> &paths);
+// A member's path as archive components, and whether the member is a folder.
+struct MemberPath {
+    std::vector<std::string> parts;
+    bool is_dir;
+};
+
+// Two members that would be one file on Windows: their indices and paths,
+// for display, and the rule that makes them one (a text to translate).
+struct NameClash {
+    size_t first, second;
+    std::string first_name, second_name;
+    const char *rule;
+};
+
+// The first two members that Windows would take for one file, whatever made
+// them meet: one name twice, two spellings it folds together
+// ("README.txt" and "readme.txt", "notes" and "notes."), or a file whose
+// name another member needs for a folder ("a" and "a/b"). A folder named
+// twice is one folder, and no clash.
+std::optional<NameClash> names_windows_merges(const std::vector<MemberPath> &paths);
 
 #endif

@@ -252,6 +252,20 @@ class Mkinstaller(Packing):
         # -lh5- is the extractor's: names, order, methods and data as they were.
         self.assertEqual(level2_members(self.archive_part().read_bytes()),
                          level2_members(arc.read_bytes()))
+        # Inside a whole installer, or a program whose code holds what reads
+        # as an end mark before a method name (our extractor's table of
+        # methods does): the archive is still found.
+        table = bytearray(fake_pe(4096, 4096))
+        table[1000:1007] = b"\0\0-lh5-"
+        for name, data in (("installer.exe", self.stub.read_bytes() + table + arc.read_bytes()),
+                           ("dos-sfx.exe", fake_pe(512, 512) + table + arc.read_bytes())):
+            with self.subTest(inside=name):
+                (self.tmp / name).write_bytes(data)
+                status, _, err = self.pack("--sfx", self.sfx, "--archive", self.tmp / name,
+                                           output="again.exe")
+                self.assertEqual(status, 0, err)
+                self.assertEqual(level2_members(self.archive_part("again.exe").read_bytes()),
+                                 level2_members(arc.read_bytes()))
         # What follows the end mark is no part of it, and is left out.
         (self.tmp / "padded.lzh").write_bytes(arc.read_bytes() + b"\x1a" * 100)
         status, _, err = self.pack("--sfx", self.sfx, "--archive", self.tmp / "padded.lzh",
@@ -319,11 +333,37 @@ class Mkinstaller(Packing):
         self.assertEqual(status, 0, err)
         self.assertEqual(level2_members(self.archive_part().read_bytes()),
                          [(b"-lh0-", "フォルダ/下/表示.txt".encode("cp932"), b"w")])
+        # Where code page 932 has a character twice, the code Windows writes.
+        (self.tmp / "wide.lzh").write_bytes(archive(member(b"?", b"w", extensions=[
+            (0x44, wide("ⅰ￢∵Ⅰ.txt"))])))
+        self.assertEqual(self.pack("--sfx", self.sfx, "--archive", self.tmp / "wide.lzh")[0], 0)
+        self.assertEqual(level2_members(self.archive_part().read_bytes())[0][1],
+                         b"\xfa\x40\x81\xca\x81\xe6\x87\x54.txt")
         for data, why in ((archive(member(b"..\\x", b"up")), b"not a plain name"),
                           (archive(member(b"x.txt", b"1", extensions=[(0x44, wide("café.txt"))])),
                            b"its Unicode name has characters that code page 932 lacks"),
                           (archive(member(b"x.txt", b"1", extensions=[(0x44, wide("..") + b"\xff\xff" + wide("x"))])),
                            b"not a plain name"),
+                          # Look-alikes are other names: refused, not mapped.
+                          *[(archive(member(b"x.txt", b"1", extensions=[(0x44, wide(c + ".txt"))])),
+                             b"its Unicode name has characters that code page 932 lacks")
+                            for c in "\u203e\u301c\u2014\u2016\u2212\u00a2\u00a3\u00ac\u00a5"],
+                          # Members that meet only once imported, or were one
+                          # name all along: the extractor would stop at the second.
+                          (archive(member(b"a.txt", b"1"), member(b"a.txt", b"2")), b"the same name twice"),
+                          (archive(member(b"a.txt.", b"1"), member(b"a.txt", b"2")), b"the same name twice"),
+                          (archive(member(b"\\a.txt", b"1"), member(b"a.txt", b"2")), b"the same name twice"),
+                          (archive(member(b"x", b"1", extensions=[(0x44, wide("a.txt"))]),
+                                   member(b"a.txt", b"2")), b"the same name twice"),
+                          (archive(member(b"a", b"1"), member(b"a\\b", b"2")),
+                           b"members 1 (a) and 2 (a/b): a file and a folder of the same name"),
+                          (archive(member(b"a\\b", b"1"), member(b"A", b"2")),
+                           b"Windows takes these names for one file"),
+                          (archive(member(b"d\\a", b"1"), member(b"d\\a\\b", b"2")),
+                           b"a file and a folder of the same name"),
+                          # A program whose archive lies past the MiB searched.
+                          (fake_pe(4096, 4096) + bytes((1 << 20) + 1) + archive(member(b"a", b"1")),
+                           b"no LHA archive in the 1 MiB searched"),
                           (archive(member(b"\\A.txt", b"1"), member(b"a.txt", b"2")),
                            b"Windows takes these names for one file"),
                           (archive(member(b"C:\\tmp.exe", b"1")), b"can't be installed"),
@@ -476,6 +516,11 @@ class Mkinstaller(Packing):
                  (good[:-10], b"archive ends inside this file's data"),
                  (good[:-1], b"end mark"),
                  (good + b"x" * 100, b"100 bytes after the archive's end mark"),
+                 # Two members that are one file on Windows.
+                 (good[:sfx_end] + archive(member(b"a.txt", b"1"), member(b"A.txt", b"2")),
+                  b"Windows takes these names for one file"),
+                 (good[:sfx_end] + archive(member(b"a.txt", b"1"), member(b"a.txt", b"2")),
+                  b"the same name twice; the installer would stop at the second"),
                  # The extractor's own headers damaged: its length no longer
                  # tells where the archive starts (NumberOfSections,
                  # SizeOfOptionalHeader, SizeOfHeaders).
@@ -654,6 +699,19 @@ class Mkinstaller(Packing):
         self.assertEqual(status, 1)
         self.assertIn(os.fsencode(self.tmp / "disk" / "setup.exe") + b": No space left on device", err)
         self.assertEqual(os.listdir(disk), [])
+        # Members encoded again are spooled where TMPDIR says; one that
+        # states more than fits there is refused before it is decoded.
+        (self.tmp / "big.lzh").write_bytes(archive(member(
+            b"big", b"\xff" * 60, method=b"-lh1-", original=bytes(64 << 20))))
+        for tmpdir, message in ((disk, b"its 67108864 bytes, decoded to be encoded again, do not fit"),
+                                (self.tmp / "missing", b"temporary file for the members to encode again")):
+            with self.subTest(tmpdir=tmpdir):
+                r = subprocess.run([self.mkinstaller, "-o", self.tmp / "setup.exe", "--stub", self.stub,
+                                    "--sfx", self.sfx, "--archive", self.tmp / "big.lzh"],
+                                   capture_output=True, env={**os.environ, "TMPDIR": str(tmpdir)})
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertIn(message, r.stderr)
+                self.assertEqual(os.listdir(disk), [])
 
     def test_outputs_that_are_not_files_are_refused_and_links_written_through(self):
         (self.tmp / "f").write_bytes(b"data")

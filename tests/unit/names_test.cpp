@@ -97,8 +97,56 @@ TEST(WindowsNames, FindsCodesThatAreNoCharacterOfCodePage932)
         EXPECT_EQ(unassigned(good), -1) << good;
 }
 
+static std::string from_utf16(const std::u16string &u)
+{
+    std::string out(u.size() * 2 + 1, '\0');
+    long n = win_name_from_utf16(reinterpret_cast<const uint16_t *>(u.data()), u.size(), out.data());
+    return n < 0 ? "(refused)" : out.substr(0, size_t(n));
+}
+
+TEST(WindowsNames, WritesUtf16AsWindowsDoesAndRefusesLookAlikes)
+{
+    const std::map<std::u16string, std::string> written = {
+        {u"plain\\x.txt", "plain\\x.txt"},
+        {u"\u8868\u30bd", "\x95\x5C\x83\x5C"},         // 表ソ: trail bytes 0x5C
+        {u"\uff71\uff9f", "\xB1\xDF"},                  // half-width katakana
+        {u"\u2170\u2160", "\xFA\x40\x87\x54"},         // IBM row over NEC-selected; NEC row 13
+        {u"\uffe2\u2235\u2252", "\x81\xCA\x81\xE6\x81\xE0"},  // JIS row over both
+        {u"\uff5e\u2225\uff0d", "\x81\x60\x81\x61\x81\x7C"},
+        {u"\ue000", "\xF0\x40"},                         // user-defined area
+        {u"", ""},
+    };
+    for (const auto &[u, bytes] : written)
+        EXPECT_EQ(from_utf16(u), bytes);
+    // Look-alikes iconv maps one way, characters with no code, surrogates,
+    // and the single bytes that are no character (0x80, 0xA0, 0xFD-0xFF).
+    for (char16_t bad : {u'\u301c', u'\u203e', u'\u2014', u'\u2016', u'\u2212', u'\u00a2',
+                         u'\u00a3', u'\u00ac', u'\u00a5', u'\u00e9', u'\u0080', u'\uf8f0',
+                         u'\uf8f3', char16_t(0xD800), u'\uffff'})
+        EXPECT_EQ(from_utf16(std::u16string(u"ok") + bad), "(refused)") << int(bad);
+}
+
 #ifdef _WIN32
 #include <windows.h>
+
+// The conversion against the system's own, over every character of the
+// basic plane: the same bytes, or refused where the system has no code
+// without best fit or writes bytes that are no character.
+TEST(WindowsNames, WritingUtf16AgreesWithTheSystemOverTheWholePlane)
+{
+    int written = 0;
+    for (unsigned u = 1; u <= 0xFFFF; u++) {
+        wchar_t w = wchar_t(u);
+        char sys[8];
+        BOOL lost = FALSE;
+        int n = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, &w, 1, sys, sizeof sys, NULL, &lost);
+        bool system_has = n > 0 && !lost && win_name_unassigned(sys, size_t(n), plat_is_lead_byte) < 0;
+        std::string ours = from_utf16(std::u16string(1, char16_t(u)));
+        ASSERT_EQ(ours, system_has ? std::string(sys, size_t(n)) : "(refused)") << std::hex << u;
+        written += system_has;
+    }
+    EXPECT_GT(written, 9000);
+}
 
 // The tables against the system's own: every double-byte code the system
 // decodes is a character to us, and two codes fold alike exactly when the

@@ -94,6 +94,10 @@ int plat_user_reads_japanese(void);
 // natively what wcswidth says, or one a byte where it can't tell.
 size_t plat_text_columns(const char *text);
 
+// How many columns the terminal f writes to has, as it reports them; 0 if
+// it reports none.
+unsigned plat_terminal_columns(FILE *f);
+
 // Whether path names a folder (1) or anything else or nothing (0).
 int plat_is_dir(const char *path);
 

@@ -13,6 +13,7 @@
 #include <time.h>
 #include <wchar.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -155,6 +156,12 @@ size_t plat_text_columns(const char *text)
     size_t n = mbstowcs(wide, text, sizeof wide / sizeof wide[0]);
     int columns = n == (size_t)-1 || n == sizeof wide / sizeof wide[0] ? -1 : wcswidth(wide, n);
     return columns < 0 ? strlen(text) : size_t(columns);
+}
+
+unsigned plat_terminal_columns(FILE *f)
+{
+    struct winsize size;
+    return ioctl(fileno(f), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 int plat_write(FILE *f, const void *p, size_t n)

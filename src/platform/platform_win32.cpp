@@ -222,6 +222,17 @@ size_t plat_text_columns(const char *text)
     return strlen(text);
 }
 
+// The window's width, not the buffer's: a line as wide as the buffer but
+// wider than the window would scroll it sideways.
+unsigned plat_terminal_columns(FILE *f)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
+    if (h == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(h, &info))
+        return 0;
+    return (unsigned)(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
 int plat_write(FILE *f, const void *p, size_t n)
 {
     HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));

@@ -102,18 +102,20 @@ static std::vector<std::string> wide_components(const LzhMember &m, const std::u
 // Windows drops the dots and spaces that end a name ("GPL-2." is "GPL-2"),
 // so an import names the file as it will be, and says so; "." and "..", and
 // a name of nothing else, are left for the rules to refuse. (Dots and
-// spaces are below every trail byte of Shift_JIS.) Returns how many changed.
-static unsigned drop_trailing_dots(std::vector<std::string> &parts)
+// spaces are below every trail byte of Shift_JIS.) Returns the first part
+// that changed, as it was, or nothing.
+static std::optional<std::string> drop_trailing_dots(std::vector<std::string> &parts)
 {
-    unsigned changed = 0;
+    std::optional<std::string> first;
     for (std::string &part : parts) {
         size_t keep = part.find_last_not_of(". ");
         if (part == "." || part == ".." || keep == std::string::npos || keep + 1 == part.size())
             continue;
+        if (!first)
+            first = part;
         part.erase(keep + 1);
-        changed++;
     }
-    return changed;
+    return first;
 }
 
 static int discard(void *, const unsigned char *, size_t)
@@ -193,9 +195,9 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
                 leading = !wide->empty() && (*wide)[0] == u'\uFFFF';
             }
             root = drop_root(leading, parts);
-            std::vector<std::string> as_stored = parts;
-            if (drop_trailing_dots(parts) > 0 && import->trimmed++ == 0)
-                import->first_trimmed = to_display_name(as_stored.back());
+            std::optional<std::string> trimmed = drop_trailing_dots(parts);
+            if (trimmed && import->trimmed++ == 0)
+                import->first_trimmed = to_display_name(*trimmed);
             member.clear();
             for (const std::string &part : parts)
                 member += (member.empty() ? "" : std::string(1, LZH_SEP)) + part;

@@ -1,5 +1,6 @@
 #include "progress.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "messages.h"
@@ -17,8 +18,11 @@ PackingProgress::~PackingProgress()
 {
     if (width_ == 0)
         return;
-    // Spaces, not an escape sequence: every console clears with them.
-    fprintf(out_, "\r%*s\r", int(width_), "");
+    // Spaces, not an escape sequence: every console clears with them; no
+    // more than fit now, should the terminal have narrowed.
+    unsigned fits = terminal_columns();
+    size_t clear = fits > 0 && width_ > fits - 1 ? fits - 1 : width_;
+    fprintf(out_, "\r%*s\r", int(clear), "");
     fflush(out_);
 }
 
@@ -50,16 +54,48 @@ void PackingProgress::draw()
         unsigned long long s = (unsigned long long)((bytes_ - bytes_done_) / speed + 0.5);
         snprintf(left, sizeof left, _(", %llu:%02llu left"), s / 60, s % 60);
     }
+    // The longest form that fits the terminal: a line that wraps leaves a
+    // piece behind at every redraw. The last column stays free, since some
+    // terminals wrap as soon as it is written.
+    unsigned fits = terminal_columns();
+    fits = fits > 0 ? fits - 1 : 0;
     char line[240];
-    int n = snprintf(line, sizeof line, _("%llu/%llu files, %.1f of %.1f MiB (%u%%), %.1f MiB/s%s"),
-                     (unsigned long long)files_done_, (unsigned long long)files_,
-                     bytes_done_ / MIB, bytes_ / MIB, percent, speed / MIB, left);
-    // Columns, not bytes: a Japanese line has fewer columns than bytes, and
-    // spaces for each byte could wrap it.
-    size_t len = n < 0 ? 0 : plat_text_columns(line);
+    size_t len = 0;
+    for (int form = 0;; form++) {
+        int n = form == 0 ? snprintf(line, sizeof line,
+                                     _("%llu/%llu files, %.1f of %.1f MiB (%u%%), %.1f MiB/s%s"),
+                                     (unsigned long long)files_done_, (unsigned long long)files_,
+                                     bytes_done_ / MIB, bytes_ / MIB, percent, speed / MIB, left)
+                : form == 1 ? snprintf(line, sizeof line, _("%llu/%llu files (%u%%)%s"),
+                                       (unsigned long long)files_done_,
+                                       (unsigned long long)files_, percent, left)
+                : form == 2 ? snprintf(line, sizeof line, "%u%%", percent)
+                            : -1;
+        if (n < 0)
+            return;  // nothing useful fits
+        // Columns, not bytes: a Japanese line has fewer columns than bytes,
+        // and spaces for each byte could wrap it.
+        len = plat_text_columns(line);
+        if (len <= fits)
+            break;
+    }
     // A shorter line than the last leaves its tail: cover it.
-    fprintf(out_, "\r%s%*s", line, int(width_ > len ? width_ - len : 0), "");
+    size_t cover = width_ > len ? width_ - len : 0;
+    if (len + cover > fits)
+        cover = fits - len;
+    fprintf(out_, "\r%s%*s", line, int(cover), "");
     fflush(out_);
     if (len > width_)
         width_ = len;
+}
+
+// What the terminal reports; where it reports nothing, COLUMNS; else the
+// width every terminal has.
+unsigned PackingProgress::terminal_columns() const
+{
+    if (unsigned reported = plat_terminal_columns(out_))
+        return reported;
+    const char *env = getenv("COLUMNS");
+    long columns = env ? strtol(env, NULL, 10) : 0;
+    return columns > 0 && columns < 10000 ? unsigned(columns) : 80;
 }

@@ -23,6 +23,7 @@ public:
 
 private:
     void draw();
+    unsigned terminal_columns() const;
 
     using Clock = std::chrono::steady_clock;
     FILE *out_;

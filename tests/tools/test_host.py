@@ -1,5 +1,6 @@
 """The archive tools, natively: our extractor against archives made by jlha
 or by hand, and mkinstaller's archives checked by lhasa."""
+import fcntl
 import os
 import pty
 import random
@@ -9,6 +10,7 @@ import stat
 import struct
 import subprocess
 import tempfile
+import termios
 import time
 import unicodedata
 import unittest
@@ -301,9 +303,9 @@ class Mkinstaller(Packing):
             member(b"a.txt", lh1_encode(text), method=b"-lh1-", original=text),
             member(b"b.bin", ring_encode(bytes(5000), b"-lz5-"), method=b"-lz5-",
                    original=bytes(5000)),
-            member(b"\\root\\c.txt", text), member(b"C:\\d.txt. ", b"drive")))
+            member(b"\\root\\c.txt", text), member(b"C:\\d. \\d.txt. ", b"drive")))
         want = {"a.txt": text, "b.bin": bytes(5000), os.path.join("root", "c.txt"): text,
-                "d.txt": b"drive"}
+                os.path.join("d", "d.txt"): b"drive"}
         for args, methods, kept in (
                 ([], [b"-lh7-", b"-lh7-", b"-lh0-", b"-lh0-"], 2),
                 (["-m", "lh5", "--best", "-j", "2"], [b"-lh5-", b"-lh5-", b"-lh0-", b"-lh0-"], 2),
@@ -312,11 +314,11 @@ class Mkinstaller(Packing):
                 status, _, err = self.pack("--sfx", self.sfx, *args, "--archive", arc)
                 self.assertEqual(status, 0, err)
                 self.assertIn(b"2 names had a root", err)
-                self.assertIn(b"1 name ended in dots or spaces", err)
+                self.assertIn(b'1 name ended in dots or spaces, which Windows drops; packed without them ("d. ")', err)
                 self.assertIn(b"kept as they are %d" % kept, err)
                 members = level2_members(self.archive_part().read_bytes())
                 self.assertEqual([(m, p) for m, p, _ in members],
-                                 list(zip(methods, [b"a.txt", b"b.bin", b"root/c.txt", b"d.txt"])))
+                                 list(zip(methods, [b"a.txt", b"b.bin", b"root/c.txt", b"d/d.txt"])))
                 status, _, err, dest = self.extract(self.archive_part(), "x" + "".join(args))
                 self.assertEqual((status, err, files_of(dest)), (0, b"", want))
         # The file's end stands for a missing end mark, as in LHA tools.
@@ -386,9 +388,12 @@ class Mkinstaller(Packing):
         # Columns as a terminal gives them: two for a wide character.
         columns = lambda line: sum(1 + (unicodedata.east_asian_width(c) in "WF")
                                    for c in line.decode())
-        for terminal, quiet, japanese in ((True, False, False), (True, True, False),
-                                          (False, False, False), (True, False, True)):
-            with self.subTest(terminal=terminal, quiet=quiet, japanese=japanese):
+        # A width of 0 is a terminal that reports none (then COLUMNS, else 80).
+        for terminal, quiet, japanese, width in (
+                (True, False, False, 0), (True, True, False, 0), (False, False, False, 0),
+                (True, False, True, 0), (True, False, False, 40), (True, False, True, 30),
+                (True, False, False, 1), (True, False, False, 4)):
+            with self.subTest(terminal=terminal, quiet=quiet, japanese=japanese, width=width):
                 args = [str(c) for c in cmd + (["-q"] if quiet else []) + [src]]
                 env = {**os.environ, "LC_ALL": "ja_JP.UTF-8"} if japanese else None
                 if terminal:
@@ -396,6 +401,7 @@ class Mkinstaller(Packing):
                         master, slave = pty.openpty()
                     except OSError as e:  # a container with no pseudo-terminals
                         self.skipTest(f"no pseudo-terminal: {e}")
+                    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, width, 0, 0))
                     p = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=slave, env=env)
                     os.close(slave)
                     err = b""
@@ -412,12 +418,17 @@ class Mkinstaller(Packing):
                 else:
                     status, _, err = run(args)
                 self.assertEqual(status, 0, err)
-                if not terminal or quiet:
+                if not terminal or quiet or width == 1:
                     self.assertEqual(err, b"")
                     continue
                 lines = err.split(b"\r")
-                shape = (r"^ファイル \d/3、[\d.]+ / 3\.0 MiB \(\d+%\)、毎秒 [\d.]+ MiB" if japanese
-                         else r"^\d/3 files, [\d.]+ of 3\.0 MiB \(\d+%\), [\d.]+ MiB/s")
+                # Every line leaves the terminal's last column free.
+                self.assertLess(max(columns(l) for l in lines), width or 80, lines)
+                shape = {(0, False): r"^\d/3 files, [\d.]+ of 3\.0 MiB \(\d+%\), [\d.]+ MiB/s",
+                         (0, True): r"^ファイル \d/3、[\d.]+ / 3\.0 MiB \(\d+%\)、毎秒 [\d.]+ MiB",
+                         (40, False): r"^\d/3 files \(\d+%\)(, \d+:\d\d left)? *$",
+                         (30, True): r"^ファイル \d/3 \(\d+%\)(、残り \d+:\d\d)? *$",
+                         (4, False): r"^\d+% *$"}[width, japanese]
                 self.assertRegex(lines[-3].decode(), shape)
                 # Ended by spaces over the widest line, then a return.
                 self.assertEqual(lines[-2], b" " * max(columns(l) for l in lines[:-2]))

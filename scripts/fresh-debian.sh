@@ -55,17 +55,19 @@ bind /dev
 bind /dev/pts
 mount -t tmpfs tmpfs "$root/dev/shm" && mounted+=("$root/dev/shm")
 
-# As CI lays it out: the clone, and shared/ beside it, read-only.
-mkdir -p "$root/work"
-git clone -q --branch main "$here" "$root/work/main"
+# Where a root user clones: in root's home, which no other user may enter
+# (mode 700), with shared/ beside the clone, read-only, as CI lays it out.
+clone=root/project
+git clone -q --branch main "$here" "$root/$clone"
 if [ -d "$here/../shared" ]; then
-    cp -r "$here/../shared" "$root/work/shared"
-    chmod -R a-w "$root/work/shared"
+    cp -r "$here/../shared" "$root/root/shared"
+    chmod -R a-w "$root/root/shared"
 fi
-echo "fresh-debian: running .ci/run on $(git -C "$root/work/main" rev-parse --short HEAD)"
+chmod 700 "$root/root"
+echo "fresh-debian: running .ci/run on $(git -C "$root/$clone" rev-parse --short HEAD) in /$clone"
 start=$(date +%s)
 status=0
 chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    CI=true bash -c 'cd /work/main && bash .ci/run' </dev/null || status=$?
+    CI=true bash -c "cd /$clone && bash .ci/run" </dev/null || status=$?
 echo "fresh-debian: .ci/run exited $status after $(( $(date +%s) - start )) s"
 exit $status

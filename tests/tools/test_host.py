@@ -694,9 +694,13 @@ class Mkinstaller(Packing):
         locked.chmod(0)
         self.addCleanup(locked.chmod, 0o755)
         os.chmod(self.tmp, 0o755)
-        # Root reads any folder: then as nobody, who can't.
+        # Root reads any folder: then as nobody, who can't, running a copy in
+        # the scratch folder, since nobody may not reach the build (a clone
+        # in root's home).
         drop = (lambda: os.setuid(65534)) if os.geteuid() == 0 else None
-        r = subprocess.run([self.mkinstaller, "-o", self.tmp / "setup.exe", "--stub", self.stub,
+        program = self.tmp / "mkinstaller"
+        shutil.copy(self.mkinstaller, program)
+        r = subprocess.run([program, "-o", self.tmp / "setup.exe", "--stub", self.stub,
                             "--sfx", self.sfx, self.tmp / "src"], capture_output=True, preexec_fn=drop)
         self.assertEqual(r.returncode, 1)
         self.assertEqual(r.stderr, b"mkinstaller: " + os.fsencode(locked) +

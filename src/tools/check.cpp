@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "authenticode.h"
 #include "image/pe.h"
 #include "launch/layout.h"
 #include "lzh/decode.h"
@@ -330,8 +331,11 @@ static uint64_t signed_content_end(const std::string &path, FILE *f, const std::
                     path.c_str(), _(what), unsigned(s.cert_offset), unsigned(s.cert_size)));
     }
     uint64_t at = base + uint64_t(table);
-    printf(_("  %s signed: certificate table of %llu bytes at byte %llu\n"), _(what),
-           (unsigned long long)(end - at), (unsigned long long)at);
+    std::string digest = check_authenticode(f, path, what, base, signing_of(head), uint64_t(table),
+                                            end);
+    printf(_("  %s signed: certificate table of %llu bytes at byte %llu; its %s digest matches "
+             "the file (whether Windows trusts the signer is not checked here)\n"),
+           _(what), (unsigned long long)(end - at), (unsigned long long)at, digest.c_str());
     return at;
 }
 

@@ -2,6 +2,8 @@
 installer signed as a whole; both signatures verify, mkinstaller --check
 reports them, and the installer still installs, running its payload byte for
 byte as it was signed."""
+import os
+import subprocess
 import unittest
 
 import signing
@@ -73,19 +75,46 @@ class Signing(WineTest):
 
     def test_check_looks_past_the_signing_fields_and_nothing_else(self):
         make_tree(self.work / "product")
-        status, _, err = self.mkinstaller("-o", "unsigned.exe", "product")
+        status, _, err = self.mkinstaller("-o", "unsigned.exe", "-m", "lh0", "product")
         self.assertEqual((status, err), (0, b""))
         self.sign("unsigned.exe", "setup.exe")
-        self.assertEqual(self.mkinstaller("--check", "setup.exe")[0], 0)
-        setup = bytearray((self.work / "setup.exe").read_bytes())
-        # One byte beside the certificate-table entry is a different stub.
+        setup = (self.work / "setup.exe").read_bytes()
+        at, size = signing.certificate_table(setup)
         pe = int.from_bytes(setup[0x3C:0x40], "little")
-        setup[pe + 24 + 96 + 5 * 8] ^= 1
-        (self.work / "tampered.exe").write_bytes(setup)
-        status, _, err = self.mkinstaller("--check", "tampered.exe")
-        self.assertEqual(status, 1)
-        self.assertIn(b"the stub differs", err)
+        name = setup.index(b"readme.txt", self.payload_offset)
 
+        def changed(at, byte=None):
+            return setup[:at] + bytes([byte if byte is not None else setup[at] ^ 1]) + setup[at + 1:]
+
+        # Changed after signing: one byte beside the certificate-table entry
+        # (a different stub), a member renamed, a byte of the certificate or
+        # of the signature. Each fails osslsigncode's check and ours, the
+        # Windows tool's and the native one's alike.
+        cases = [(setup, None),
+                 (changed(pe + 24 + 96 + 5 * 8), b"the stub differs"),
+                 (changed(name, ord("R")), b"the installer was changed after it was signed: its SHA256 digest"),
+                 (changed(at + size // 2), b"the installer's signature"),
+                 (changed(at + size - 20), b"the installer's signature does not verify")]
+        native = os.environ.get("NATIVE_MKINSTALLER")
+        for data, message in cases:
+            with self.subTest(message=message):
+                (self.work / "tampered.exe").write_bytes(data)
+                self.assertEqual(signing.verify(self.cert, self.work / "tampered.exe")[0] == 0,
+                                 message is None)
+                runs = [self.mkinstaller("--check", "tampered.exe")]
+                if native:
+                    r = subprocess.run([native, "--stub", self.build / "stub.exe", "--sfx",
+                                        self.build / "sfx.exe", "--check", self.work / "tampered.exe"],
+                                       capture_output=True, env={**os.environ, "LC_ALL": "C"})
+                    runs.append((r.returncode, r.stdout, r.stderr))
+                for status, out, err in runs:
+                    if message is None:
+                        self.assertEqual((status, err), (0, b""), out)
+                        self.assertIn(b"its SHA256 digest matches the file (whether Windows trusts "
+                                      b"the signer is not checked here)", out)
+                    else:
+                        self.assertEqual(status, 1, out)
+                        self.assertIn(message, err)
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -149,6 +149,7 @@ class Installed(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertRegex(info, r"Package: grelm-installer")
         self.assertRegex(info, r"Depends: .*libc6")
+        self.assertRegex(info, r"Depends: .*libssl3")  # --check verifies signatures
         status, contents, _ = run(["dpkg-deb", "--contents", deb])
         for f in LAYOUT:
             self.assertIn(f"./usr/{f}\n", contents)

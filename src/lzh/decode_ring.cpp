@@ -10,8 +10,11 @@ struct Ring {
     unsigned char initial[1 << 12];
 };
 
-// -lz5- starts its 4 KiB ring with runs of every byte, then every byte up
-// and down, zeros, and spaces; -lzs- its 2 KiB one with spaces.
+// -lz5- starts its 4 KiB ring, from place 0, with runs of 13 of every
+// byte, every byte up and down, 128 zeros and 110 spaces, then the 18
+// zeros the first bytes are written over (as LArc and LHA for MS-DOS
+// start it; a stream that copies the whole ring shows it); -lzs- its 2 KiB
+// one with spaces.
 static void ring_setup(struct LzDecoder *z, struct Ring *r, enum LzhFormat format)
 {
     memset(r->initial, ' ', sizeof r->initial);
@@ -19,12 +22,13 @@ static void ring_setup(struct LzDecoder *z, struct Ring *r, enum LzhFormat forma
         r->size = 4096;
         r->start = 4096 - 18;
         for (int i = 0; i < 256; i++)
-            memset(r->initial + 18 + 13 * i, i, 13);
+            memset(r->initial + 13 * i, i, 13);
         for (int i = 0; i < 256; i++) {
-            r->initial[18 + 13 * 256 + i] = (unsigned char)i;
-            r->initial[18 + 13 * 256 + 256 + i] = (unsigned char)(255 - i);
+            r->initial[13 * 256 + i] = (unsigned char)i;
+            r->initial[13 * 256 + 256 + i] = (unsigned char)(255 - i);
         }
-        memset(r->initial + 18 + 13 * 256 + 512, 0, 128);
+        memset(r->initial + 13 * 256 + 512, 0, 128);
+        memset(r->initial + r->start, 0, 18);
     } else {
         r->size = 2048;
         r->start = 2048 - 17;

@@ -19,10 +19,17 @@ enum { LZH_FIND_LIMIT = 1 << 20 };
 int64_t lzh_find_archive(FILE *f, int64_t start, int64_t size, int64_t *end,
                          LeadByteRule is_lead);
 
-// Whether a file is a program ("MZ" at its start, or a name ending in .com),
+// Whether a file is a program (an MS-DOS, Windows, Human68k, GEMDOS or
+// AmigaOS one by its first bytes, or a name ending in .com),
 // the only files searched: in an archive file, a damaged first header must
 // be reported, not passed over for an archive stored inside a member.
 int lzh_is_program(FILE *f, const char *name);
+
+// The places an AmigaOS program's overlay table names (at most n of them,
+// into places), where LHA's AmigaOS self-extractor keeps its archive; 0
+// for none or no such program.
+int lzh_amiga_overlay_places(FILE *f, int64_t *places, int n);
+enum { LZH_OVERLAY_PLACES = 8 };  // as many as are worth trying
 
 // Where the archive in a file of size bytes starts: the first of the n
 // places given (where a program's image ends, where an installer's payload's

@@ -241,6 +241,16 @@ static LzhStatus read_level2(FILE *in, struct Header *h, struct LzhMember *m, st
     m->has_mtime = 1;
     s = read_extensions(in, h, m, LZH2_AT_FIRST_EXTENSION + 2, total,
                         le16(h->b + LZH2_AT_FIRST_EXTENSION), 2, 0, p);
+    // LHa for OS-9/68k states a total 2 bytes short, leaving out the last
+    // extension's zero size: where the stated total does not hold the
+    // extensions, they end 2 bytes further.
+    if (s == LZH_MALFORMED && h->b[LZH2_AT_OS] == LZH_OS_9_68K) {
+        total += 2;
+        s = read_exact(in, h, total - 2, 2);
+        if (s == LZH_OK)
+            s = read_extensions(in, h, m, LZH2_AT_FIRST_EXTENSION + 2, total,
+                                le16(h->b + LZH2_AT_FIRST_EXTENSION), 2, 0, p);
+    }
     p->end = total;  // a padding byte may follow the last extension
     return s;
 }

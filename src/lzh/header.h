@@ -33,6 +33,7 @@ enum {
     // Level 2: the data's CRC, the OS, then extensions up to the total size.
     LZH2_AT_CRC = 21,
     LZH2_AT_OS = 23,
+    LZH_OS_9_68K = 'K',  // the OS byte of LHa for OS-9/68k
     LZH2_AT_FIRST_EXTENSION = 24,
     LZH2_MIN_SIZE = 26,
     // Level 3: as level 2, the header's size and the first extension's in

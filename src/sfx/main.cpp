@@ -27,8 +27,10 @@ static int finish(int status)
 
 // Natively, a self-extractor of another tool is searched; the Windows
 // extractor only ever reads the archive after its own image, and links no
-// search. The build chooses (search_all.cpp, search_none.cpp).
+// search, nor the places another system's program names. The build chooses
+// (search_all.cpp, search_none.cpp).
 extern const LzhSearch SFX_SEARCH;
+extern int (*const SFX_MORE_PLACES)(FILE *f, int64_t *places, int n);
 
 // Where the archive starts: after the program's image. A file given on the
 // command line may be a whole installer (its archive after the extractor
@@ -42,8 +44,9 @@ static int64_t archive_start(FILE *in, const char *given)
     if (plat_seek(in, 0, SEEK_END) == 0)
         size = plat_tell(in);
     int64_t inner = pe_file_image_end(in, PAYLOAD_OFFSET);
-    int64_t places[2] = {start, inner ? PAYLOAD_OFFSET + inner : 0};
-    int64_t at = size < 0 ? -1 : lzh_locate_archive(in, places, 2, size, SFX_SEARCH,
+    int64_t places[2 + LZH_OVERLAY_PLACES] = {start, inner ? PAYLOAD_OFFSET + inner : 0};
+    int n = 2 + (SFX_MORE_PLACES ? SFX_MORE_PLACES(in, places + 2, LZH_OVERLAY_PLACES) : 0);
+    int64_t at = size < 0 ? -1 : lzh_locate_archive(in, places, n, size, SFX_SEARCH,
                                                   plat_is_lead_byte);
     // Nothing found: reading from the start says what is wrong.
     return at >= 0 ? at : start;

@@ -4,3 +4,5 @@
 
 extern const LzhSearch SFX_SEARCH;
 const LzhSearch SFX_SEARCH = NULL;
+extern int (*const SFX_MORE_PLACES)(FILE *f, int64_t *places, int n);
+int (*const SFX_MORE_PLACES)(FILE *f, int64_t *places, int n) = NULL;

@@ -244,9 +244,12 @@ std::vector<ArchiveEntry> import_archive(const std::string &path, const Options 
     if (lzh_is_program(f.get(), path.c_str())) {
         // Where the program's image ends; in a whole installer (ours or
         // another's of the same layout), where its payload's image ends.
+        // Or where an AmigaOS program's overlay table points.
         int64_t inner = pe_file_image_end(f.get(), PAYLOAD_OFFSET);
-        int64_t places[2] = {pe_file_image_end(f.get(), 0), inner ? PAYLOAD_OFFSET + inner : 0};
-        at = lzh_locate_archive(f.get(), places, 2, int64_t(size), lzh_find_archive,
+        int64_t places[2 + LZH_OVERLAY_PLACES] = {pe_file_image_end(f.get(), 0),
+                                                  inner ? PAYLOAD_OFFSET + inner : 0};
+        int n = 2 + lzh_amiga_overlay_places(f.get(), places + 2, LZH_OVERLAY_PLACES);
+        at = lzh_locate_archive(f.get(), places, n, int64_t(size), lzh_find_archive,
                                 plat_is_lead_byte);
         if (at == -2)
             fail(path + ": " + _("read error"));

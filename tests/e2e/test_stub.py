@@ -129,11 +129,13 @@ class Build(WineTest):
         self.assertEqual((machine, magic, subsystem), (0x14C, 0x10B, 3))
 
     def test_programs_import_only_system_dlls_and_the_system_printf(self):
-        for program in ("stub_image.exe", "sfx.exe", "mkinstaller.exe"):
+        # mkinstaller checks signatures with the system's CryptoAPI.
+        for program, system in (("stub_image.exe", []), ("sfx.exe", []),
+                                ("mkinstaller.exe", ["ADVAPI32.dll", "CRYPT32.dll"])):
             dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", str(self.build / program)],
                                   capture_output=True, text=True, check=True).stdout
             dlls = sorted(l.split(":")[1].strip() for l in dump.splitlines() if "DLL Name:" in l)
-            self.assertEqual(dlls, ["KERNEL32.dll", "msvcrt.dll"], program)
+            self.assertEqual(dlls, sorted(["KERNEL32.dll", "msvcrt.dll"] + system), program)
         for small in ("stub_image", "sfx"):
             self.assertNotIn("mingw_pformat", (self.build / f"{small}.map").read_text(), small)
         # The extractor reads only what the packer writes; the packer

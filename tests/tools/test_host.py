@@ -789,6 +789,8 @@ class OtherTools(Packing):
             "unlha32-h2_lhx.lzh",                # -lhx-
             "larc333-lz4.lzs", "pmarc124-pm0.pma",  # LArc's and PMarc's stored
             "larc333-lz5.lzs",                   # LArc's -lz5-
+            "larc333-initial.lzs",               # -lz5-: the ring's whole initial content
+            "lha_osk_201-h2_lh5.lzh",            # level 2 as OS-9/68k writes it, 2 bytes short
             "generated-lzs-lzs.lzs",             # -lzs-, and no end mark
             "lharc113-lh1.lzh", "lengths-lh1-64k.lzh",  # -lh1-
             "lhmelt_16536-h0_subdir.lzh",        # names with a root
@@ -796,7 +798,10 @@ class OtherTools(Packing):
             "pmarc2-pm2.pma",                    # -pm2-, a name ending in a dot
             "larc333-sfx.com",                   # MS-DOS .com self-extractor
             "lha255e-sfx.exe",                   # MS-DOS self-extractor
-            "lhmelt_16536-sfx_winsfx32_213.exe"]  # Windows one, archive past its image
+            "lhmelt_16536-sfx_winsfx32_213.exe",  # Windows one, archive past its image
+            "lha_x68k_213-sfx.x",                # Human68k self-extractor
+            "lharc_atari_313a-sfx.tos",          # GEMDOS self-extractor
+            "lha_amiga_122-sfx.run"]             # AmigaOS self-extractor
 
     def test_archives_of_other_tools_pack_and_unpack_as_lhasa_unpacks_them(self):
         if not self.SAMPLES.is_dir():
@@ -823,7 +828,7 @@ class OtherTools(Packing):
                 lower = lambda files: {k.lower().rstrip(". "): v for k, v in files.items()}
                 self.assertEqual(lower(files_of(dest)), lower(files_of(want)))
                 # The native extractor finds the archive in a program too.
-                if sample.suffix in (".exe", ".com"):
+                if sample.suffix in (".exe", ".com", ".x", ".tos", ".run"):
                     status, _, err, dest = self.extract(sample, "direct-" + sample.name)
                     self.assertEqual((status, err), (0, b""))
                     self.assertEqual(lower(files_of(dest)), lower(files_of(want)))

@@ -3,7 +3,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include "lzh/decode.h"
+#include "lzh/decode/decode.h"
 
 static int discard(void *ctx, const unsigned char *, size_t n)
 {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "lzh/crc16.h"
-#include "lzh/decode.h"
-#include "lzh/encode.h"
+#include "lzh/decode/decode.h"
+#include "lzh/encode/encode.h"
 
 static int append(void *ctx, const unsigned char *p, size_t n)
 {

@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../lzh/decode.h"
+#include "../lzh/decode/decode.h"
 #include "../lzh/header.h"
 #include "../names/winname.h"
 #include "../platform/platform.h"

@@ -6,7 +6,7 @@
 #include "authenticode.h"
 #include "image/pe.h"
 #include "launch/layout.h"
-#include "lzh/decode.h"
+#include "lzh/decode/decode.h"
 #include "lzh/find.h"
 #include "lzh/header.h"
 #include "member_names.h"

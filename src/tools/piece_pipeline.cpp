@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "lzh/crc16.h"
-#include "lzh/encode.h"
+#include "lzh/encode/encode.h"
 #include "lzh/header.h"
 #include "lzh/header_writer.h"
 #include "lzh/methods.h"

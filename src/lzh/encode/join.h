@@ -7,8 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "decode.h"
-#include "status.h"
+#include "../decode/decode.h"
+#include "../status.h"
 
 struct LzhJoin {
     LzhSink sink;

@@ -5,7 +5,7 @@
 #define LZH_CANONICAL_H
 
 #include "decoder.h"
-#include "format.h"
+#include "../format.h"
 
 enum { LZH_CODE_FAST_MAX = 12 };
 

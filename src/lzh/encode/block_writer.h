@@ -7,9 +7,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "decode.h"
-#include "format.h"
-#include "status.h"
+#include "../decode/decode.h"
+#include "../format.h"
+#include "../status.h"
 
 // Bits, most significant first, into bytes for a sink; with no sink, only
 // counted.

@@ -9,9 +9,9 @@
 #include <stdint.h>
 #include <stddef.h>
 
-#include "decode.h"
+#include "../decode/decode.h"
 #include "join.h"
-#include "status.h"
+#include "../status.h"
 
 // A member is encoded in pieces of LZH_PIECE input bytes, each parsed on its
 // own with the history before it, so that pieces can be encoded at once on

@@ -5,8 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../platform/platform.h"
-#include "crc16.h"
+#include "../../platform/platform.h"
+#include "../crc16.h"
 #include "decoder.h"
 
 void lzh_fill_input(struct Bits *b)

@@ -10,7 +10,7 @@
 #include <string.h>
 
 #include "decode.h"
-#include "methods.h"
+#include "../methods.h"
 
 enum {
     MAX_MATCH = 256,      // the longest match of any method

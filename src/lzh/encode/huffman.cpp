@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "format.h"
+#include "../format.h"
 
 // Least significant digit first, a byte at a time, skipping bytes that all
 // keys share: no comparisons at all, for the few hundred keys of a code that

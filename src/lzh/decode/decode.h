@@ -6,8 +6,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include "methods.h"
-#include "status.h"
+#include "../methods.h"
+#include "../status.h"
 
 // Takes decoded bytes in order; returns 0, or -1 (with errno set) to stop.
 typedef int (*LzhSink)(void *ctx, const unsigned char *p, size_t n);

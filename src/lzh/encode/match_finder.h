@@ -9,7 +9,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "format.h"
+#include "../format.h"
 
 enum {
     LZH_MF_WINDOW = 1 << 16,  // the largest window (lh7); the buffer holds two

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "encoder.h"
-#include "methods.h"
+#include "../methods.h"
 
 void lzh_flush_block(struct LzhEncoder *e)
 {

@@ -64,10 +64,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (fold(p).empty() || fold(p) == "..")
             __builtin_trap();
 
-    // The same path with a trailing dot is the same file to Windows.
-    std::vector<std::string> dotted = parts;
+    // The same path with a trailing dot is the same file to Windows, and so
+    // is the same path twice; a folder of the same name blocks it too.
+    std::vector<std::string> dotted = parts, below = parts;
     dotted.back() += '.';
-    if (!names_windows_merges({parts, dotted}))
+    below.push_back("x");
+    if (!names_windows_merges({{parts, false}, {dotted, false}}) ||
+        !names_windows_merges({{parts, false}, {parts, false}}) ||
+        !names_windows_merges({{parts, false}, {below, false}}) ||
+        names_windows_merges({{parts, true}, {below, false}}))
         __builtin_trap();
     return 0;
 }

@@ -19,8 +19,13 @@ mkdir -p "$out/findings" "$out/logs"
 for arch in 64 32; do
     flags=()
     [ "$arch" = 32 ] && flags=(-DCMAKE_CXX_FLAGS=-m32 -DCMAKE_EXE_LINKER_FLAGS=-m32)
+    # Quiet, but a failed build says why: ninja prints its errors on stdout.
     cmake -S fuzz -B "$out/$arch" -G Ninja -DCMAKE_CXX_COMPILER=clang++ "${flags[@]}" >/dev/null
-    cmake --build "$out/$arch" >/dev/null
+    if ! cmake --build "$out/$arch" >"$out/logs/build-$arch.log" 2>&1; then
+        cat "$out/logs/build-$arch.log" >&2
+        echo "fuzz: the $arch-bit build failed" >&2
+        exit 1
+    fi
 done
 
 # One run: replay the regressions, then fuzz from a scratch copy of the seeds

@@ -4,6 +4,7 @@
 // few characters, and a name must not depend on where it was packed.
 #include <stdint.h>
 
+#include "code_table.h"
 #include "winname.h"
 
 #include "cp932_unicode.inc"
@@ -13,17 +14,7 @@ enum { COUNT_FROM_UNICODE = sizeof CP932_FROM_UNICODE / sizeof CP932_FROM_UNICOD
 // The double-byte code of character u, or 0 if it has none.
 static unsigned double_byte_code(unsigned u)
 {
-    int lo = 0, hi = COUNT_FROM_UNICODE - 1;
-    while (lo <= hi) {
-        int mid = (lo + hi) / 2;
-        if (CP932_FROM_UNICODE[mid][0] == u)
-            return CP932_FROM_UNICODE[mid][1];
-        if (CP932_FROM_UNICODE[mid][0] < u)
-            lo = mid + 1;
-        else
-            hi = mid - 1;
-    }
-    return 0;
+    return code_table_find(CP932_FROM_UNICODE, COUNT_FROM_UNICODE, u, 0);
 }
 
 long win_name_from_utf16(const uint16_t *u, size_t n, char *out)

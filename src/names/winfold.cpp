@@ -2,6 +2,7 @@
 // alone, so that the extractor carries no tables.
 #include <stdint.h>
 
+#include "code_table.h"
 #include "winname.h"
 
 #include "cp932_table.inc"
@@ -19,17 +20,7 @@ static int is_assigned_pair(unsigned code)
 
 static unsigned fold_pair(unsigned code)
 {
-    int lo = 0, hi = COUNT_FOLD - 1;
-    while (lo <= hi) {
-        int mid = (lo + hi) / 2;
-        if (CP932_FOLD[mid][0] == code)
-            return CP932_FOLD[mid][1];
-        if (CP932_FOLD[mid][0] < code)
-            lo = mid + 1;
-        else
-            hi = mid - 1;
-    }
-    return code;
+    return code_table_find(CP932_FOLD, COUNT_FOLD, code, code);
 }
 
 size_t win_name_fold(const char *c, size_t n, char *out, LeadByteRule is_lead)

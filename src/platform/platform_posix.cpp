@@ -83,6 +83,21 @@ int64_t plat_tell(FILE *f)
     return (int64_t)ftello(f);
 }
 
+// A stream over a descriptor just opened (NULL if it was not), which is
+// closed if no stream can be made; NULL keeps the cause in errno.
+static FILE *stream_of_fd(int fd, const char *mode)
+{
+    if (fd < 0)
+        return NULL;
+    FILE *f = fdopen(fd, mode);
+    if (f == NULL) {
+        int e = errno;
+        close(fd);
+        errno = e;
+    }
+    return f;
+}
+
 // Where TMPDIR says, as every POSIX tool puts its temporary files (tmpfile
 // ignores it). The file has no name while it is written: O_TMPFILE where the
 // system has it, else unlinked as soon as it is made.
@@ -111,15 +126,7 @@ FILE *plat_create_spool(void)
         if (fd >= 0)
             unlink(name);
     }
-    if (fd < 0)
-        return NULL;
-    FILE *f = fdopen(fd, "w+b");
-    if (f == NULL) {
-        int e = errno;
-        close(fd);
-        errno = e;
-    }
-    return f;
+    return stream_of_fd(fd, "w+b");
 }
 
 int plat_spool_free_space(uint64_t *bytes)
@@ -133,16 +140,7 @@ int plat_spool_free_space(uint64_t *bytes)
 
 FILE *plat_create_new(const char *path)
 {
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return NULL;
-    FILE *f = fdopen(fd, "wb");
-    if (f == NULL) {
-        int e = errno;
-        close(fd);
-        errno = e;
-    }
-    return f;
+    return stream_of_fd(open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666), "wb");
 }
 
 int plat_is_terminal(FILE *f)

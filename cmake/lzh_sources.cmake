@@ -7,6 +7,7 @@ function(lzh_sources out dir)
         ${dir}/lzh/decode/canonical.cpp ${dir}/lzh/decode/decode.cpp
         ${dir}/lzh/decode/decode_static.cpp ${dir}/lzh/decode/decode_adaptive.cpp
         ${dir}/lzh/decode/decode_ring.cpp ${dir}/lzh/decode/decode_pmarc.cpp
+        ${dir}/lzh/decode/decode_lh2_lh3.cpp
         ${dir}/lzh/decode/decoders_all.cpp
         ${dir}/lzh/encode/encode.cpp ${dir}/lzh/encode/huffman.cpp ${dir}/lzh/encode/block_writer.cpp
         ${dir}/lzh/encode/match_finder.cpp ${dir}/lzh/encode/parse_optimal.cpp

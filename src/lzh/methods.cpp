@@ -8,6 +8,8 @@
 const struct LzhMethod LZH_METHODS[] = {
     {"-lh0-", 0, 0, 0, 1, LZH_STORED},
     {"-lh1-", 12, 0, 0, 0, LZH_ADAPTIVE},  // LHarc 1.x
+    {"-lh2-", 13, 0, 0, 0, LZH_DYNAMIC},   // LHA 2's test releases; UNLHA32 -jm5
+    {"-lh3-", 13, 0, 0, 0, LZH_EARLY_STATIC},  // the same; UNLHA32 -jm6
     {"-lz4-", 0, 0, 0, 0, LZH_STORED},  // LArc's
     {"-pm0-", 0, 0, 0, 0, LZH_STORED},  // PMarc's
     {"-lh4-", 12, 14, 4, 0, LZH_STATIC_HUFFMAN},

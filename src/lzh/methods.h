@@ -11,6 +11,8 @@ enum LzhFormat {
     LZH_RING_BYTES,      // LArc's -lz5-: flag bytes, matches at places in a 4 KiB ring
     LZH_RING_BITS,       // LArc's -lzs-: flag bits, matches in a 2 KiB ring
     LZH_ADAPTIVE,        // -lh1-: an adaptive Huffman code, positions in a fixed one
+    LZH_DYNAMIC,         // -lh2-: adaptive codes for both, the position code growing
+    LZH_EARLY_STATIC,    // -lh3-: static codes in blocks, an 8 KiB window
     LZH_PM1,             // PMarc's -pm1-: fixed codes, ranges that widen with the output
     LZH_PM2,             // PMarc's -pm2-: a command code sent again as the output grows
 };

@@ -128,22 +128,16 @@ class PackedInstaller(WineTest):
             self.skipTest(f"needs lhasa and {samples}")
         old = self.work / "old-setup.exe"  # an old installer: a stub, then a self-extractor
         old.write_bytes(self.build_file("stub.exe") + (samples / "lha255e-sfx.exe").read_bytes())
-        # Methods no decoder of ours reads yet are refused plainly, naming the
-        # method, before anything is written.
-        not_yet = {"unlha32-lh2.lzh": b"unsupported method -lh2-"}
+        # Samples lhasa cannot read (-lh2-): the member's CRC is the check,
+        # and the name and size installed.
+        crc_only = {"unlha32-lh2.lzh": {"LICENSE.MIT": 2853}}
         # Every sample, and the old installer.
         for sample in sorted(p for p in samples.iterdir() if p.suffix != ".md") + [old]:
             with self.subTest(sample=sample.name):
-                if sample.name in not_yet:
-                    shutil.copy(sample, self.work / "sample.lzh")
-                    status, _, err = self.mkinstaller("-o", "not-yet.exe", "--archive", "sample.lzh")
-                    self.assertEqual(status, 1, err)
-                    self.assertIn(not_yet[sample.name], err)
-                    self.assertFalse((self.work / "not-yet.exe").exists())
-                    continue
                 want = self.work / ("lhasa-" + sample.name)
                 want.mkdir()
-                subprocess.run(["lhasa", f"xw={want}", sample], check=True, capture_output=True)
+                if sample.name not in crc_only:
+                    subprocess.run(["lhasa", f"xw={want}", sample], check=True, capture_output=True)
                 # A plain name for Wine's sake; the suffix tells a .com apart.
                 copy = "old.exe" if sample == old else "sample" + sample.suffix
                 shutil.copy(sample, self.work / copy)
@@ -154,6 +148,10 @@ class PackedInstaller(WineTest):
                 self.assertEqual((status, err), (0, b""))
                 self.assertTrue(out.endswith(said(said.COMPLETE) + self.pause_text()), out[-200:])
                 lower = lambda files: {k.lower().rstrip(". "): v for k, v in files.items()}
+                if sample.name in crc_only:
+                    self.assertEqual({k: len(v) for k, v in files_of(self.work / "inst").items()},
+                                     crc_only[sample.name])
+                    continue
                 self.assertEqual(lower(files_of(self.work / "inst")), lower(files_of(want)))
 
     def test_windows_mkinstaller_takes_the_utf16_names_windows_tools_add(self):

@@ -496,3 +496,99 @@ def pm1_encode(data):
     bits = "".join(out)
     bits += "0" * (-len(bits) % 8)
     return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))
+
+
+def _code_lengths(counts, limit):
+    """Huffman code lengths for the symbols counted (at most limit bits;
+    equal lengths where the optimal code would be longer)."""
+    import heapq
+    used = [s for s, n in enumerate(counts) if n]
+    lengths = [0] * len(counts)
+    if len(used) == 1:
+        lengths[used[0]] = 1
+        return lengths
+    heap = [(counts[s], s, [s]) for s in used]
+    heapq.heapify(heap)
+    while len(heap) > 1:
+        a, b = heapq.heappop(heap), heapq.heappop(heap)
+        for s in a[2] + b[2]:
+            lengths[s] += 1
+        heapq.heappush(heap, (a[0] + b[0], min(a[1], b[1]), a[2] + b[2]))
+    if max(lengths) > limit:
+        flat = max(1, (len(used) - 1).bit_length())
+        lengths = [flat if n else 0 for n in counts]
+    return lengths
+
+
+def _canonical(lengths):
+    """Code words, as bit strings, in order of length, then of symbol."""
+    codes, code = {}, 0
+    for length in range(1, 17):
+        for s, n in enumerate(lengths):
+            if n == length:
+                codes[s] = format(code, f"0{length}b")
+                code += 1
+        code <<= 1
+    return codes
+
+
+# -lh3-'s fixed position code: lengths from 2, rising at these codes.
+_LH3_FIXED = [2 + sum(1 for r in (1, 1, 3, 6, 13, 31, 78) if r <= i) for i in range(128)]
+
+
+def lh3_encode(data, block=3000):
+    """-lh3-, greedily, as no tool here writes it: literals and matches of
+    3-287 bytes within 8 KiB (symbol 285 an escape with 8 bits more), in
+    blocks of `block` symbols; even blocks take the fixed position code, odd
+    ones send theirs; a code of one symbol is sent as the mark (three lengths
+    of 1) and the symbol."""
+    last, tokens, i = {}, [], 0
+    while i < len(data):
+        j, n = last.get(data[i:i + 3], -1), 0
+        if j >= 0 and i - j <= 8192:
+            while n < 287 and i + n < len(data) and data[j + n] == data[i + n]:
+                n += 1
+        for k in range(i, i + max(n, 1)):
+            last[data[k:k + 3]] = k
+        if n >= 3:
+            c, extra = (253 + n, None) if n <= 31 else (285, n - 32)
+            tokens.append((c, extra, i - j - 1))
+            i += n
+        else:
+            tokens.append((data[i], None, None))
+            i += 1
+    out = []
+    for number, start in enumerate(range(0, len(tokens), block)):
+        part = tokens[start:start + block]
+        c_counts, p_counts = [0] * 286, [0] * 128
+        for c, _, p in part:
+            c_counts[c] += 1
+            if p is not None:
+                p_counts[p >> 6] += 1
+        out.append(format(len(part) % 65536, "016b"))
+        c_len = _code_lengths(c_counts, 16)
+        if sum(1 for n in c_counts if n) == 1:
+            out.append("10000" * 3 + format(c_counts.index(max(c_counts)), "09b"))
+            c_codes = {c_counts.index(max(c_counts)): ""}
+        else:
+            out.append("".join("1" + format(n - 1, "04b") if n else "0" for n in c_len))
+            c_codes = _canonical(c_len)
+        if number % 2 == 0 or not any(p_counts):
+            out.append("0")
+            p_codes = _canonical(_LH3_FIXED)
+        elif sum(1 for n in p_counts if n) == 1:
+            out.append("1" + "0001" * 3 + format(p_counts.index(max(p_counts)), "07b"))
+            p_codes = {p_counts.index(max(p_counts)): ""}
+        else:
+            p_len = _code_lengths(p_counts, 15)
+            out.append("1" + "".join(format(n, "04b") for n in p_len))
+            p_codes = _canonical(p_len)
+        for c, extra, p in part:
+            out.append(c_codes[c])
+            if extra is not None:
+                out.append(format(extra, "08b"))
+            if p is not None:
+                out.append(p_codes[p >> 6] + format(p & 63, "06b"))
+    bits = "".join(out)
+    bits += "0" * (-len(bits) % 8)
+    return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))

@@ -16,8 +16,8 @@ import unicodedata
 import unittest
 from pathlib import Path
 
-from lzhdata import (Said, archive, files_of, jlha, level2_members, make_tree, lh1_encode, member,
-                     mount_tmpfs, pm1_encode, pm2_encode, ring_encode)
+from lzhdata import (Said, archive, files_of, jlha, level2_members, make_tree, lh1_encode,
+                     lh3_encode, member, mount_tmpfs, pm1_encode, pm2_encode, ring_encode)
 
 said = Said()
 ROOT = Path(__file__).resolve().parents[2]
@@ -85,10 +85,10 @@ class JlhaRoundTrip(Scratch):
 
 
 class HandEncoded(Scratch):
-    """Methods no tool here writes (-lh1-, LArc's -lz5- and -lzs-, PMarc's
-    -pm1- and -pm2-), from
-    encoders of the tests' own: lhasa, an independent decoder, accepts
-    every stream, and ours unpacks them."""
+    """Methods no tool here writes (-lh1-, -lh3-, LArc's -lz5- and -lzs-,
+    PMarc's -pm1- and -pm2-), from encoders of the tests' own: lhasa, an
+    independent decoder, accepts every stream it reads (not -lh3-, whose
+    CRC is then the check), and ours unpacks them."""
     needs = ("lhasa",)
 
     def test_streams_of_every_shape_decode_in_lhasa_and_ours(self):
@@ -98,15 +98,20 @@ class HandEncoded(Scratch):
         # 40,000 literals pass the count at which -lh1- halves its tree.
         cases = {"empty": b"", "one": b"x", "zeros": bytes(70000), "random": rnd.randbytes(40000),
                  **{f"len{n}": text[:n] for w in (2048, 4096, 8192, 16384) for n in (w - 1, w, w + 1)}}
-        for method, encode in ((b"-lz5-", lambda d: ring_encode(d, b"-lz5-")),
-                               (b"-lzs-", lambda d: ring_encode(d, b"-lzs-")), (b"-lh1-", lh1_encode),
-                               (b"-pm1-", pm1_encode), (b"-pm2-", pm2_encode)):
+        # -lh3- in blocks of 100 symbols: both position codes, and codes of
+        # one symbol ("one"; the zeros' positions).
+        for method, encode, lhasa_reads in (
+                (b"-lz5-", lambda d: ring_encode(d, b"-lz5-"), True),
+                (b"-lzs-", lambda d: ring_encode(d, b"-lzs-"), True), (b"-lh1-", lh1_encode, True),
+                (b"-pm1-", pm1_encode, True), (b"-pm2-", pm2_encode, True),
+                (b"-lh3-", lambda d: lh3_encode(d, block=100), False)):
             with self.subTest(method=method):
                 arc = self.tmp / (method.decode().strip("-") + ".lzh")
                 arc.write_bytes(archive(*(member(n.encode(), encode(d), method=method, original=d)
                                           for n, d in cases.items())))
-                status, out, err = run(["lhasa", "t", arc])
-                self.assertEqual((status, out.count(b"Tested")), (0, len(cases)), out + err)
+                if lhasa_reads:
+                    status, out, err = run(["lhasa", "t", arc])
+                    self.assertEqual((status, out.count(b"Tested")), (0, len(cases)), out + err)
                 status, _, err, dest = self.extract(arc, method.decode())
                 self.assertEqual((status, err), (0, b""))
                 self.assertEqual(files_of(dest), cases)
@@ -802,6 +807,9 @@ class OtherTools(Packing):
             "lha_x68k_213-sfx.x",                # Human68k self-extractor
             "lharc_atari_313a-sfx.tos",          # GEMDOS self-extractor
             "lha_amiga_122-sfx.run"]             # AmigaOS self-extractor
+    # Samples lhasa cannot read: the member's CRC is the check, and what it
+    # holds (name, size, first bytes).
+    CRC_ONLY = {"unlha32-lh2.lzh": ("LICENSE.MIT", 2853, b"The MIT License (MIT)")}  # -lh2-
 
     def test_archives_of_other_tools_pack_and_unpack_as_lhasa_unpacks_them(self):
         if not self.SAMPLES.is_dir():
@@ -809,6 +817,16 @@ class OtherTools(Packing):
         # An old installer: a stub, then an MS-DOS self-extractor.
         old = self.tmp / "old-setup.exe"
         old.write_bytes(fake_pe(self.offset, 512) + (self.SAMPLES / "lha255e-sfx.exe").read_bytes())
+        for sample, (name, size, start) in self.CRC_ONLY.items():
+            with self.subTest(sample=sample):
+                status, _, err = self.pack("--sfx", self.sfx, "--archive", self.SAMPLES / sample)
+                self.assertEqual(status, 0, err)
+                self.assertEqual(self.check(self.tmp / "setup.exe")[0], 0)
+                self.assertEqual(run(["lhasa", "t", self.archive_part()])[0], 0)
+                status, _, err, dest = self.extract(self.archive_part(), "crc-" + sample)
+                self.assertEqual((status, err), (0, b""))
+                data = (dest / name).read_bytes()
+                self.assertEqual((len(data), data[:len(start)]), (size, start))
         for sample in [self.SAMPLES / n for n in self.READ] + [old]:
             with self.subTest(sample=sample.name):
                 want = self.tmp / ("lhasa-" + sample.name)

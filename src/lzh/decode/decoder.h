@@ -173,6 +173,8 @@ LzhStatus lz_finish(struct LzDecoder *z);
 typedef LzhStatus (*LzhFormatDecoder)(struct LzDecoder *z, const struct LzhMethod *m);
 LzhStatus lzh_decode_static(struct LzDecoder *z, const struct LzhMethod *m);
 LzhStatus lzh_decode_adaptive(struct LzDecoder *z, const struct LzhMethod *m);
+LzhStatus lzh_decode_dynamic(struct LzDecoder *z, const struct LzhMethod *m);
+LzhStatus lzh_decode_early_static(struct LzDecoder *z, const struct LzhMethod *m);
 LzhStatus lzh_decode_ring(struct LzDecoder *z, const struct LzhMethod *m);
 LzhStatus lzh_decode_pm1(struct LzDecoder *z, const struct LzhMethod *m);
 LzhStatus lzh_decode_pm2(struct LzDecoder *z, const struct LzhMethod *m);

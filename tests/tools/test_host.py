@@ -96,7 +96,11 @@ class HandEncoded(Scratch):
         text = b" ".join(rnd.choice([b"ring", b"larc", b"stream", b"of", b"bytes"])
                          for _ in range(4000))
         # 40,000 literals pass the count at which -lh1- halves its tree.
+        # The longest matches (287 bytes in -lh3-) starting 10 bytes before
+        # the decoder hands on its first 256 KiB.
+        lead = ((1 << 18) - 11) % 287
         cases = {"empty": b"", "one": b"x", "zeros": bytes(70000), "random": rnd.randbytes(40000),
+                 "long-at-flush": rnd.randbytes(lead) + bytes(300000),
                  **{f"len{n}": text[:n] for w in (2048, 4096, 8192, 16384) for n in (w - 1, w, w + 1)}}
         # -lh3- in blocks of 100 symbols: both position codes, and codes of
         # one symbol ("one"; the zeros' positions).

@@ -13,7 +13,7 @@
 #include "../methods.h"
 
 enum {
-    MAX_MATCH = 256,      // the longest match of any method
+    MAX_MATCH = 288,      // the longest match of any method (-lh2-, -lh3-: 287)
     HIST = 1 << 19,       // the farthest any method reaches (lhx)
     CHUNK = 1 << 18,      // output handed on per flush
     IN_SIZE = 1 << 15,

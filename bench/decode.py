@@ -4,14 +4,14 @@
 Makes, for each method, an archive of one member of text whose repeats lie
 far beyond the windows, so it compresses as ordinary text does: -lh5-,
 -lh6- and -lh7- with jlha, of at least --mib MiB packed; the methods no tool
-here writes (-lh1-, -lh3-, -lz5-, -lzs-, -pm1-, -pm2-) with the tests' own encoders,
+here writes (-lh1-, -lh2-, -lh3-, -lz5-, -lzs-, -pm1-, -pm2-) with the tests' own encoders,
 of --encoded-mib MiB decoded (they are Python, some 4 s a MiB; what they
 make is kept in build/bench-cache for the next run). Then extracts each
 with an optimized native build of our extractor and with lhasa, side by
 side on a memory-backed file system, and prints the times, the ratio and
 the peak memory of each. -lh4- and -lhx- decode by the -lh5- code. lhasa
-reads no -lh3-: ours alone is timed there, its output held to the text
-(compare its speed with -lh1-'s). -lh2- has no encoder here.
+reads no -lh2- or -lh3-: ours alone is timed there, its output held to the
+text (compare their speed with -lh1-'s).
 
     bench/decode.py [--mib 64] [--encoded-mib 64] [--runs 5] [--methods lh5,pm2,...]
 """
@@ -36,8 +36,8 @@ SFX = BUILD / "windows" / "sfx.exe"
 JLHA = {"lh5": "5", "lh6": "6", "lh7": "7"}
 ENCODED = {"lh1": lzhdata.lh1_encode, "lz5": lambda d: lzhdata.ring_encode(d, b"-lz5-"),
            "lzs": lambda d: lzhdata.ring_encode(d, b"-lzs-"), "pm1": lzhdata.pm1_encode,
-           "pm2": lzhdata.pm2_encode, "lh3": lzhdata.lh3_encode}
-LHASA_READS_NOT = {"lh3"}
+           "pm2": lzhdata.pm2_encode, "lh2": lzhdata.lh2_encode, "lh3": lzhdata.lh3_encode}
+LHASA_READS_NOT = {"lh2", "lh3"}
 
 
 def build_extractor():

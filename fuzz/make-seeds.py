@@ -13,7 +13,7 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tests" / "tools"))
-from lzhdata import archive, lh3_encode, member  # noqa: E402
+from lzhdata import archive, lh2_encode, lh3_encode, member  # noqa: E402
 
 CORPUS = HERE / "corpus"
 
@@ -83,10 +83,11 @@ def main():
     struct.pack_into("<8sIIII", pe, 0x58 + 224, b".text", 0x100, 0x1000, 0x200, 0x200)
     put("pe", "one-section", bytes(pe))
 
-    # -lh3-, which no tool here writes: from the tests' own encoder, both
-    # position codes and codes of one symbol among them.
+    # -lh2- and -lh3-, which no tool here writes: from the tests' own
+    # encoders (for -lh3-, both position codes and codes of one symbol).
     text = b"the quick brown fox jumps over the lazy dog " * 40
     for i, data in enumerate([text, bytes(3000), b"x"]):
+        put("decode_lh2", f"m{i}", struct.pack("<I", len(data)) + lh2_encode(data))
         put("decode_lh3", f"m{i}", struct.pack("<I", len(data)) + lh3_encode(data, block=60))
 
     for i, data in enumerate([b"\0" + text, b"\1" + bytes(5000), b"\2" + bytes(range(256)) * 3]):

@@ -592,3 +592,184 @@ def lh3_encode(data, block=3000):
     bits = "".join(out)
     bits += "0" * (-len(bits) % 8)
     return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))
+
+
+class _Dynamic:
+    """-lh2-'s two adaptive codes in one array of nodes, as the method lays
+    them out: pairs (child, child - 1), leaves ~symbol, blocks of equal
+    counts led by the node nearest the root; the position tree grows."""
+    N_CHAR, NC, NODES = 314, 286, 2 * 314 + 256
+    ROOT_C, ROOT_P = 0, 2 * 314
+
+    def __init__(self):
+        n = self.NODES + 1
+        self.freq, self.child, self.parent = [0] * n, [0] * n, [0] * n
+        self.block, self.edge, self.stock = [0] * n, [0] * n, list(range(n))
+        self.leaf = [0] * (self.N_CHAR + 128)
+        j = self.NC * 2 - 2
+        for s in range(self.NC):
+            self.freq[j], self.child[j], self.leaf[s], self.block[j] = 1, ~s, j, 1
+            j -= 1
+        self.avail, self.edge[1], i = 2, self.NC - 1, self.NC * 2 - 2
+        while j >= 0:
+            self.freq[j] = self.freq[i] + self.freq[i - 1]
+            self.child[j] = i
+            self.parent[i] = self.parent[i - 1] = j
+            self.block[j] = self.block[j + 1] if self.freq[j] == self.freq[j + 1] else self._new()
+            self.edge[self.block[j]] = j
+            i, j = i - 2, j - 1
+        r = self.ROOT_P
+        self.freq[r], self.child[r], self.leaf[self.N_CHAR] = 1, ~self.N_CHAR, r
+        self.block[r] = self._new()
+        self.edge[self.block[r]] = r
+        self.last_p, self.total_p, self.next_growth = r, 0, 64
+
+    def _new(self):
+        b = self.stock[self.avail]
+        self.avail += 1
+        return b
+
+    def _halve(self, start, end):
+        f, c, j = self.freq, self.child, start
+        for i in range(start, end):
+            if c[i] < 0:
+                f[j], c[j] = (f[i] + 1) // 2, c[i]
+                j += 1
+            if self.edge[self.block[i]] == i:
+                self.avail -= 1
+                self.stock[self.avail] = self.block[i]
+        j, i, pair = j - 1, end - 1, end - 2
+        while i >= start:
+            while i >= pair:
+                f[i], c[i] = f[j], c[j]
+                i, j = i - 1, j - 1
+            total, k = f[pair] + f[pair + 1], start
+            while total < f[k]:
+                k += 1
+            while j >= k:
+                f[i], c[i] = f[j], c[j]
+                i, j = i - 1, j - 1
+            f[i], c[i] = total, pair + 1
+            i, pair = i - 1, pair - 2
+        last = None
+        for i in range(start, end):
+            if c[i] < 0:
+                self.leaf[~c[i]] = i
+            else:
+                self.parent[c[i]] = self.parent[c[i] - 1] = i
+            if f[i] == last:
+                self.block[i] = b
+            else:
+                b = self.block[i] = self._new()
+                self.edge[b], last = i, f[i]
+
+    def _adopt(self, c, p):
+        if c >= 0:
+            self.parent[c] = self.parent[c - 1] = p
+        else:
+            self.leaf[~c] = p
+
+    def _bump(self, p):
+        f, b = self.freq, self.block[p]
+        q = self.edge[b]
+        if q != p or b == self.block[p + 1]:
+            if q != p:
+                r, s = self.child[p], self.child[q]
+                self.child[p], self.child[q] = s, r
+                self._adopt(r, q)
+                self._adopt(s, p)
+                p = q
+            self.edge[b] += 1
+            f[p] += 1
+            if f[p] == f[p - 1]:
+                self.block[p] = self.block[p - 1]
+            else:
+                self.block[p] = self._new()
+                self.edge[self.block[p]] = p
+        else:
+            f[p] += 1
+            if f[p] == f[p - 1]:
+                self.avail -= 1
+                self.stock[self.avail] = b
+                self.block[p] = self.block[p - 1]
+        return self.parent[p]
+
+    def _code(self, node, root):
+        bits = []
+        while node != root:
+            up = self.parent[node]
+            bits.append("1" if self.child[up] != node else "0")
+            node = up
+        return "".join(reversed(bits))
+
+    def symbol(self, c):
+        bits = self._code(self.leaf[c], self.ROOT_C)
+        if self.freq[self.ROOT_C] == 0x8000:
+            self._halve(self.ROOT_C, self.NC * 2 - 1)
+        self.freq[self.ROOT_C] += 1
+        q = self.leaf[c]
+        while True:
+            q = self._bump(q)
+            if q == self.ROOT_C:
+                return bits
+
+    def _count_position(self, p):
+        if self.total_p == 0x8000:
+            self._halve(self.ROOT_P, self.last_p + 1)
+            self.total_p, self.freq[self.ROOT_P] = self.freq[self.ROOT_P], 0xFFFF
+        q = self.leaf[p + self.N_CHAR]
+        while q != self.ROOT_P:
+            q = self._bump(q)
+        self.total_p += 1
+
+    def position(self, p, done):
+        while done > self.next_growth:
+            g, last = self.next_growth // 64, self.last_p
+            r, q = last + 1, last + 2
+            self.child[r] = self.child[last]
+            self.leaf[~self.child[r]] = r
+            self.child[q], self.child[last] = ~(g + self.N_CHAR), q
+            self.freq[r], self.freq[q], self.block[r] = self.freq[last], 0, self.block[last]
+            if last == self.ROOT_P:
+                self.freq[self.ROOT_P] = 0xFFFF
+                self.edge[self.block[self.ROOT_P]] += 1
+            self.parent[r] = self.parent[q] = last
+            self.block[q] = self._new()
+            self.edge[self.block[q]] = self.leaf[g + self.N_CHAR] = self.last_p = q
+            self._count_position(g)
+            self.next_growth += 64
+            if self.next_growth >= 64 * 128:
+                self.next_growth = float("inf")
+        bits = self._code(self.leaf[p + self.N_CHAR], self.ROOT_P)
+        self._count_position(p)
+        return bits
+
+
+def lh2_encode(data):
+    """-lh2-, greedily, with the tests' own model of its adaptive codes
+    (_Dynamic, written from the same reading of the format as the decoder:
+    it checks that the two agree on long streams, not the format, whose
+    check is UNLHA32's sample): literals, matches of 3-287 bytes within
+    8 KiB (symbol 285 an escape with 8 bits more)."""
+    tree, last, out, i = _Dynamic(), {}, [], 0
+    while i < len(data):
+        j, n = last.get(data[i:i + 3], -1), 0
+        if j >= 0 and i - j <= 8192:
+            while n < 287 and i + n < len(data) and data[j + n] == data[i + n]:
+                n += 1
+        for k in range(i, i + max(n, 1)):
+            last[data[k:k + 3]] = k
+        if n < 3:
+            out.append(tree.symbol(data[i]))
+            i += 1
+            continue
+        if n <= 31:
+            out.append(tree.symbol(253 + n))
+        else:
+            out.append(tree.symbol(285) + format(n - 32, "08b"))
+        p = i - j - 1
+        out.append(tree.position(p >> 6, i) + format(p & 63, "06b"))
+        i += n
+    bits = "".join(out)
+    bits += "0" * (-len(bits) % 8)
+    return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))

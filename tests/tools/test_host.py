@@ -17,7 +17,8 @@ import unittest
 from pathlib import Path
 
 from lzhdata import (Said, archive, files_of, jlha, level2_members, make_tree, lh1_encode,
-                     lh3_encode, member, mount_tmpfs, pm1_encode, pm2_encode, ring_encode)
+                     lh2_encode, lh3_encode, member, mount_tmpfs, pm1_encode, pm2_encode,
+                     ring_encode)
 
 said = Said()
 ROOT = Path(__file__).resolve().parents[2]
@@ -85,10 +86,10 @@ class JlhaRoundTrip(Scratch):
 
 
 class HandEncoded(Scratch):
-    """Methods no tool here writes (-lh1-, -lh3-, LArc's -lz5- and -lzs-,
-    PMarc's -pm1- and -pm2-), from encoders of the tests' own: lhasa, an
-    independent decoder, accepts every stream it reads (not -lh3-, whose
-    CRC is then the check), and ours unpacks them."""
+    """Methods no tool here writes (-lh1-, -lh2-, -lh3-, LArc's -lz5- and
+    -lzs-, PMarc's -pm1- and -pm2-), from encoders of the tests' own: lhasa,
+    an independent decoder, accepts every stream it reads (not -lh2- and
+    -lh3-, whose CRC is then the check), and ours unpacks them."""
     needs = ("lhasa",)
 
     def test_streams_of_every_shape_decode_in_lhasa_and_ours(self):
@@ -102,23 +103,30 @@ class HandEncoded(Scratch):
         cases = {"empty": b"", "one": b"x", "zeros": bytes(70000), "random": rnd.randbytes(40000),
                  "long-at-flush": rnd.randbytes(lead) + bytes(300000),
                  **{f"len{n}": text[:n] for w in (2048, 4096, 8192, 16384) for n in (w - 1, w, w + 1)}}
+        # -lh2-: short matches past the count at which its position code
+        # halves (and random literals past the literal code's).
+        words = [bytes(rnd.choice(b"abcdefgh") for _ in range(rnd.randint(2, 5))) for _ in range(60)]
+        many = {"many-matches": b"".join(rnd.choice(words) for _ in range(120000))}
         # -lh3- in blocks of 100 symbols: both position codes, and codes of
         # one symbol ("one"; the zeros' positions).
-        for method, encode, lhasa_reads in (
-                (b"-lz5-", lambda d: ring_encode(d, b"-lz5-"), True),
-                (b"-lzs-", lambda d: ring_encode(d, b"-lzs-"), True), (b"-lh1-", lh1_encode, True),
-                (b"-pm1-", pm1_encode, True), (b"-pm2-", pm2_encode, True),
-                (b"-lh3-", lambda d: lh3_encode(d, block=100), False)):
+        for method, encode, lhasa_reads, more in (
+                (b"-lz5-", lambda d: ring_encode(d, b"-lz5-"), True, {}),
+                (b"-lzs-", lambda d: ring_encode(d, b"-lzs-"), True, {}),
+                (b"-lh1-", lh1_encode, True, {}),
+                (b"-pm1-", pm1_encode, True, {}), (b"-pm2-", pm2_encode, True, {}),
+                (b"-lh2-", lh2_encode, False, many),
+                (b"-lh3-", lambda d: lh3_encode(d, block=100), False, {})):
             with self.subTest(method=method):
                 arc = self.tmp / (method.decode().strip("-") + ".lzh")
+                these = {**cases, **more}
                 arc.write_bytes(archive(*(member(n.encode(), encode(d), method=method, original=d)
-                                          for n, d in cases.items())))
+                                          for n, d in these.items())))
                 if lhasa_reads:
                     status, out, err = run(["lhasa", "t", arc])
                     self.assertEqual((status, out.count(b"Tested")), (0, len(cases)), out + err)
                 status, _, err, dest = self.extract(arc, method.decode())
                 self.assertEqual((status, err), (0, b""))
-                self.assertEqual(files_of(dest), cases)
+                self.assertEqual(files_of(dest), these)
 
 
 class BadArchives(Scratch):

@@ -22,80 +22,75 @@ enum {
 // ROOT_C and the position tree from ROOT_P, as the method lays them out
 // (the layout decides which way each bit goes). Every internal node's
 // children are a pair (child, child - 1); a leaf holds ~symbol, positions
-// counted after the N_CHAR symbols LHarc's tree could hold. Nodes of equal
-// count form a block, led by its node nearest the root (edge); a count
-// raised swaps its node with the leader first, which keeps the counts
-// ordered (the sibling property). Block numbers come from a stock.
+// counted after the N_CHAR symbols LHarc's tree could hold. Counts fall
+// with the index (the sibling property); a count raised first swaps its
+// node with the first node of its run of equal counts, which keeps them so.
+// (The method's own description keeps those runs as numbered blocks; a
+// scan finds the same node with fewer dependent loads.)
 enum {
     N_CHAR = 314,
     ROOT_C = 0,
     ROOT_P = 2 * N_CHAR,
     NODES = 2 * N_CHAR + 2 * EARLY_NP,
     HALVE_AT = 0x8000,          // a root count at which every count is halved
+    GUARD = 0xFFFF,             // the position root's count once it has children
     POSITION_STEP = 64,         // the output per position code
 };
 
+// Words, not halves: every step of an update loads and stores them.
 struct Dynamic {
-    uint16_t freq[NODES + 1];
-    int16_t child[NODES + 1], parent[NODES + 1], block[NODES + 1], edge[NODES + 1];
-    int16_t stock[NODES + 1];
-    int16_t leaf[N_CHAR + EARLY_NP];  // the node of each symbol
-    int avail;
+    unsigned freq[NODES];
+    int child[NODES], parent[NODES];
+    int leaf[N_CHAR + EARLY_NP];  // the node of each symbol
     int last_p;                 // the position tree's last node: where it grows
-    unsigned total_p;           // the position tree's count (its root holds a guard)
+    unsigned total_p;           // the position tree's count (its root holds GUARD)
     uint64_t next_growth;       // output past which the next position code is added
 };
 
 static void dynamic_start(struct Dynamic *d)
 {
     memset(d, 0, sizeof *d);
-    for (int i = 0; i <= NODES; i++)
-        d->stock[i] = (int16_t)i;
     // The literal/length tree: leaves of count 1 from the far end, every
-    // pair joined towards the root. Block 0 is never handed out: it stands
-    // for none.
+    // pair joined towards the root.
     int j = EARLY_NC * 2 - 2;
     for (int s = 0; s < EARLY_NC; s++, j--) {
         d->freq[j] = 1;
-        d->child[j] = (int16_t)~s;
-        d->leaf[s] = (int16_t)j;
-        d->block[j] = 1;
+        d->child[j] = ~s;
+        d->leaf[s] = j;
     }
-    d->avail = 2;
-    d->edge[1] = (int16_t)(EARLY_NC - 1);
     for (int i = EARLY_NC * 2 - 2; j >= 0; i -= 2, j--) {
-        d->freq[j] = (uint16_t)(d->freq[i] + d->freq[i - 1]);
-        d->child[j] = (int16_t)i;
-        d->parent[i] = d->parent[i - 1] = (int16_t)j;
-        if (d->freq[j] == d->freq[j + 1])
-            d->block[j] = d->block[j + 1];
-        else
-            d->block[j] = d->stock[d->avail++];
-        d->edge[d->block[j]] = (int16_t)j;
+        d->freq[j] = d->freq[i] + d->freq[i - 1];
+        d->child[j] = i;
+        d->parent[i] = d->parent[i - 1] = j;
     }
     // The position tree: its root alone, a leaf for position code 0.
     d->freq[ROOT_P] = 1;
-    d->child[ROOT_P] = (int16_t)~N_CHAR;
+    d->child[ROOT_P] = ~N_CHAR;
     d->leaf[N_CHAR] = ROOT_P;
-    d->block[ROOT_P] = d->stock[d->avail++];
-    d->edge[d->block[ROOT_P]] = ROOT_P;
     d->last_p = ROOT_P;
     d->next_growth = POSITION_STEP;
 }
 
+// Points what the children of node p's new subtree held back at p.
+static void adopt(struct Dynamic *d, int c, int p)
+{
+    if (c >= 0)
+        d->parent[c] = d->parent[c - 1] = p;
+    else
+        d->leaf[~c] = p;
+}
+
 // Halves the counts of the leaves in [start, end) and builds that tree
-// again from them, internal nodes placed before leaves of equal count.
+// again from them, each joined pair placed before the leaves of its count.
 static void dynamic_halve(struct Dynamic *d, int start, int end)
 {
     int j = start;
     for (int i = start; i < end; i++) {
         if (d->child[i] < 0) {
-            d->freq[j] = (uint16_t)((d->freq[i] + 1) / 2);
+            d->freq[j] = (d->freq[i] + 1) / 2;
             d->child[j] = d->child[i];
             j++;
         }
-        if (d->edge[d->block[i]] == i)
-            d->stock[--d->avail] = d->block[i];
     }
     j--;
     int i = end - 1;
@@ -105,7 +100,7 @@ static void dynamic_halve(struct Dynamic *d, int start, int end)
             d->child[i] = d->child[j];
             i--, j--;
         }
-        unsigned f = (unsigned)d->freq[pair] + d->freq[pair + 1];
+        unsigned f = d->freq[pair] + d->freq[pair + 1];
         int k = start;
         while (f < d->freq[k])
             k++;
@@ -114,67 +109,32 @@ static void dynamic_halve(struct Dynamic *d, int start, int end)
             d->child[i] = d->child[j];
             i--, j--;
         }
-        d->freq[i] = (uint16_t)f;
-        d->child[i] = (int16_t)(pair + 1);
+        d->freq[i] = f;
+        d->child[i] = pair + 1;
         i--;
     }
-    unsigned last = 0;
-    int b = 0;
-    for (i = start; i < end; i++) {
-        int c = d->child[i];
-        if (c < 0)
-            d->leaf[~c] = (int16_t)i;
-        else
-            d->parent[c] = d->parent[c - 1] = (int16_t)i;
-        if (d->freq[i] == last && i > start) {
-            d->block[i] = (int16_t)b;
-        } else {
-            b = d->block[i] = d->stock[d->avail++];
-            d->edge[b] = (int16_t)i;
-            last = d->freq[i];
-        }
-    }
+    for (i = start; i < end; i++)
+        adopt(d, d->child[i], i);
 }
 
-// Points what the children of node p's new subtree held back at p.
-static void adopt(struct Dynamic *d, int c, int p)
-{
-    if (c >= 0)
-        d->parent[c] = d->parent[c - 1] = (int16_t)p;
-    else
-        d->leaf[~c] = (int16_t)p;
-}
-
-// Raises node p's count by one: first swapped with its block's leader, so
-// that the counts stay ordered; the node's block is split or joined as its
-// count now says. Returns the parent of where the count went.
+// Raises node p's count by one, first swapped with the first node of its
+// run of equal counts. Returns the parent of where the count went. (A
+// root's count is above its children's, so the scan stops inside the tree.)
 static int dynamic_bump(struct Dynamic *d, int p)
 {
-    int b = d->block[p];
-    int q = d->edge[b];
-    if (q != p || b == d->block[p + 1]) {
-        if (q != p) {
-            int r = d->child[p], s = d->child[q];
-            d->child[p] = (int16_t)s;
-            d->child[q] = (int16_t)r;
-            adopt(d, r, q);
-            adopt(d, s, p);
-            p = q;
-        }
-        // The block keeps its other nodes and loses its leader.
-        d->edge[b]++;
-        if (++d->freq[p] == d->freq[p - 1]) {
-            d->block[p] = d->block[p - 1];
-        } else {
-            d->block[p] = d->stock[d->avail++];
-            d->edge[d->block[p]] = (int16_t)p;
-        }
-    } else if (++d->freq[p] == d->freq[p - 1]) {
-        // A block of one that now joins the block before it.
-        d->stock[--d->avail] = (int16_t)b;
-        d->block[p] = d->block[p - 1];
+    unsigned k = d->freq[p];
+    int q = p;
+    while (d->freq[q - 1] == k)
+        q--;
+    if (q != p) {
+        int r = d->child[p], s = d->child[q];
+        d->child[p] = s;
+        d->child[q] = r;
+        adopt(d, r, q);
+        adopt(d, s, p);
     }
-    return d->parent[p];
+    d->freq[q] = k + 1;
+    return d->parent[q];
 }
 
 static void count_symbol(struct Dynamic *d, int c)
@@ -188,14 +148,12 @@ static void count_symbol(struct Dynamic *d, int c)
     while (q != ROOT_C);
 }
 
-// The position tree's root holds a guard count above every other, so that
-// nothing is ever swapped with it; its real count is total_p.
 static void count_position(struct Dynamic *d, int p)
 {
     if (d->total_p == HALVE_AT) {
         dynamic_halve(d, ROOT_P, d->last_p + 1);
         d->total_p = d->freq[ROOT_P];
-        d->freq[ROOT_P] = 0xFFFF;
+        d->freq[ROOT_P] = GUARD;
     }
     int q = d->leaf[p + N_CHAR];
     while (q != ROOT_P)
@@ -209,30 +167,40 @@ static void add_position(struct Dynamic *d, int p)
 {
     int last = d->last_p, r = last + 1, q = last + 2;
     d->child[r] = d->child[last];
-    d->leaf[~d->child[r]] = (int16_t)r;
-    d->child[q] = (int16_t)~(p + N_CHAR);
-    d->child[last] = (int16_t)q;
+    d->leaf[~d->child[r]] = r;
+    d->child[q] = ~(p + N_CHAR);
+    d->child[last] = q;
     d->freq[r] = d->freq[last];
     d->freq[q] = 0;
-    d->block[r] = d->block[last];
-    if (last == ROOT_P) {
-        d->freq[ROOT_P] = 0xFFFF;
-        d->edge[d->block[ROOT_P]]++;
-    }
-    d->parent[r] = d->parent[q] = (int16_t)last;
-    d->block[q] = d->stock[d->avail++];
-    d->edge[d->block[q]] = (int16_t)q;
-    d->leaf[p + N_CHAR] = (int16_t)q;
+    if (last == ROOT_P)
+        d->freq[ROOT_P] = GUARD;
+    d->parent[r] = d->parent[q] = last;
+    d->leaf[p + N_CHAR] = q;
     d->last_p = q;
     count_position(d, p);
 }
 
 // The symbol a tree's code at the bits gives: a 1 takes the pair's second.
+// The walk reads the bit buffer itself, topped up every 48 bits (a code is
+// rarely that long; counts of at most 2^15 keep trees far shallower).
 static int dynamic_symbol(const struct Dynamic *d, struct Bits *b, int root)
 {
     int c = d->child[root];
-    while (c > 0)
-        c = d->child[c - (int)get(b, 1)];
+    refill(b);
+    uint64_t acc = b->acc;
+    int used = 0;
+    while (c > 0) {
+        if (used == 48) {
+            skip(b, used);
+            refill(b);
+            acc = b->acc;
+            used = 0;
+        }
+        c = d->child[c - (int)(acc >> 63)];
+        acc <<= 1;
+        used++;
+    }
+    skip(b, used);
     return ~c;
 }
 

@@ -172,8 +172,10 @@ TEST_F(Archive, RefusesEscapingNamesAndWritesNothingOfThem)
 
 TEST(Decode, RejectsUnknownMethodsAndStoredSizeMismatch)
 {
-    EXPECT_EQ(lzh_method_bits("-lh2-"), -1);
+    EXPECT_EQ(lzh_method_bits("-lh9-"), -1);
     EXPECT_EQ(lzh_method_bits("-pm3-"), -1);
+    EXPECT_EQ(lzh_method_bits("-lh2-"), 13);
+    EXPECT_EQ(lzh_method_bits("-lh3-"), 13);
     EXPECT_EQ(lzh_method_bits("-pm2-"), 13);
     EXPECT_EQ(lzh_method_bits("-lzs-"), 11);
     EXPECT_EQ(lzh_method_bits("-lh4-"), 12);

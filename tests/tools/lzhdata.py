@@ -16,6 +16,34 @@ def crc16(data, crc=0):
     return crc
 
 
+def _pack(bits):
+    """A string of bits as bytes, most significant first, the last padded
+    with zeros."""
+    bits += "0" * (-len(bits) % 8)
+    return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))
+
+
+def _greedy(data, reach, longest):
+    """The greedy parse the tests' LZ encoders share: for each step, where
+    it starts, the match taken there (its length, 0 for a literal, and its
+    distance less one), the latest place of the same three bytes within
+    reach extended to at most longest."""
+    last, i = {}, 0
+    while i < len(data):
+        j, n = last.get(data[i:i + 3], -1), 0
+        if j >= 0 and i - j <= reach:
+            while n < longest and i + n < len(data) and data[j + n] == data[i + n]:
+                n += 1
+        for k in range(i, i + max(n, 1)):
+            last[data[k:k + 3]] = k
+        if n >= 3:
+            yield i, n, i - j - 1
+            i += n
+        else:
+            yield i, 0, None
+            i += 1
+
+
 def member(path, data, mtime=1_500_000_000, method=b"-lh0-", packed=None, original=None,
            extensions=()):
     """A level 2 member, its data stored as given; path is bytes, '/' or '\\'
@@ -185,10 +213,8 @@ def ring_encode(data, method):
                 out += bytes([it]) if isinstance(it, int) else \
                     bytes([it[0] & 0xFF, (it[0] >> 4) & 0xF0 | (it[1] - 3)])
         return bytes(out)
-    bits = "".join(f"1{it:08b}" if isinstance(it, int) else f"0{it[0]:011b}{it[1] - 2:04b}"
-                   for it in items)
-    bits += "0" * (-len(bits) % 8)
-    return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))
+    return _pack("".join(f"1{it:08b}" if isinstance(it, int) else f"0{it[0]:011b}{it[1] - 2:04b}"
+                         for it in items))
 
 
 class _Adaptive:
@@ -280,32 +306,20 @@ def lh1_encode(data):
     """-lh1-, greedily, as no tool here writes it: literals, and matches of
     3-60 bytes within 4 KiB, their positions' upper 6 bits in LHarc's fixed
     code (1 of 3 bits, 3 of 4, 8 of 5, 12 of 6, 24 of 7, 16 of 8)."""
-    tree, last, out, i = _Adaptive(), {}, [], 0
+    tree, out = _Adaptive(), []
     codes, value, symbol = {}, 0, 0
     for length, count in ((3, 1), (4, 3), (5, 8), (6, 12), (7, 24), (8, 16)):
         for _ in range(count):
             codes[symbol] = format(value, f"0{length}b")
             value, symbol = value + 1, symbol + 1
         value <<= 1
-    while i < len(data):
-        j, n = last.get(data[i:i + 3], -1), 0
-        if j >= 0 and i - j <= 4096:
-            while n < 60 and i + n < len(data) and data[j + n] == data[i + n]:
-                n += 1
-        for k in range(i, i + max(n, 1)):
-            last[data[k:k + 3]] = k
-        c = 253 + n if n >= 3 else data[i]
+    for i, n, p in _greedy(data, 4096, 60):
+        c = 253 + n if n else data[i]
         out.append(tree.code(c))
         tree.update(c)
-        if n >= 3:
-            p = i - j - 1
+        if n:
             out.append(codes[p >> 6] + format(p & 63, "06b"))
-            i += n
-        else:
-            i += 1
-    bits = "".join(out)
-    bits += "0" * (-len(bits) % 8)
-    return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))
+    return _pack("".join(out))
 
 
 class _Recent:
@@ -407,9 +421,7 @@ def pm2_encode(data):
             stage = min(stage + 1, len(stages) - 1)
             change(stage)
             until += stages[stage][4]
-    bits = "".join(out)
-    bits += "0" * (-len(bits) % 8)
-    return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))
+    return _pack("".join(out))
 
 
 def pm1_encode(data):
@@ -493,9 +505,7 @@ def pm1_encode(data):
     if pending:
         out.append("1" + block_length(len(pending)))
         out += [classes[c] + extra for c, extra in (_classify(p, literals) for p in pending)]
-    bits = "".join(out)
-    bits += "0" * (-len(bits) % 8)
-    return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))
+    return _pack("".join(out))
 
 
 def _code_lengths(counts, limit):
@@ -542,21 +552,13 @@ def lh3_encode(data, block=3000):
     blocks of `block` symbols; even blocks take the fixed position code, odd
     ones send theirs; a code of one symbol is sent as the mark (three lengths
     of 1) and the symbol."""
-    last, tokens, i = {}, [], 0
-    while i < len(data):
-        j, n = last.get(data[i:i + 3], -1), 0
-        if j >= 0 and i - j <= 8192:
-            while n < 287 and i + n < len(data) and data[j + n] == data[i + n]:
-                n += 1
-        for k in range(i, i + max(n, 1)):
-            last[data[k:k + 3]] = k
-        if n >= 3:
+    tokens = []
+    for i, n, p in _greedy(data, 8192, 287):
+        if n:
             c, extra = (253 + n, None) if n <= 31 else (285, n - 32)
-            tokens.append((c, extra, i - j - 1))
-            i += n
+            tokens.append((c, extra, p))
         else:
             tokens.append((data[i], None, None))
-            i += 1
     out = []
     for number, start in enumerate(range(0, len(tokens), block)):
         part = tokens[start:start + block]
@@ -589,9 +591,7 @@ def lh3_encode(data, block=3000):
                 out.append(format(extra, "08b"))
             if p is not None:
                 out.append(p_codes[p >> 6] + format(p & 63, "06b"))
-    bits = "".join(out)
-    bits += "0" * (-len(bits) % 8)
-    return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))
+    return _pack("".join(out))
 
 
 class _Dynamic:
@@ -751,25 +751,14 @@ def lh2_encode(data):
     it checks that the two agree on long streams, not the format, whose
     check is UNLHA32's sample): literals, matches of 3-287 bytes within
     8 KiB (symbol 285 an escape with 8 bits more)."""
-    tree, last, out, i = _Dynamic(), {}, [], 0
-    while i < len(data):
-        j, n = last.get(data[i:i + 3], -1), 0
-        if j >= 0 and i - j <= 8192:
-            while n < 287 and i + n < len(data) and data[j + n] == data[i + n]:
-                n += 1
-        for k in range(i, i + max(n, 1)):
-            last[data[k:k + 3]] = k
-        if n < 3:
+    tree, out = _Dynamic(), []
+    for i, n, p in _greedy(data, 8192, 287):
+        if not n:
             out.append(tree.symbol(data[i]))
-            i += 1
             continue
         if n <= 31:
             out.append(tree.symbol(253 + n))
         else:
             out.append(tree.symbol(285) + format(n - 32, "08b"))
-        p = i - j - 1
         out.append(tree.position(p >> 6, i) + format(p & 63, "06b"))
-        i += n
-    bits = "".join(out)
-    bits += "0" * (-len(bits) % 8)
-    return bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))
+    return _pack("".join(out))

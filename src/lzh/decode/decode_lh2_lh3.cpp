@@ -18,6 +18,14 @@ enum {
     MATCH_BASE = 256 - 3,       // symbol - MATCH_BASE is a match's length
 };
 
+// A match of symbol c's length, from position code p and the plain bits
+// that follow it.
+static void early_match(struct LzDecoder *z, int c, int p)
+{
+    unsigned at = (unsigned)p << EARLY_POSITION_BITS | get(&z->b, EARLY_POSITION_BITS);
+    copy_match(z, at + 1, (size_t)(c - MATCH_BASE));
+}
+
 // -lh2-: one array of nodes holds both trees, the literal/length tree from
 // ROOT_C and the position tree from ROOT_P, as the method lays them out
 // (the layout decides which way each bit goes). Every internal node's
@@ -227,8 +235,7 @@ static LzhStatus decode_dynamic(struct LzDecoder *z, const struct LzhMethod *m, 
             }
             int p = dynamic_symbol(d, b, ROOT_P) - N_CHAR;
             count_position(d, p);
-            unsigned at = (unsigned)p << EARLY_POSITION_BITS | get(b, EARLY_POSITION_BITS);
-            copy_match(z, at + 1, (size_t)(c - MATCH_BASE));
+            early_match(z, c, p);
         }
         LzhStatus s = lz_flush_full(z);
         if (s != LZH_OK)
@@ -338,8 +345,7 @@ static LzhStatus decode_early_static(struct LzDecoder *z, const struct LzhMethod
             int p = lzh_code_decode(b, &k->p_code);
             if (p < 0)
                 return LZH_CORRUPT;
-            unsigned at = (unsigned)p << EARLY_POSITION_BITS | get(b, EARLY_POSITION_BITS);
-            copy_match(z, at + 1, (size_t)(c - MATCH_BASE));
+            early_match(z, c, p);
         }
         LzhStatus s = lz_flush_full(z);
         if (s != LZH_OK)

@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 __builtin_trap();
     for (const auto &e : fs::recursive_directory_iterator(inst)) {
         std::string name = e.path().filename().string();
-        if (win_name_problem(name.data(), name.size(), plat_is_lead_byte) != NULL)
+        if (win_name_problem(name.data(), name.size(), cp932_is_lead_byte) != NULL)
             __builtin_trap();
         if (name.rfind("~sfx", 0) == 0 && name.size() == 16)
             __builtin_trap();  // a temporary file outlived its member

@@ -7,6 +7,7 @@
 
 #include "lzh/find.h"
 #include "lzh/header.h"
+#include "names/winname.h"
 #include "platform/platform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -16,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FILE *f = fmemopen(const_cast<uint8_t *>(data), size, "rb");
     static LzhMember m;
     for (int i = 0; i < 64; i++) {
-        LzhStatus s = lzh_read_header(f, &m, plat_is_lead_byte);
+        LzhStatus s = lzh_read_header(f, &m, cp932_is_lead_byte);
         if (s != LZH_OK)
             break;
         // What the header reader promises of every member it accepts.
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
     }
     int64_t end = 0;
-    int64_t at = lzh_find_archive(f, 0, (int64_t)size, &end, plat_is_lead_byte);
+    int64_t at = lzh_find_archive(f, 0, (int64_t)size, &end, cp932_is_lead_byte);
     if (at >= 0 && (at >= (int64_t)size || end <= at || end > (int64_t)size))
         __builtin_trap();
     fclose(f);

@@ -15,7 +15,7 @@
 static std::string fold(const std::string &s)
 {
     std::string out(s.size() + 1, '\0');
-    out.resize(win_name_fold(s.data(), s.size(), out.data(), plat_is_lead_byte));
+    out.resize(win_name_fold(s.data(), s.size(), out.data(), cp932_is_lead_byte));
     return out;
 }
 
@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (fold(f) != f || fold(p + ". .") != f)
             __builtin_trap();
         // Case never makes a name acceptable.
-        if ((win_name_problem(p.data(), p.size(), plat_is_lead_byte) == NULL) !=
-            (win_name_problem(f.data(), f.size(), plat_is_lead_byte) == NULL) &&
+        if ((win_name_problem(p.data(), p.size(), cp932_is_lead_byte) == NULL) !=
+            (win_name_problem(f.data(), f.size(), cp932_is_lead_byte) == NULL) &&
             f.size() == p.size())
             __builtin_trap();
     }
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         __builtin_trap();
     size_t seps = 0;
     for (const char *p = rel; *p; p++) {
-        if (p[1] && win_is_pair(plat_is_lead_byte, (unsigned char)p[0], (unsigned char)p[1]))
+        if (p[1] && win_is_pair(cp932_is_lead_byte, (unsigned char)p[0], (unsigned char)p[1]))
             p++;
         else
             seps += *p == '/';

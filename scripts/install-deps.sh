@@ -5,7 +5,7 @@ set -euo pipefail
 
 need=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 wine wine32:i386
       locales lhasa jlha-utils python3 time file clang libclang-rt-14-dev g++-multilib 7zip
-      osslsigncode openssl libssl-dev dpkg-dev groff-base gettext)
+      osslsigncode openssl libssl-dev dpkg-dev groff-base gettext tmux)
 
 if [ "$(id -u)" != 0 ]; then
     echo "install-deps: run as root (apt-get needs it)" >&2
@@ -42,9 +42,16 @@ if [ ${#missing[@]} -gt 0 ]; then
     fi
 fi
 
-# Wine maps ja_JP.UTF-8 to code page 932, which Shift_JIS paths need.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-    sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
+# Wine maps ja_JP.UTF-8 to code page 932, which Shift_JIS paths need, and
+# en_US.UTF-8 to 1252, where the Windows programs must work as well; a
+# terminal's text is only UTF-8 in a locale that exists.
+for loc in ja_JP en_US; do
+    if ! locale -a 2>/dev/null | grep -qi "^$loc\.utf-\?8\$"; then
+        sed -i "s/^# *\($loc.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+        grep -q "^$loc.UTF-8 UTF-8" /etc/locale.gen || echo "$loc.UTF-8 UTF-8" >> /etc/locale.gen
+        regenerate=1
+    fi
+done
+if [ -n "${regenerate:-}" ]; then
     locale-gen >/dev/null
 fi

@@ -6,6 +6,11 @@
 // them where it shows them; here they stay English.
 #define N_(s) s
 
+int cp932_is_lead_byte(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
 int win_is_pair(LeadByteRule is_lead, unsigned char a, unsigned char b)
 {
     return is_lead(a) && b >= 0x40 && b <= 0xFE && b != 0x7F;

@@ -11,6 +11,10 @@
 
 typedef int (*LeadByteRule)(unsigned char c);
 
+// Code page 932's rule, the one archives' names follow on every machine
+// (0x81-0x9F and 0xE0-0xFC), whatever the system's own code page is.
+int cp932_is_lead_byte(unsigned char c);
+
 // Whether a and b are one double-byte character: a lead byte, then a byte
 // that may follow one in every Windows double-byte code page (0x40-0xFE but
 // 0x7F). A lead byte before anything else is a character of its own, so a

@@ -7,6 +7,10 @@
 // handler may call it.
 const char *plat_interrupt_path(void);
 
+// The words plat_end_interrupted_saying gave, or NULL: the program then
+// ends as the interruption would have ended it.
+const char *plat_interrupt_words(void);
+
 // Installs the system's handlers; called again, it does nothing.
 void plat_catch_interrupts(void);
 

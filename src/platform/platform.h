@@ -13,21 +13,50 @@ enum { PATH_BUFFER_SIZE = 1024 };
 // What separates folders in this system's paths: '\\' on Windows.
 extern const char PLAT_SEP;
 
-// Both return 0 on success, or -1 with errno set, so failures can be told to
-// the user with the C library's own error texts.
+// Text, paths included, is handed to most functions below in one character
+// set a program keeps throughout, chosen by the build for each program
+// (charset_*.cpp). On Windows, where the system's wide (UTF-16) functions
+// are called with it: code page 932 in the extractor, since an archive's
+// names and the extractor's own words are in it whatever the machine's code
+// page is, and UTF-8 in the packer. Natively, bytes go to the system as they
+// are. The stub alone keeps the system's ANSI code page (the four below).
+enum PlatCharset { PLAT_CHARSET_CP932, PLAT_CHARSET_UTF8 };
+extern const enum PlatCharset PLAT_CHARSET;
+
+// The stub's own, with paths as the user typed them, in the system's ANSI
+// code page. Both return 0 on success, or -1 with errno set, so failures can
+// be told to the user with the C library's own error texts.
 int plat_change_dir(const char *path);
 int plat_make_dir(const char *path);  // one level; the parent must exist
-
 // Full path of the running program's own file, or NULL if it can't be had
 // (or doesn't fit in size bytes).
 const char *plat_module_path(char *buf, size_t size);
-
 // Hands one line to the command interpreter and waits for it to finish.
 int plat_run_command(const char *line);
 
-// Whether c starts a double-byte character in the system's ANSI code page
-// (Shift_JIS on Japanese Windows; natively, Shift_JIS is assumed).
-int plat_is_lead_byte(unsigned char c);
+// From here on, paths are in PLAT_CHARSET. On Windows a path of MAX_PATH
+// less 12 characters or more is made full and given the "\\?\" prefix,
+// which lifts the limit to 32,767. 0, or -1 with errno (EILSEQ: bytes that
+// are no text of the character set).
+int plat_create_dir(const char *path);  // one level; the parent must exist
+
+// The running program's own file: its path, for the user to read (a
+// character the character set lacks becomes '?'), or NULL if it does not
+// fit in size bytes; and the file itself, opened for reading by the
+// system's own name for it (NULL with errno).
+const char *plat_own_path(char *buf, size_t size);
+FILE *plat_open_own_file(void);
+
+// The program's arguments in PLAT_CHARSET: on Windows read again from the
+// wide command line, since the C library's argv is in the ANSI code page,
+// which may lack the characters of a file's name; natively as given.
+void plat_program_args(int *argc, char ***argv);
+
+// Opens a file for binary reading, as fopen(path, "rb"). NULL with errno.
+FILE *plat_open_read(const char *path);
+
+// Removes a file. 0, or -1 with errno.
+int plat_remove(const char *path);
 
 // Moves from over to, replacing a file already there. 0, or -1 with errno.
 int plat_replace_file(const char *from, const char *to);
@@ -82,16 +111,25 @@ int plat_write(FILE *f, const void *p, size_t n);
 // person alone.
 int plat_is_terminal(FILE *f);
 
+// Writes text (in PLAT_CHARSET) to f and flushes it. On Windows a console
+// is given the text as characters (WriteConsoleW), so it reads right
+// whatever the console's code page; a pipe or a file gets bytes: those of
+// code page 932 as they are, UTF-8 turned into the ANSI code page, as
+// programs that read a pipe there expect. 0, or EOF.
+int plat_put_text(FILE *f, const char *text);
+
 #ifdef _WIN32
 // Whether the user reads Japanese where this program writes: a Japanese UI
-// language and output in code page 932 (the console's, or the system's when
-// there is no console). Natively gettext reads the locale instead.
+// language, and standard output a console (plat_put_text writes any
+// character there) or bytes in an ANSI code page that has Japanese (932,
+// or 65001). Natively gettext reads the locale instead.
 int plat_user_reads_japanese(void);
 #endif
 
 // How many columns a terminal gives text in the locale's characters: on
-// Windows one a byte (a double-byte character of code page 932 takes two),
-// natively what wcswidth says, or one a byte where it can't tell.
+// Windows as many as its bytes in code page 932 (a double-byte character
+// takes two), natively what wcswidth says, or one a byte where it can't
+// tell.
 size_t plat_text_columns(const char *text);
 
 // How many columns the terminal f writes to has, as it reports them; 0 if
@@ -112,8 +150,15 @@ int plat_file_id(const char *path, struct PlatFileId *id);
 // Until called again, path (NULL: none) is removed if the program is
 // interrupted: natively by SIGINT, SIGTERM or SIGHUP, on Windows by Ctrl-C,
 // Ctrl-Break or the console's closing. The program then ends as the
-// interruption would have ended it. The path is copied.
+// interruption would have ended it, unless plat_end_interrupted_saying was
+// called. The path is copied.
 void plat_remove_on_interrupt(const char *path);
+
+// From now on an interruption, once it has removed the file above, writes
+// words (in PLAT_CHARSET, as plat_put_text would) to standard output and
+// ends the program with status 1: a job the user may run again, not a
+// program killed. The text is copied.
+void plat_end_interrupted_saying(const char *words);
 
 // While held (1), an interruption waits until released (0): a file made
 // and handed to plat_remove_on_interrupt in between is never left behind.

@@ -44,10 +44,27 @@ int plat_close_written(FILE *f)
 // locks.
 static char interrupt_path[PATH_BUFFER_SIZE];
 static volatile sig_atomic_t interrupt_armed;
+static char interrupt_words[512];
+static volatile sig_atomic_t interrupt_says;
 
 const char *plat_interrupt_path(void)
 {
     return interrupt_armed ? interrupt_path : NULL;
+}
+
+const char *plat_interrupt_words(void)
+{
+    return interrupt_says ? interrupt_words : NULL;
+}
+
+void plat_end_interrupted_saying(const char *words)
+{
+    interrupt_says = 0;
+    if (strlen(words) >= sizeof interrupt_words)
+        return;
+    strcpy(interrupt_words, words);
+    interrupt_says = 1;
+    plat_catch_interrupts();
 }
 
 void plat_remove_on_interrupt(const char *path)

@@ -30,6 +30,11 @@ int plat_make_dir(const char *path)
     return mkdir(path, 0777);
 }
 
+int plat_create_dir(const char *path)
+{
+    return plat_make_dir(path);
+}
+
 const char *plat_module_path(char *buf, size_t size)
 {
     ssize_t n = readlink("/proc/self/exe", buf, size);
@@ -39,14 +44,33 @@ const char *plat_module_path(char *buf, size_t size)
     return buf;
 }
 
+const char *plat_own_path(char *buf, size_t size)
+{
+    return plat_module_path(buf, size);
+}
+
+FILE *plat_open_own_file(void)
+{
+    return fopen("/proc/self/exe", "rb");
+}
+
+void plat_program_args(int *, char ***)
+{
+}
+
+FILE *plat_open_read(const char *path)
+{
+    return fopen(path, "rb");
+}
+
+int plat_remove(const char *path)
+{
+    return unlink(path);
+}
+
 int plat_run_command(const char *line)
 {
     return system(line);
-}
-
-int plat_is_lead_byte(unsigned char c)
-{
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
 int plat_replace_file(const char *from, const char *to)
@@ -148,6 +172,12 @@ int plat_is_terminal(FILE *f)
     return isatty(fileno(f));
 }
 
+int plat_put_text(FILE *f, const char *text)
+{
+    int bad = fputs(text, f) == EOF;
+    return fflush(f) != 0 || bad ? EOF : 0;
+}
+
 size_t plat_text_columns(const char *text)
 {
     wchar_t wide[256];
@@ -207,6 +237,12 @@ static void on_interrupt(int sig)
 {
     if (const char *path = plat_interrupt_path())
         unlink(path);
+    if (const char *words = plat_interrupt_words()) {
+        // write(2) alone: the stream's buffer may be half written.
+        if (write(STDOUT_FILENO, words, strlen(words)) < 0) {
+        }
+        _exit(1);
+    }
     signal(sig, SIG_DFL);
     raise(sig);
 }

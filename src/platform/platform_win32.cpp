@@ -1,50 +1,12 @@
-#include "platform.h"
+// Windows: the stub's services, with paths in the ANSI code page as the user
+// typed them, and the streams and files every program uses. Paths in the
+// program's character set become UTF-16 in text_win32.cpp.
+#include "win32.h"
 
-#include "interrupt.h"
-
-#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
 #include <string.h>
-#include <windows.h>
-
-// SetCurrentDirectoryA and CreateDirectoryA report through GetLastError; the
-// user is shown the C library's text, so translate to the nearest errno.
-static int errno_from_win32(DWORD code)
-{
-    switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_PATHNAME:
-        return ENOENT;
-    case ERROR_FILENAME_EXCED_RANGE:
-        return ENAMETOOLONG;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-    case ERROR_NETWORK_ACCESS_DENIED:
-        return EACCES;
-    case ERROR_TOO_MANY_OPEN_FILES:
-        return EMFILE;
-    case ERROR_ALREADY_EXISTS:
-    case ERROR_FILE_EXISTS:
-        return EEXIST;
-    case ERROR_DIRECTORY:
-        return ENOTDIR;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    default:
-        return EINVAL;
-    }
-}
 
 const char PLAT_SEP = '\\';
 
@@ -78,14 +40,13 @@ int plat_run_command(const char *line)
     return system(line);
 }
 
-int plat_is_lead_byte(unsigned char c)
-{
-    return IsDBCSLeadByte(c) != 0;
-}
-
 int plat_replace_file(const char *from, const char *to)
 {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+    struct WidePath f, t;
+    const wchar_t *a = wide_path(from, &f), *b = a ? wide_path(to, &t) : NULL;
+    if (b == NULL)
+        return -1;
+    if (MoveFileExW(a, b, MOVEFILE_REPLACE_EXISTING))
         return 0;
     errno = errno_from_win32(GetLastError());
     return -1;
@@ -96,7 +57,11 @@ static const long long FILETIME_1970 = 11644473600LL;
 
 int plat_set_mtime(const char *path, long long seconds)
 {
-    HANDLE h = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    struct WidePath w;
+    const wchar_t *p = wide_path(path, &w);
+    if (p == NULL)
+        return -1;
+    HANDLE h = CreateFileW(p, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (h == INVALID_HANDLE_VALUE) {
         errno = errno_from_win32(GetLastError());
@@ -119,7 +84,11 @@ int plat_set_mtime(const char *path, long long seconds)
 int plat_get_mtime(const char *path, int64_t *seconds)
 {
     WIN32_FILE_ATTRIBUTE_DATA a;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &a)) {
+    struct WidePath w;
+    const wchar_t *p = wide_path(path, &w);
+    if (p == NULL)
+        return -1;
+    if (!GetFileAttributesExW(p, GetFileExInfoStandard, &a)) {
         errno = errno_from_win32(GetLastError());
         return -1;
     }
@@ -160,18 +129,18 @@ static FILE *stream_of_handle(HANDLE h, int access, const char *mode)
 // which it does for any ending of the process.
 FILE *plat_create_spool(void)
 {
-    char dir[MAX_PATH + 1], name[MAX_PATH + 1];
-    DWORD n = GetTempPathA(sizeof dir, dir);
-    if (n == 0 || n > sizeof dir || GetTempFileNameA(dir, "mki", 0, name) == 0) {
+    wchar_t dir[MAX_PATH + 1], name[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, dir);
+    if (n == 0 || n > MAX_PATH || GetTempFileNameW(dir, L"mki", 0, name) == 0) {
         errno = errno_from_win32(GetLastError());
         return NULL;
     }
-    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, NULL,
+    HANDLE h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, NULL,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
                            NULL);
     if (h == INVALID_HANDLE_VALUE) {
         errno = errno_from_win32(GetLastError());
-        DeleteFileA(name);
+        DeleteFileW(name);
         return NULL;
     }
     return stream_of_handle(h, _O_RDWR, "w+b");
@@ -179,10 +148,10 @@ FILE *plat_create_spool(void)
 
 int plat_spool_free_space(uint64_t *bytes)
 {
-    char dir[MAX_PATH + 1];
-    DWORD n = GetTempPathA(sizeof dir, dir);
+    wchar_t dir[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, dir);
     ULARGE_INTEGER available;
-    if (n == 0 || n > sizeof dir || !GetDiskFreeSpaceExA(dir, &available, NULL, NULL)) {
+    if (n == 0 || n > MAX_PATH || !GetDiskFreeSpaceExW(dir, &available, NULL, NULL)) {
         errno = errno_from_win32(GetLastError());
         return -1;
     }
@@ -194,7 +163,11 @@ FILE *plat_create_new(const char *path)
 {
     // Shared for deletion, so that an interrupted writer can remove it while
     // it is still open (plat_remove_on_interrupt).
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
+    struct WidePath w;
+    const wchar_t *p = wide_path(path, &w);
+    if (p == NULL)
+        return NULL;
+    HANDLE h = CreateFileW(p, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) {
         errno = errno_from_win32(GetLastError());
@@ -203,23 +176,9 @@ FILE *plat_create_new(const char *path)
     return stream_of_handle(h, _O_WRONLY, "wb");
 }
 
-// Straight to the handle: msvcrt turns a short WriteFile without an error
-// into a stale error code, which reads as "Invalid argument".
 int plat_is_terminal(FILE *f)
 {
     return _isatty(_fileno(f));
-}
-
-int plat_user_reads_japanese(void)
-{
-    UINT cp = GetConsoleOutputCP();
-    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE &&
-           (cp != 0 ? cp : GetACP()) == 932;
-}
-
-size_t plat_text_columns(const char *text)
-{
-    return strlen(text);
 }
 
 // The window's width, not the buffer's: a line as wide as the buffer but
@@ -233,6 +192,8 @@ unsigned plat_terminal_columns(FILE *f)
     return (unsigned)(info.srWindow.Right - info.srWindow.Left + 1);
 }
 
+// Straight to the handle: msvcrt turns a short WriteFile without an error
+// into a stale error code, which reads as "Invalid argument".
 int plat_write(FILE *f, const void *p, size_t n)
 {
     HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
@@ -271,14 +232,20 @@ int plat_truncate(FILE *f, int64_t size)
 
 int plat_is_dir(const char *path)
 {
-    DWORD a = GetFileAttributesA(path);
+    struct WidePath w;
+    const wchar_t *p = wide_path(path, &w);
+    DWORD a = p ? GetFileAttributesW(p) : INVALID_FILE_ATTRIBUTES;
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 int plat_file_id(const char *path, struct PlatFileId *id)
 {
     // No access asked: a file open elsewhere, or a folder, can still be told.
-    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+    struct WidePath w;
+    const wchar_t *p = wide_path(path, &w);
+    if (p == NULL)
+        return -1;
+    HANDLE h = CreateFileW(p, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (h == INVALID_HANDLE_VALUE) {
         errno = errno_from_win32(GetLastError());
@@ -295,32 +262,4 @@ int plat_file_id(const char *path, struct PlatFileId *id)
     id->volume = info.dwVolumeSerialNumber;
     id->index = (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
     return 0;
-}
-
-// The file is open for writing; it was created shared for deletion, so it
-// goes once the process ends. The handler runs on a thread of its own.
-// FALSE: the default handler then ends the process, as the event would
-// have.
-static volatile LONG interrupts_held;
-
-static BOOL WINAPI on_console_event(DWORD)
-{
-    while (interrupts_held)
-        Sleep(1);
-    if (const char *path = plat_interrupt_path())
-        DeleteFileA(path);
-    return FALSE;
-}
-
-void plat_hold_interrupts(int hold)
-{
-    plat_catch_interrupts();
-    interrupts_held = hold;
-}
-
-void plat_catch_interrupts(void)
-{
-    static int installed;
-    if (!installed)
-        installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
 }

@@ -14,7 +14,7 @@
 
 static int is_pair(const char *p)
 {
-    return p[1] != '\0' && win_is_pair(plat_is_lead_byte, (unsigned char)p[0], (unsigned char)p[1]);
+    return p[1] != '\0' && win_is_pair(cp932_is_lead_byte, (unsigned char)p[0], (unsigned char)p[1]);
 }
 
 int safe_relative_path(const char *member_path, char sep, char *out, size_t size)
@@ -28,7 +28,7 @@ int safe_relative_path(const char *member_path, char sep, char *out, size_t size
         const char *end = strchr(p, LZH_SEP);
         size_t n = end ? (size_t)(end - p) : strlen(p);
         if (!(n == 0 || (n == 1 && p[0] == '.'))) {
-            if (win_name_problem(p, n, plat_is_lead_byte) != NULL || len + n + 2 > size)
+            if (win_name_problem(p, n, cp932_is_lead_byte) != NULL || len + n + 2 > size)
                 return -1;
             if (len > 0)
                 out[len++] = sep;
@@ -45,7 +45,7 @@ int safe_relative_path(const char *member_path, char sep, char *out, size_t size
 
 static void report(FILE *err, const char *subject, const char *text)
 {
-    fprintf(err, TEXT_REPORT, subject, text);
+    say(err, TEXT_REPORT, subject, text);
 }
 
 // Creates every directory of path up to its last separator (or all of it,
@@ -63,7 +63,7 @@ static int make_dirs(char *path, int whole, FILE *err)
         if (*p == PLAT_SEP || (*p == '\0' && whole)) {
             char c = *p;
             *p = '\0';
-            int r = plat_make_dir(path);
+            int r = plat_create_dir(path);
             int e = errno;
             const char *why = r == 0 || (e == EEXIST && plat_is_dir(path)) ? NULL
                               : e == EEXIST ? TEXT_FILE_IN_THE_WAY : errno_text(e);
@@ -162,15 +162,14 @@ static int write_to_file(void *ctx, const unsigned char *p, size_t n)
     unsigned percent = (unsigned)(o->done * 100 / o->total);
     if (percent != o->shown) {
         o->shown = percent;
-        fprintf(o->out, TEXT_PROGRESS, o->path, percent);
-        fflush(o->out);
+        say(o->out, TEXT_PROGRESS, o->path, percent);
     }
     return 0;
 }
 
 static void not_extracted(FILE *err, const char *path, LzhStatus s, int errnum)
 {
-    fprintf(err, TEXT_NOT_EXTRACTED, path, reason_text(s, errnum));
+    say(err, TEXT_NOT_EXTRACTED, path, reason_text(s, errnum));
 }
 
 // The temporary file for path, in its folder so that the rename into place
@@ -199,9 +198,16 @@ static int extract_file(FILE *in, const struct LzhMember *m, const struct LzhMet
     static char temp[LZH_PATH_MAX + 32];
     if (make_dirs(path, 0, err) != 0)
         return -1;
+    // Made and named to the interruption handler as one step: an install
+    // the user stops leaves no temporary file behind.
+    plat_hold_interrupts(1);
     FILE *f = create_temp(path, temp, sizeof temp);
+    int e = errno;
+    if (f != NULL)
+        plat_remove_on_interrupt(temp);
+    plat_hold_interrupts(0);
     if (f == NULL) {
-        report(err, path, errno_text(errno));
+        report(err, path, errno_text(e));
         return -1;
     }
     // Blocks go to the system as the decoder hands them over: a failed write
@@ -232,12 +238,14 @@ static int extract_file(FILE *in, const struct LzhMember *m, const struct LzhMet
         s = LZH_WRITE_ERROR;
         errnum = errno ? errno : ENOMEM;
     }
+    if (s != LZH_OK || earlier != NULL)
+        plat_remove(temp);
+    plat_remove_on_interrupt(NULL);
     if (s != LZH_OK || earlier != NULL) {
-        remove(temp);
         if (o.shown <= 100)
-            fputc('\n', out);  // the report starts on a line of its own
+            plat_put_text(out, "\n");  // the report starts on a line of its own
         if (earlier != NULL)
-            fprintf(err, TEXT_SAME_FILE, path, earlier);
+            say(err, TEXT_SAME_FILE, path, earlier);
         else
             not_extracted(err, path, s, errnum);
         return -1;
@@ -272,15 +280,15 @@ static int check_member(const struct LzhMember *m, char *path, unsigned index, i
         for (char *p = shown; *p; p++)
             if (*p == LZH_SEP)
                 *p = PLAT_SEP;
-        fprintf(err, TEXT_REFUSED, shown);
+        say(err, TEXT_REFUSED, shown);
         return -1;
     }
     if (!m->is_dir && !lzh_can_decode(lzh_method(m->method))) {
-        fprintf(err, TEXT_UNSUPPORTED, path, m->method);
+        say(err, TEXT_UNSUPPORTED, path, m->method);
         return -1;
     }
     if (!m->is_dir && path[0] == '\0') {
-        fprintf(err, TEXT_NO_NAME, index);
+        say(err, TEXT_NO_NAME, index);
         return -1;
     }
     // A size the file can't hold is damage: say so before anything is
@@ -303,7 +311,7 @@ static int extract_members(FILE *in, struct WrittenSet *written, FILE *out, FILE
     }
     for (unsigned count = 0;; count++) {
         int64_t at = plat_tell(in);
-        LzhStatus hs = lzh_read_header(in, &m, plat_is_lead_byte);
+        LzhStatus hs = lzh_read_header(in, &m, cp932_is_lead_byte);
         if (hs == LZH_END && count == 0) {
             report(err, TEXT_ARCHIVE, TEXT_NO_MEMBERS);
             return 1;
@@ -315,7 +323,7 @@ static int extract_members(FILE *in, struct WrittenSet *written, FILE *out, FILE
             return 1;
         }
         if (hs != LZH_OK) {
-            fprintf(err, TEXT_BAD_MEMBER, count + 1, (long long)at, reason_text(hs, errno));
+            say(err, TEXT_BAD_MEMBER, count + 1, (long long)at, reason_text(hs, errno));
             return 1;
         }
         int64_t here = plat_tell(in);
@@ -332,7 +340,7 @@ static int extract_members(FILE *in, struct WrittenSet *written, FILE *out, FILE
         }
         if (extract_file(in, &m, lzh_method(m.method), path, written, out, err) != 0)
             return 1;
-        fprintf(out, TEXT_EXTRACTED, path);
+        say(out, TEXT_EXTRACTED, path);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "../launch/layout.h"
 #include "../lzh/find.h"
 #include "../lzh/header.h"
+#include "../names/winname.h"
 #include "../platform/platform.h"
 #include "extract.h"
 #include "messages.h"
@@ -19,8 +20,7 @@
 // The last word, after whatever went before: whether the product is there.
 static int finish(int status)
 {
-    fputs(status == 0 ? TEXT_COMPLETE : TEXT_INCOMPLETE, stdout);
-    if (fflush(stdout) != 0)
+    if (plat_put_text(stdout, status == 0 ? TEXT_COMPLETE : TEXT_INCOMPLETE) != 0)
         status = 1;
     return status;
 }
@@ -47,31 +47,36 @@ static int64_t archive_start(FILE *in, const char *given)
     int64_t places[2 + LZH_OVERLAY_PLACES] = {start, inner ? PAYLOAD_OFFSET + inner : 0};
     int n = 2 + (SFX_MORE_PLACES ? SFX_MORE_PLACES(in, places + 2, LZH_OVERLAY_PLACES) : 0);
     int64_t at = size < 0 ? -1 : lzh_locate_archive(in, places, n, size, SFX_SEARCH,
-                                                  plat_is_lead_byte);
+                                                  cp932_is_lead_byte);
     // Nothing found: reading from the start says what is wrong.
     return at >= 0 ? at : start;
 }
 
 int main(int argc, char **argv)
 {
+    // Interrupted, it says so and ends with status 1, the file it was
+    // writing removed (extract.cpp): an install the user can run again.
+    plat_end_interrupted_saying(TEXT_INTERRUPTED);
     static char self[PATH_BUFFER_SIZE];
-    const char *name = argc > 1 ? argv[1] : plat_module_path(self, sizeof self);
+    const char *name = argc > 1 ? argv[1] : plat_own_path(self, sizeof self);
     if (name == NULL)
         name = argv[0];
 
-    FILE *in = fopen(name, "rb");
+    // Its own file by the system's name for it: the install folder's name
+    // may hold characters code page 932 lacks.
+    FILE *in = argc > 1 ? plat_open_read(name) : plat_open_own_file();
     if (in == NULL) {
-        fprintf(stderr, TEXT_REPORT, name, errno_text(errno));
+        say(stderr, TEXT_REPORT, name, errno_text(errno));
         return finish(1);
     }
     setvbuf(in, NULL, _IOFBF, 64 * 1024);
     int64_t start = archive_start(in, argc > 1 ? name : NULL);
     if (start == 0 && argc == 1) {
-        fprintf(stderr, TEXT_REPORT, name, TEXT_NO_IMAGE_END);
+        say(stderr, TEXT_REPORT, name, TEXT_NO_IMAGE_END);
         return finish(1);
     }
     if (plat_seek(in, start, SEEK_SET) != 0) {
-        fprintf(stderr, TEXT_REPORT, name, errno_text(errno));
+        say(stderr, TEXT_REPORT, name, errno_text(errno));
         return finish(1);
     }
     int status = extract_archive(in, stdout, stderr);

@@ -1,10 +1,25 @@
 #include "messages.h"
 
 #include <errno.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "../lzh/header.h"
+#include "../platform/platform.h"
 #include "texts.h"
+
+void say(FILE *f, const char *format, ...)
+{
+    // Room for the longest text with two paths in it.
+    static char text[2 * LZH_PATH_MAX + 512];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    text[sizeof text - 1] = '\0';  // msvcrt's leaves a cut text unended
+    plat_put_text(f, text);
+}
 
 const char *errno_text(int errnum)
 {
@@ -16,6 +31,7 @@ const char *errno_text(int errnum)
     case EROFS: return TEXT_EROFS;
     case EIO: return TEXT_EIO;
     case ENAMETOOLONG: return TEXT_ENAMETOOLONG;
+    case EILSEQ: return TEXT_EILSEQ;
     case EEXIST: return TEXT_EEXIST;
     case ENOTDIR: return TEXT_ENOTDIR;
     case EISDIR: return TEXT_EISDIR;

@@ -10,6 +10,7 @@
 #include "lzh/find.h"
 #include "lzh/header.h"
 #include "member_names.h"
+#include "names/winname.h"
 #include "mkinstaller.h"
 #include "platform/codepage.h"
 #include "platform/platform.h"
@@ -175,7 +176,7 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
     static LzhMember m;
     std::vector<MemberPath> paths;
     for (unsigned index = 1;; index++) {
-        LzhStatus hs = lzh_read_header(f, &m, plat_is_lead_byte);
+        LzhStatus hs = lzh_read_header(f, &m, cp932_is_lead_byte);
         if (hs == LZH_END)
             break;
         // LHA tools take the end of the file for the end mark; an archive
@@ -235,7 +236,8 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
                 fail_errno(what);
             sum.dirs++;
             if (mode == Scan::LIST)
-                printf("  %-5s %10s    %10s         %s/\n", m.method, "", "", name.c_str());
+                show(stdout, format("  %-5s %10s    %10s         %s/\n", m.method, "", "",
+                                    name.c_str()));
             continue;
         }
         sum.files++;
@@ -259,9 +261,10 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
         if (s != LZH_OK)
             fail(at + " (" + name + "): " + _(lzh_status_text(s, errno)));
         if (mode == Scan::LIST)
-            printf("  %-5s %10llu -> %10llu %5.1f%%  %s\n", m.method, (unsigned long long)m.packed,
-                   (unsigned long long)m.original,
-                   m.original ? 100.0 * double(m.packed) / double(m.original) : 100.0, name.c_str());
+            show(stdout, format("  %-5s %10llu -> %10llu %5.1f%%  %s\n", m.method,
+                                (unsigned long long)m.packed, (unsigned long long)m.original,
+                                m.original ? 100.0 * double(m.packed) / double(m.original) : 100.0,
+                                name.c_str()));
     }
     if (sum.files + sum.dirs == 0)
         fail(what + ": " + _("no members"));
@@ -333,9 +336,11 @@ static uint64_t signed_content_end(const std::string &path, FILE *f, const std::
     uint64_t at = base + uint64_t(table);
     std::string digest = check_authenticode(f, path, what, base, signing_of(head), uint64_t(table),
                                             end);
-    printf(_("  %s signed: certificate table of %llu bytes at byte %llu; its %s digest matches "
-             "the file (whether Windows trusts the signer is not checked here)\n"),
-           _(what), (unsigned long long)(end - at), (unsigned long long)at, digest.c_str());
+    show(stdout, format(_("  %s signed: certificate table of %llu bytes at byte %llu; its %s digest "
+                          "matches the file (whether Windows trusts the signer is not checked "
+                          "here)\n"),
+                        _(what), (unsigned long long)(end - at), (unsigned long long)at,
+                        digest.c_str()));
     return at;
 }
 
@@ -378,7 +383,7 @@ int check(const Options &o)
     uint32_t extractor = 0;
     int64_t places[2] = {real_sfx.empty() ? 0 : int64_t(PAYLOAD_OFFSET + real_sfx.size()),
                          program == 0 ? 0 : int64_t(PAYLOAD_OFFSET + program)};
-    int64_t at = lzh_locate_archive(f.get(), places, 2, int64_t(size), NULL, plat_is_lead_byte);
+    int64_t at = lzh_locate_archive(f.get(), places, 2, int64_t(size), NULL, cp932_is_lead_byte);
     if (at == -2)
         fail(path + ": " + _("read error"));
     if (at > int64_t(PAYLOAD_OFFSET))
@@ -391,11 +396,11 @@ int check(const Options &o)
                         path.c_str(), (unsigned long long)payload, unsigned(program)));
         if (!real_sfx.empty() && program == real_sfx.size())
             fail(path + ": " + _("no archive after the extractor"));
-        printf(_("%s: stub %u bytes, payload %llu bytes\n"), path.c_str(),
-               unsigned(PAYLOAD_OFFSET), (unsigned long long)payload);
-        printf(_("%s: stub OK; the payload is a program of its own, with no archive after it: "
-                 "NOT verified\n"),
-               path.c_str());
+        show(stdout, format(_("%s: stub %u bytes, payload %llu bytes\n"), path.c_str(),
+                            unsigned(PAYLOAD_OFFSET), (unsigned long long)payload));
+        show(stdout, format(_("%s: stub OK; the payload is a program of its own, with no archive "
+                              "after it: NOT verified\n"),
+                            path.c_str()));
         return 0;
     }
     if (real_sfx.empty())
@@ -409,10 +414,10 @@ int check(const Options &o)
     // A payload signed before it was packed ends with a table of its own.
     size = signed_content_end(path, f.get(), head, PAYLOAD_OFFSET, size, extractor, N_("payload"));
     payload = size - PAYLOAD_OFFSET;
-    printf(_("%s: stub %u bytes, payload %llu bytes\n"), path.c_str(), unsigned(PAYLOAD_OFFSET),
-           (unsigned long long)payload);
-    printf(_("  extractor %u bytes, archive %llu bytes:\n"), extractor,
-           (unsigned long long)(payload - extractor));
+    show(stdout, format(_("%s: stub %u bytes, payload %llu bytes\n"), path.c_str(),
+                        unsigned(PAYLOAD_OFFSET), (unsigned long long)payload));
+    show(stdout, format(_("  extractor %u bytes, archive %llu bytes:\n"), extractor,
+                        (unsigned long long)(payload - extractor)));
     if (plat_seek(f.get(), int64_t(PAYLOAD_OFFSET + extractor), SEEK_SET) != 0)
         fail_errno(path);
     ArchiveSummary sum = scan_archive(f.get(), size, path, Scan::LIST);
@@ -428,7 +433,7 @@ int check(const Options &o)
     // Two counts, each with its own plural: the sentence in three parts.
     std::string files = format(trn("%u file", "%u files", sum.files), sum.files);
     std::string dirs = format(trn("%u directory", "%u directories", sum.dirs), sum.dirs);
-    printf(_("%s: OK, %s and %s, every CRC verified; stub and extractor as built\n"),
-           path.c_str(), files.c_str(), dirs.c_str());
+    show(stdout, format(_("%s: OK, %s and %s, every CRC verified; stub and extractor as built\n"),
+                        path.c_str(), files.c_str(), dirs.c_str()));
     return 0;
 }

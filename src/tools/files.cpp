@@ -15,7 +15,7 @@ void fail(const std::string &message)
 
 void note(const std::string &message)
 {
-    fprintf(stderr, "mkinstaller: %s\n", message.c_str());
+    show(stderr, "mkinstaller: " + message + "\n");
 }
 
 void fail_errno(const std::string &subject)
@@ -31,7 +31,7 @@ void fail_output()
 // Opens a file for reading at offset, closed however the caller leaves.
 File open_at(const std::string &path, uint64_t offset)
 {
-    File f(fopen(path.c_str(), "rb"), fclose);
+    File f(plat_open_read(path.c_str()), fclose);
     if (!f || plat_seek(f.get(), int64_t(offset), SEEK_SET) != 0)
         fail_errno(path);
     return f;
@@ -153,7 +153,7 @@ TempOutput::~TempOutput()
         return;
     if (file_ != nullptr)
         fclose(file_);
-    remove(temp_.c_str());
+    plat_remove(temp_.c_str());
     plat_remove_on_interrupt(NULL);
 }
 

@@ -11,6 +11,7 @@
 #include "lzh/find.h"
 #include "launch/layout.h"
 #include "member_names.h"
+#include "names/winname.h"
 #include "mkinstaller.h"
 #include "platform/codepage.h"
 #include "platform/platform.h"
@@ -23,7 +24,7 @@ uint32_t image_end(const std::string &bytes)
 fs::path own_directory()
 {
     static char buf[PATH_BUFFER_SIZE];
-    const char *self = plat_module_path(buf, sizeof buf);
+    const char *self = plat_own_path(buf, sizeof buf);
     return self ? path_from_native(self).parent_path() : fs::current_path();
 }
 
@@ -250,7 +251,7 @@ std::vector<ArchiveEntry> import_archive(const std::string &path, const Options 
                                                   inner ? PAYLOAD_OFFSET + inner : 0};
         int n = 2 + lzh_amiga_overlay_places(f.get(), places + 2, LZH_OVERLAY_PLACES);
         at = lzh_locate_archive(f.get(), places, n, int64_t(size), lzh_find_archive,
-                                plat_is_lead_byte);
+                                cp932_is_lead_byte);
         if (at == -2)
             fail(path + ": " + _("read error"));
         if (at < 0)

@@ -15,7 +15,7 @@
 static std::string hex_bytes(const std::string &part, size_t at)
 {
     size_t n = at + 1 < part.size() &&
-               win_is_pair(plat_is_lead_byte, (unsigned char)part[at], (unsigned char)part[at + 1])
+               win_is_pair(cp932_is_lead_byte, (unsigned char)part[at], (unsigned char)part[at + 1])
                    ? 2 : 1;
     std::string s;
     for (size_t i = 0; i < n; i++) {
@@ -39,7 +39,7 @@ std::optional<std::string> archive_name_from_utf16(const std::u16string &name)
 
 std::optional<std::string> unassigned_problem(const std::string &part)
 {
-    long bad = win_name_unassigned(part.data(), part.size(), plat_is_lead_byte);
+    long bad = win_name_unassigned(part.data(), part.size(), cp932_is_lead_byte);
     if (bad < 0)
         return std::nullopt;
     return format(_("the bytes %s, which are no character in code page 932: Windows reads "
@@ -52,7 +52,7 @@ static bool stray_backslash(const std::string &part)
 {
     for (size_t i = 0; i < part.size(); i++) {
         if (i + 1 < part.size() &&
-            win_is_pair(plat_is_lead_byte, (unsigned char)part[i], (unsigned char)part[i + 1]))
+            win_is_pair(cp932_is_lead_byte, (unsigned char)part[i], (unsigned char)part[i + 1]))
             i++;
         else if (part[i] == '\\')
             return true;
@@ -83,7 +83,7 @@ std::optional<std::string> member_name_problem(const std::vector<std::string> &u
         if (stray_backslash(part))
             return std::string(_("a yen sign, which in Shift_JIS is the byte 0x5C: Windows "
                                  "reads it as the folder separator \\"));
-        if (const char *why = win_name_problem(part.data(), part.size(), plat_is_lead_byte))
+        if (const char *why = win_name_problem(part.data(), part.size(), cp932_is_lead_byte))
             return std::string(_(why));
         if (std::optional<std::string> why = unassigned_problem(part))
             return why;
@@ -100,7 +100,7 @@ std::optional<std::string> member_name_problem(const std::vector<std::string> &u
     char folded[LZH_PATH_MAX];
     if (archive.size() == 1 &&
         std::string(folded, win_name_fold(archive[0].data(), archive[0].size(), folded,
-                                          plat_is_lead_byte)) == "TMP.EXE")
+                                          cp932_is_lead_byte)) == "TMP.EXE")
         return std::string(_("tmp.exe is the name the installer runs its payload under"));
     return std::nullopt;
 }
@@ -127,7 +127,7 @@ std::optional<NameClash> names_windows_merges(const std::vector<MemberPath> &pat
         for (size_t n = 1; n <= path.size(); n++) {
             const std::string &part = path[n - 1];
             std::string folded(part.size() + 1, '\0');
-            folded.resize(win_name_fold(part.data(), part.size(), folded.data(), plat_is_lead_byte));
+            folded.resize(win_name_fold(part.data(), part.size(), folded.data(), cp932_is_lead_byte));
             key += folded + LZH_SEP;
             Seen mine{std::vector<std::string>(path.begin(), path.begin() + long(n)),
                       n == path.size() && !paths[i].is_dir, i};

@@ -3,6 +3,13 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include "platform/platform.h"
+
+bool show(FILE *f, const std::string &text)
+{
+    return plat_put_text(f, text.c_str()) == 0;
+}
+
 std::string format(const char *fmt, ...)
 {
     va_list ap;

@@ -8,7 +8,7 @@
 
 namespace fs = std::filesystem;
 
-// Generated from po/ja.po at build time, in code page 932.
+// Generated from po/ja.po at build time, in UTF-8.
 extern const unsigned char CATALOG_JA[];
 extern const size_t CATALOG_JA_SIZE;
 

@@ -4,33 +4,29 @@
 #include <stdio.h>
 
 #include "mkinstaller.h"
+#include "platform/platform.h"
 
 int main(int argc, char **argv)
 {
+    // Names as the system holds them, whatever its ANSI code page lacks.
+    plat_program_args(&argc, &argv);
     messages_init(own_directory());
     std::string why;
     std::optional<Options> o = parse_args(argc, argv, &why);
     if (!o) {
-        fprintf(stderr, "mkinstaller: %s\n", why.c_str());
-        fputs(_(USAGE), stderr);
+        show(stderr, "mkinstaller: " + why + "\n" + _(USAGE));
         return 2;
     }
-    if (o->help) {
-        fputs(_(USAGE), stdout);
-        fputs("\n", stdout);
-        fputs(_(HELP), stdout);
-        return fflush(stdout) == 0 ? 0 : 1;
-    }
-    if (o->version) {
-        puts("mkinstaller " GRELM_VERSION);
-        return fflush(stdout) == 0 ? 0 : 1;
-    }
+    if (o->help)
+        return show(stdout, std::string(_(USAGE)) + "\n" + _(HELP)) ? 0 : 1;
+    if (o->version)
+        return show(stdout, "mkinstaller " GRELM_VERSION "\n") ? 0 : 1;
     try {
         return o->check.empty() ? pack(*o) : check(*o);
     } catch (const Failure &f) {
-        fprintf(stderr, "mkinstaller: %s\n", f.message.c_str());
+        show(stderr, "mkinstaller: " + f.message + "\n");
     } catch (const fs::filesystem_error &e) {
-        fprintf(stderr, "mkinstaller: %s\n", e.what());
+        show(stderr, std::string("mkinstaller: ") + e.what() + "\n");
     }
     return 1;
 }

@@ -131,7 +131,7 @@ static void read_piece(const ArchiveEntry &e, Piece &p, size_t history,
             p.failure = std::string(_(SPOOL_NAME)) + ": " + strerror(errno ? errno : EIO);
         return;
     }
-    FILE *in = fopen(e.source.c_str(), "rb");
+    FILE *in = plat_open_read(e.source.c_str());
     if (in == NULL) {
         p.failure = e.source + ": " + strerror(errno);
         return;

@@ -22,8 +22,7 @@ PackingProgress::~PackingProgress()
     // more than fit now, should the terminal have narrowed.
     unsigned fits = terminal_columns();
     size_t clear = fits > 0 && width_ > fits - 1 ? fits - 1 : width_;
-    fprintf(out_, "\r%*s\r", int(clear), "");
-    fflush(out_);
+    show(out_, "\r" + std::string(clear, ' ') + "\r");
 }
 
 void PackingProgress::bytes_done(uint64_t n)
@@ -83,8 +82,7 @@ void PackingProgress::draw()
     size_t cover = width_ > len ? width_ - len : 0;
     if (len + cover > fits)
         cover = fits - len;
-    fprintf(out_, "\r%s%*s", line, int(cover), "");
-    fflush(out_);
+    show(out_, "\r" + std::string(line) + std::string(cover, ' '));
     if (len > width_)
         width_ = len;
 }

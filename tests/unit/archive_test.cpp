@@ -18,6 +18,7 @@
 #include "lzh/encode/block_writer.h"
 #include "lzh/methods.h"
 #include "lzh/header.h"
+#include "names/winname.h"
 #include "sfx/extract.h"
 #include "support.h"
 #include "tools/piece_pipeline.h"
@@ -241,7 +242,7 @@ TEST_F(Archive, WideSizesTravelInTheirExtension)
     EXPECT_EQ(h.size(), level2_header(e, 0, 0, 0, 0, true).size());
     FILE *f = fmemopen(const_cast<char *>(h.data()), h.size(), "rb");
     LzhMember m;
-    ASSERT_EQ(lzh_read_header(f, &m, plat_is_lead_byte), LZH_OK);
+    ASSERT_EQ(lzh_read_header(f, &m, cp932_is_lead_byte), LZH_OK);
     fclose(f);
     EXPECT_EQ(m.packed, packed);
     EXPECT_EQ(m.original, original);
@@ -554,7 +555,7 @@ TEST_F(Archive, HeaderBufferGrowsAsNeededUpToItsCap)
     std::string fits = level1_with_comments(2, 60000, "data") + std::string(1, '\0');
     FILE *f = fmemopen(const_cast<char *>(fits.data()), fits.size(), "rb");
     LzhMember m;
-    ASSERT_EQ(lzh_read_header(f, &m, plat_is_lead_byte), LZH_OK);
+    ASSERT_EQ(lzh_read_header(f, &m, cp932_is_lead_byte), LZH_OK);
     EXPECT_EQ(m.packed, 4u);
     EXPECT_STREQ(m.path, "x");
     fclose(f);
@@ -562,6 +563,6 @@ TEST_F(Archive, HeaderBufferGrowsAsNeededUpToItsCap)
     EXPECT_EQ(slurp("fits/x"), "data");
     std::string over = level1_with_comments(3, 60000, "data") + std::string(1, '\0');
     f = fmemopen(const_cast<char *>(over.data()), over.size(), "rb");
-    EXPECT_EQ(lzh_read_header(f, &m, plat_is_lead_byte), LZH_MALFORMED);
+    EXPECT_EQ(lzh_read_header(f, &m, cp932_is_lead_byte), LZH_MALFORMED);
     fclose(f);
 }

@@ -8,13 +8,13 @@
 
 static const char *problem(const std::string &name)
 {
-    return win_name_problem(name.data(), name.size(), plat_is_lead_byte);
+    return win_name_problem(name.data(), name.size(), cp932_is_lead_byte);
 }
 
 static std::string fold(const std::string &name)
 {
     std::string out(name.size() + 1, '\0');
-    out.resize(win_name_fold(name.data(), name.size(), out.data(), plat_is_lead_byte));
+    out.resize(win_name_fold(name.data(), name.size(), out.data(), cp932_is_lead_byte));
     return out;
 }
 
@@ -86,7 +86,7 @@ TEST(WindowsNames, FoldsNamesWindowsTakesForOneFile)
 TEST(WindowsNames, FindsCodesThatAreNoCharacterOfCodePage932)
 {
     auto unassigned = [](const std::string &n) {
-        return win_name_unassigned(n.data(), n.size(), plat_is_lead_byte);
+        return win_name_unassigned(n.data(), n.size(), cp932_is_lead_byte);
     };
     for (const char *bad : {"\x85\x40", "\x86\x40", "\xEB\x40", "\x81\xAD", "\xFC\xFC",
                             "\x80", "\xA0", "\xFD", "\x83"})
@@ -140,7 +140,7 @@ TEST(WindowsNames, WritingUtf16AgreesWithTheSystemOverTheWholePlane)
         char sys[8];
         BOOL lost = FALSE;
         int n = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, &w, 1, sys, sizeof sys, NULL, &lost);
-        bool system_has = n > 0 && !lost && win_name_unassigned(sys, size_t(n), plat_is_lead_byte) < 0;
+        bool system_has = n > 0 && !lost && win_name_unassigned(sys, size_t(n), cp932_is_lead_byte) < 0;
         std::string ours = from_utf16(std::u16string(1, char16_t(u)));
         ASSERT_EQ(ours, system_has ? std::string(sys, size_t(n)) : "(refused)") << std::hex << u;
         written += system_has;
@@ -158,13 +158,13 @@ TEST(WindowsNames, FoldingAgreesWithTheSystemOverAllOfCodePage932)
     int checked = 0;
     for (int lead = 0x81; lead <= 0xFC; lead++) {
         for (int trail = 0x40; trail <= 0xFC; trail++) {
-            if (!plat_is_lead_byte((unsigned char)lead) || trail == 0x7F)
+            if (!cp932_is_lead_byte((unsigned char)lead) || trail == 0x7F)
                 continue;
             char code[2] = {char(lead), char(trail)};
             wchar_t w[2];
             int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, code, 2, w, 2);
             std::string c(code, 2);
-            bool ours = win_name_unassigned(code, 2, plat_is_lead_byte) < 0;
+            bool ours = win_name_unassigned(code, 2, cp932_is_lead_byte) < 0;
             ASSERT_EQ(ours, n == 1) << std::hex << lead << " " << trail;
             if (n != 1)
                 continue;

@@ -21,9 +21,11 @@ int cp932_is_lead_byte(unsigned char c);
 // '/' or '.' after it keeps its meaning, as it does for Windows.
 int win_is_pair(LeadByteRule is_lead, unsigned char a, unsigned char b);
 
-// Longest relative path Windows' ANSI file functions can open from any folder:
-// MAX_PATH (260) less the terminating NUL and the shortest root, "C:\".
-enum { WIN_RELATIVE_PATH_MAX = 256 };
+// Longest path most Windows programs can open: MAX_PATH (260) less the
+// terminating NUL. The extractor opens longer ones ("\\?\" paths), but the
+// product's own programs may not; the packer wants WIN_FOLDER_ROOM of it
+// left for the install folder, and says so where a member leaves less.
+enum { WIN_PATH_MAX = 259, WIN_FOLDER_ROOM = 40 };
 
 // Longest name of one file or folder, in characters (a double-byte character
 // counts once).

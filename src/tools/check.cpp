@@ -220,6 +220,9 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
                     member_name_problem(std::vector<std::string>(parts.size()), parts))
                 fail(format(_("%s (%s): can't be installed: %s"), at.c_str(), name.c_str(),
                             why->c_str()));
+        if (import && !parts.empty())
+            if (std::optional<std::string> warning = member_path_warning(parts))
+                note(format("%s (%s): %s", at.c_str(), name.c_str(), warning->c_str()));
         if (import && !m.is_dir && parts.empty())
             fail(format(_("%s: refused: a file with no name"), at.c_str()));
         paths.push_back({parts, m.is_dir != 0});

@@ -136,6 +136,8 @@ static void add_entry(std::vector<ArchiveEntry> &entries, const fs::path &source
     if (std::optional<std::string> why = member_name_problem(utf8, e.path))
         fail(format(_("%s: can't be installed: %s"), native_from_path(source).c_str(),
                     why->c_str()));
+    if (std::optional<std::string> warning = member_path_warning(e.path))
+        note(native_from_path(source) + ": " + *warning);
     // A few characters have no code in code page 932 of their own and take
     // that of a look-alike (WAVE DASH 〜 that of ～), which is what Windows
     // will show. Each name is said once, with the entry that ends in it.

@@ -90,9 +90,9 @@ std::optional<std::string> member_name_problem(const std::vector<std::string> &u
         joined += (i ? "\\" : "") + part;
         member += (i ? std::string(1, LZH_SEP) : "") + part;
     }
-    if (joined.size() > WIN_RELATIVE_PATH_MAX)
-        return format(_("path of %u bytes; Windows opens at most %u below the install folder"),
-                      unsigned(joined.size()), unsigned(WIN_RELATIVE_PATH_MAX));
+    if (joined.size() >= LZH_PATH_MAX)
+        return format(_("path of %u bytes; the installer reads at most %u"),
+                      unsigned(joined.size()), unsigned(LZH_PATH_MAX - 1));
     // The extractor's own test, so that what is packed always unpacks.
     char rel[LZH_PATH_MAX];
     if (safe_relative_path(member.c_str(), '\\', rel, sizeof rel) != 0)
@@ -103,6 +103,20 @@ std::optional<std::string> member_name_problem(const std::vector<std::string> &u
                                           cp932_is_lead_byte)) == "TMP.EXE")
         return std::string(_("tmp.exe is the name the installer runs its payload under"));
     return std::nullopt;
+}
+
+std::optional<std::string> member_path_warning(const std::vector<std::string> &archive)
+{
+    size_t length = archive.size() - 1;  // the separators
+    for (const std::string &part : archive)
+        length += part.size();
+    long room = long(WIN_PATH_MAX) - 1 - long(length);  // "folder\path"
+    if (room >= WIN_FOLDER_ROOM)
+        return std::nullopt;
+    return format(_("a path of %u bytes leaves %ld of Windows' %u for the install folder: "
+                    "programs that can't take longer paths won't open it below a longer "
+                    "folder"),
+                  unsigned(length), room < 0 ? 0 : room, unsigned(WIN_PATH_MAX));
 }
 
 static std::string display_path(const std::vector<std::string> &path)

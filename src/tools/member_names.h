@@ -11,6 +11,10 @@
 // Why a member could not be installed under its path, or nothing. utf8 holds
 // the components as the source tree spells them, archive the same components
 // in the archive's code page.
+// What the user should know of a path that packs: one that leaves less than
+// WIN_FOLDER_ROOM bytes of WIN_PATH_MAX for the install folder.
+std::optional<std::string> member_path_warning(const std::vector<std::string> &archive);
+
 std::optional<std::string> member_name_problem(const std::vector<std::string> &utf8,
                                                const std::vector<std::string> &archive);
 

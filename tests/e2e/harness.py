@@ -8,6 +8,7 @@ them once per class; the tests reach everything through it.
 import os
 import shutil
 import subprocess
+import time
 import unittest
 from pathlib import Path
 
@@ -18,6 +19,20 @@ CREATE = bytes.fromhex("83 74 83 48 83 8B 83 5F 82 F0 8D EC 82 E8 82 DC 82 B7 82
 ANSWER = bytes.fromhex("79 20 6F 72 20 6E 20 82 C5 93 9A 82 A6 82 C4 82 AD 82 BE 82 B3 82 A2 81 42 0D 0A")
 FAILED = bytes.fromhex("83 74 83 48 83 8B 83 5F 82 AA 8D EC 82 EA 82 DC 82 B9 82 F1 82 C5 82 B5 82 BD 81 42 0D 0A")
 ABORTED = bytes.fromhex("0D 0A 83 43 83 93 83 58 83 67 81 5B 83 8B 82 F0 92 86 8E 7E 82 B5 82 DC 82 B5 82 BD 81 42 0D 0A")
+
+
+# The ANSI code pages a Windows program may meet, and the locale Wine takes
+# each from; 65001 is one process's own, by a manifest beside its program.
+CODE_PAGE_LOCALES = {932: "ja_JP.UTF-8", 1252: "en_US.UTF-8", 65001: "ja_JP.UTF-8"}
+UTF8_MANIFEST = b"""<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<assembly manifestVersion="1.0" xmlns="urn:schemas-microsoft-com:asm.v1">
+  <application xmlns="urn:schemas-microsoft-com:asm.v3">
+    <windowsSettings>
+      <activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">UTF-8</activeCodePage>
+    </windowsSettings>
+  </application>
+</assembly>
+"""
 
 
 class WineTest(unittest.TestCase):
@@ -52,13 +67,52 @@ class WineTest(unittest.TestCase):
         shutil.rmtree(self.work, ignore_errors=True)
         self.work.mkdir(parents=True)
 
-    def wine(self, args, cwd=None, stdin=b"", timeout=120, english=False):
-        """Runs a Windows program, in a Japanese UI unless english; returns
-        (status, stdout bytes, stderr bytes)."""
-        r = subprocess.run(["wine", *[str(a) for a in args]], cwd=cwd or self.work, input=stdin,
-                           env=self.english_ui_env if english else self.wine_env,
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    def wine_env_for(self, code_page=932, english=False):
+        """The environment of a program run in a code page: 1252 comes with
+        an English UI, as on a Western Windows."""
+        if code_page == 1252:
+            return dict(self.wine_env, LC_ALL=CODE_PAGE_LOCALES[1252])
+        return self.english_ui_env if english else self.wine_env
+
+    def wine(self, args, cwd=None, stdin=b"", timeout=120, english=False, code_page=932):
+        """Runs a Windows program, in a Japanese UI unless english, in an
+        ANSI code page (932, 1252 or 65001); returns (status, stdout bytes,
+        stderr bytes)."""
+        cwd = cwd or self.work
+        manifest = (Path(cwd) / args[0]).with_name(Path(args[0]).name + ".manifest")
+        if code_page == 65001:
+            manifest.write_bytes(UTF8_MANIFEST)
+        try:
+            r = subprocess.run(["wine", *[str(a) for a in args]], cwd=cwd, input=stdin,
+                               env=self.wine_env_for(code_page, english),
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+        finally:
+            if code_page == 65001:
+                manifest.unlink()
         return r.returncode, r.stdout, r.stderr
+
+    def console(self, command, cwd, env, until, timeout=60):
+        """What a console shows: command run by Wine in a terminal of its own
+        (tmux), its screen read as text until it holds until."""
+        if shutil.which("tmux") is None:
+            self.skipTest("tmux is not installed")
+        socket = ["tmux", "-L", "e2e-" + str(os.getpid()), "-f", "/dev/null"]
+        line = " ".join(f"{k}='{v}'" for k, v in env.items() if k.startswith(("LC_", "LANG", "WINE")))
+        line = f"cd '{cwd}' && env -i PATH='{os.environ['PATH']}' HOME='{os.environ.get('HOME', '/')}' {line} wine {command}; sleep 600"
+        subprocess.run([*socket, "kill-server"], capture_output=True)
+        subprocess.run([*socket, "-u", "new-session", "-d", "-x", "160", "-y", "50", line],
+                       check=True, env=dict(os.environ, LC_ALL="C.UTF-8"))
+        try:
+            screen = ""
+            for _ in range(int(timeout * 10)):
+                screen = subprocess.run([*socket, "capture-pane", "-p", "-J"], capture_output=True,
+                                        check=True).stdout.decode("utf-8", "replace")
+                if until in screen:
+                    break
+                time.sleep(0.1)
+            return screen
+        finally:
+            subprocess.run([*socket, "kill-server"], capture_output=True)
 
     def build_file(self, name):
         return (self.build / name).read_bytes()
@@ -77,7 +131,7 @@ class WineTest(unittest.TestCase):
             WineTest._pause = out
         return WineTest._pause
 
-    def mkinstaller(self, *args, cwd=None, english=True):
+    def mkinstaller(self, *args, cwd=None, english=True, code_page=932):
         """The Windows build of mkinstaller, run from a copy beside its stub
         and extractor as a publisher would have them; in English unless
         asked otherwise, so that tests read its texts as the code has them."""
@@ -87,4 +141,5 @@ class WineTest(unittest.TestCase):
             for name in ("stub.exe", "sfx.exe"):
                 shutil.copy(self.build / name, tools / name)
             shutil.copy(self.mkinstaller_exe, tools / "mkinstaller.exe")
-        return self.wine([tools / "mkinstaller.exe", *args], cwd=cwd, timeout=600, english=english)
+        return self.wine([tools / "mkinstaller.exe", *args], cwd=cwd, timeout=600, english=english,
+                         code_page=code_page)

@@ -78,10 +78,9 @@ class HostileArchives(FaultTest):
                 self.assertEqual(out, said(said.EXTRACTED, "first.txt") + said(said.INCOMPLETE))
 
     def test_names_windows_takes_for_one_file_never_overwrite_each_other(self):
-        # Unassigned codes (one default character), NEC and IBM duplicates,
-        # a Roman numeral and its small form, and plain case; a file that was
-        # there before the run is still replaced.
-        for first, second in ((b"\x85\x40", b"\x86\x40"), (b"\x87\x54", b"\xfa\x4a"),
+        # NEC and IBM duplicates, a Roman numeral and its small form, and
+        # plain case; a file that was there before the run is still replaced.
+        for first, second in ((b"\x87\x54", b"\xfa\x4a"),
                               (b"\x81\xca", b"\xfa\x54"), (b"\x87\x54", b"\xee\xef"),
                               (b"README.txt", b"readme.txt")):
             with self.subTest(first=first, second=second):
@@ -98,6 +97,14 @@ class HostileArchives(FaultTest):
                                  said(said.EXTRACTED, "<1>").replace(b"<1>", first) + said(said.INCOMPLETE))
                 self.assertEqual(status, 1)
                 self.assertEqual(sorted(p.read_bytes() for p in dest.iterdir()), [b"first", b"new"])
+        # A code that is no character has no name of its own on Windows: it
+        # is refused, not written under the default character.
+        shutil.rmtree(dest)
+        dest.mkdir()
+        status, out, err = self.run_sfx(dest, archive(member(b"\x85\x40", b"first")))
+        self.assertEqual((status, err), (1, said(said.NOT_EXTRACTED, "<1>", said.EILSEQ)
+                                         .replace(b"<1>", b"\x85\x40")))
+        self.assertEqual(list(dest.iterdir()), [])
         # The Windows mkinstaller refuses to pack them.
         (self.work / "nec.lzh").write_bytes(archive(member(b"\x87\x54", b"1"), member(b"\xfa\x4a", b"2")))
         (self.work / "none.lzh").write_bytes(archive(member(b"\xeb\x40", b"1")))
@@ -186,20 +193,28 @@ class DamagedInstallers(FaultTest):
     def test_long_install_folders_and_names_past_the_limit(self):
         # An install folder a few characters short of MAX_PATH (Windows and
         # Wine start a program in a longer one elsewhere), files whose full
-        # path passes it (Wine opens them, Windows would refuse them with an
-        # error), and a name longer than any Windows file system holds.
+        # path passes it, one of 300 characters below it (opened by their
+        # "\\?\" names, as Windows needs), and a name longer than any
+        # Windows file system holds.
         base = len(self.windows_path(self.work)) + 1
         deep = self.work / ("d" * 100) / ("e" * (245 - base - 101))
         deep.mkdir(parents=True)
         self.assertEqual(len(self.windows_path(deep)), 245)
+        long_path = "/".join(["p" * 99, "q" * 99, "r" * 100])
         status, out, err = self.run_sfx(deep, archive(member(b"short.txt", b"ok"),
                                                       member(b"sub/" + b"n" * 40, b"x" * 1000),
+                                                      member(long_path.encode(), b"far"),
                                                       member(b"sub/" + b"n" * 256, b"x" * 1000)))
         self.assertEqual(status, 1)
         self.assertEqual(err, said(said.REFUSED, "sub\\" + "n" * 256))
         self.assertEqual(out, said(said.EXTRACTED, "short.txt") +
-                         said(said.EXTRACTED, "sub\\" + "n" * 40) + said(said.INCOMPLETE))
-        self.assertEqual(self.files_in(deep), ["short.txt", os.path.join("sub", "n" * 40)])
+                         said(said.EXTRACTED, "sub\\" + "n" * 40) +
+                         said(said.EXTRACTED, long_path.replace("/", "\\")) + said(said.INCOMPLETE))
+        self.assertEqual(self.files_in(deep), sorted(["short.txt", os.path.join("sub", "n" * 40),
+                                                      long_path.replace("/", os.sep)]))
+        for name, data in (("short.txt", b"ok"), (long_path, b"far")):
+            full = "\\\\?\\" + self.windows_path(deep / name)
+            self.assertEqual(self.wine(["cmd", "/c", "type", full], cwd=self.work)[:2], (0, data))
 
 
 class LargeInstaller(FaultTest):

@@ -2,12 +2,14 @@
 Windows programs under Wine."""
 import os
 import shutil
+import signal
 import subprocess
+import time
 import unittest
 import zipfile
 from pathlib import Path
 
-from harness import CREATE, PROMPT_DEFAULT, WineTest
+from harness import CODE_PAGE_LOCALES, CREATE, PROMPT_DEFAULT, WineTest
 from lzhdata import Said, archive, dirs_of, files_of, jlha, make_tree, member
 
 said = Said("\r\n")
@@ -21,9 +23,9 @@ class Extractor(WineTest):
         self.dest = self.work / "dest"
         self.dest.mkdir()
 
-    def run_sfx(self, archive_bytes):
+    def run_sfx(self, archive_bytes, code_page=932):
         (self.dest / "x.exe").write_bytes(self.sfx + archive_bytes)
-        status, out, err = self.wine(["x.exe"], cwd=self.dest)
+        status, out, err = self.wine(["x.exe"], cwd=self.dest, code_page=code_page)
         (self.dest / "x.exe").unlink()
         return status, out, err
 
@@ -47,6 +49,51 @@ class Extractor(WineTest):
             self.assertLessEqual(abs(mtime - 1_300_000_000), 2, level)
             shutil.rmtree(self.dest)
             self.dest.mkdir()
+
+    def test_names_install_alike_on_every_code_page(self):
+        # Trail bytes 0x5C (表, ソ), and two names UTF-8 would read as one
+        # (ア and 陰: 83 41 and 89 41).
+        names = ["表.txt", "データ.dat", "サブ/ソフト.txt", "ア.txt", "陰.txt"]
+        data = archive(*(member(n.encode("cp932"), n.encode()) for n in names))
+        for code_page in CODE_PAGE_LOCALES:
+            with self.subTest(code_page=code_page):
+                status, out, err = self.run_sfx(data, code_page)
+                self.assertEqual((status, err), (0, b""))
+                self.assertEqual(files_of(self.dest), {n.replace("/", os.sep): n.encode()
+                                                       for n in names})
+                # A pipe gets code page 932's bytes on every machine.
+                self.assertEqual(out, said.listing(names, "\\"))
+                shutil.rmtree(self.dest)
+                self.dest.mkdir()
+
+    def test_a_console_shows_the_words_on_every_code_page(self):
+        (self.dest / "x.exe").write_bytes(self.sfx + archive(member("表.txt".encode("cp932"), b"1")))
+        for code_page in (932, 1252):
+            with self.subTest(code_page=code_page):
+                screen = self.console("x.exe", self.dest, self.wine_env_for(code_page),
+                                      "インストールが完了しました。")
+                self.assertIn("表.txt を展開しました。\nインストールが完了しました。", screen)
+
+    def test_an_interrupted_install_says_so_and_leaves_no_temporary_file(self):
+        (self.work / "product").mkdir()
+        (self.work / "product" / "a.txt").write_bytes(b"first")
+        with open(self.work / "product" / "zeros.bin", "wb") as f:
+            f.truncate(768 << 20)  # sparse, and a few KiB packed
+        self.assertEqual(self.mkinstaller("-q", "--no-stub", "-o", "dest/x.exe", "product")[:2],
+                         (0, b""))
+        p = subprocess.Popen(["wine", "x.exe"], cwd=self.dest, env=self.wine_env,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        temp = lambda: [n for n in os.listdir(self.dest) if n.startswith("~sfx")]
+        for _ in range(1200):
+            if temp() and (self.dest / temp()[0]).stat().st_size > (1 << 20) or p.poll() is not None:
+                break
+            time.sleep(0.05)
+        p.send_signal(signal.SIGINT)  # Wine hands it on as Ctrl-C
+        out, err = p.communicate(timeout=60)
+        self.assertEqual((p.returncode, err), (1, b""))
+        self.assertTrue(out.startswith(said(said.EXTRACTED, "a.txt")), out[:100])
+        self.assertTrue(out.endswith(said(said.INTERRUPTED)), out[-100:])
+        self.assertEqual(sorted(os.listdir(self.dest)), ["a.txt", "x.exe"])
 
     def test_hostile_or_damaged_archives_stop_with_nothing_outside(self):
         good = member(b"kept.txt", b"kept")
@@ -116,11 +163,32 @@ class PackedInstaller(WineTest):
         words = [os.urandom(8).hex().encode() for _ in range(500)]
         big = b" ".join(words[(i * 7919) % 500] for i in range(260_000))[:(4 << 20) + 12345]
         (self.work / "product" / "big.txt").write_bytes(big)
-        self.assertEqual(self.mkinstaller("-o", "win.exe", "-j", "3", "product")[0], 0)
         r = subprocess.run([native, "-o", self.work / "native.exe", "--stub", self.build / "stub.exe",
                             "--sfx", self.build / "sfx.exe", self.work / "product"], capture_output=True)
         self.assertEqual((r.returncode, r.stderr), (0, b""))
-        self.assertEqual((self.work / "win.exe").read_bytes(), (self.work / "native.exe").read_bytes())
+        # Japanese names, whatever the publisher's code page.
+        for code_page in CODE_PAGE_LOCALES:
+            with self.subTest(code_page=code_page):
+                self.assertEqual(self.mkinstaller("-o", "win.exe", "-j", "3", "product",
+                                                  code_page=code_page)[:2], (0, b""))
+                self.assertEqual((self.work / "win.exe").read_bytes(),
+                                 (self.work / "native.exe").read_bytes())
+                status, out, err = self.mkinstaller("--check", "win.exe", code_page=code_page)
+                self.assertEqual((status, err), (0, b""))
+                self.assertIn(b"every CRC verified", out)
+        # A Western machine installs them as a Japanese one does.
+        status, out, err = self.wine(["win.exe"], stdin=b"inst\r\ny\r\n", code_page=1252)
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual(files_of(self.work / "inst"), files_of(self.work / "product"))
+        # A character code page 932 lacks is refused, naming the file as the
+        # publisher's machine spells it.
+        (self.work / "product" / "café.txt").write_bytes(b"x")
+        for code_page, spelled in ((1252, "cp1252"), (65001, "utf-8")):
+            with self.subTest(code_page=code_page):
+                status, _, err = self.mkinstaller("-o", "lost.exe", "product", code_page=code_page)
+                self.assertEqual(status, 1)
+                self.assertIn("café.txt: name can't be written".encode(spelled), err)
+                self.assertFalse((self.work / "lost.exe").exists())
 
     def test_archives_of_other_tools_install_as_lhasa_unpacks_them(self):
         samples = Path(__file__).resolve().parents[2].parent / "shared" / "lzh-samples"
@@ -178,6 +246,13 @@ class PackedInstaller(WineTest):
         self.assertEqual((status, err), (0, b""))
         self.assertIn("表示.txt".encode("cp932"), out)
         self.assertIn(b"stub and extractor as built", out)
+        # A Japanese UI reads Japanese on a console of any code page.
+        env = {k: v for k, v in self.wine_env.items() if k != "LC_ALL"}
+        env.update(LC_CTYPE=CODE_PAGE_LOCALES[1252], LC_MESSAGES="ja_JP.UTF-8")
+        screen = self.console(f"'{self.work / 'tools' / 'mkinstaller.exe'}' --check setup.exe",
+                              self.work, env, "すべての CRC")
+        self.assertIn("表示.txt", screen)
+        self.assertIn("すべての CRC を確認しました", screen)
 
 
 class WindowsPackage(WineTest):

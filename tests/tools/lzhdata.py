@@ -158,6 +158,8 @@ class Said:
     NO_ARCHIVE = "このプログラムの後にアーカイブが見つかりません"
     ENOSPC = "ディスクの空き容量が足りません"
     EACCES = "アクセスが拒否されました"
+    EILSEQ = "名前の文字が Shift_JIS にありません"
+    INTERRUPTED = "\nインストールは中断されました。完了していません。\n"
 
     def __init__(self, newline="\n"):
         self.newline = newline

@@ -476,7 +476,7 @@ class Mkinstaller(Packing):
                  ("bell\x07", b"control character"), ("...", b"only dots"),
                  ("back\\slash", b"backslash"), ("tmp.exe", b"tmp.exe"),
                  ("TMP.EXE.", b"tmp.exe"), ("yen¥", b"the folder separator"),
-                 ("d" * 200 + "/" + "f" * 60, b"Windows opens at most 256")]
+                 ("/".join(["d" * 250] * 5), b"the installer reads at most 1023")]
         for name, rule in cases:
             with self.subTest(name=name):
                 root = self.tmp / "case"
@@ -503,6 +503,23 @@ class Mkinstaller(Packing):
                 self.assertEqual(status, 0, err)
                 self.assertEqual(err.count(b"stored as"), 1, err)
                 self.assertIn(f'stored as "{stored}"'.encode(), err)
+        # Paths that leave less than 40 bytes of Windows' 259 for the install
+        # folder pack, said once; 218 bytes leave 40.
+        for path, said_left in (("d" * 200 + "/" + "f" * 17, None), ("d" * 200 + "/" + "f" * 18, 39),
+                                ("d" * 200 + "/" + "f" * 60, 0)):
+            with self.subTest(path=path):
+                root = self.tmp / "long"
+                shutil.rmtree(root, ignore_errors=True)
+                (root / path).parent.mkdir(parents=True)
+                (root / path).write_bytes(b"x")
+                status, _, err = self.pack("--sfx", self.sfx, root)
+                self.assertEqual(status, 0, err)
+                if said_left is None:
+                    self.assertEqual(err, b"")
+                else:
+                    self.assertEqual(err.count(b"leaves"), 1, err)
+                    self.assertIn(f"leaves {said_left} of Windows' 259".encode(), err)
+                    self.assertIn(path.split("/")[-1].encode(), err)
 
     def test_names_windows_takes_for_one_file_are_refused_naming_both(self):
         for first, second, named in (("README.txt", "readme.txt", None), ("notes", "notes.", None),

@@ -57,7 +57,6 @@ int plat_create_dir(const char *path)
     return p == NULL ? -1 : CreateDirectoryW(p, NULL) ? 0 : failed_call();
 }
 
-
 // The program's own file as the system names it; NULL (with errno) if the
 // name does not fit.
 static const wchar_t *own_wide_path(struct WidePath *out)
@@ -125,7 +124,6 @@ int plat_remove(const char *path)
     const wchar_t *p = wide_path(path, &w);
     return p == NULL ? -1 : DeleteFileW(p) ? 0 : failed_call();
 }
-
 
 static HANDLE console_of(FILE *f)
 {

@@ -46,9 +46,12 @@ static int errno_from_win32(DWORD code)
     }
 }
 
-// Room for a path in UTF-16: a program's own path buffers, made full from a
-// current folder of any length Windows' file functions take by default.
-enum { WIDE_PATH_SIZE = PATH_BUFFER_SIZE + MAX_PATH + 16 };
+// Room for a path in UTF-16: one of a program's path buffers with a
+// temporary name's few characters added (the extractor's, beside the
+// longest member path), made full from a current folder as long as Windows
+// takes by default, with the "\\?\UNC\" prefix. A temporary file then never
+// fails where its final name would not.
+enum { WIDE_PATH_SIZE = PATH_BUFFER_SIZE + 2 * MAX_PATH };
 struct WidePath {
     wchar_t w[WIDE_PATH_SIZE];
 };

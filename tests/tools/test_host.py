@@ -808,6 +808,30 @@ class Mkinstaller(Packing):
                 _, err = p.communicate(timeout=60)
                 self.assertEqual(p.returncode, -sig, err)
                 self.assertEqual(sorted(os.listdir(self.tmp)), ["sfx.exe", "src", "stub.exe"])
+        # The extractor, interrupted, removes the file it was writing, says
+        # so and ends with status 1: the install can be run again.
+        (src / "big").unlink()
+        (src / "a.txt").write_bytes(b"first")
+        with open(src / "zeros", "wb") as f:
+            f.truncate(256 << 20)
+        self.assertEqual(self.pack("--sfx", self.sfx, src)[0], 0)
+        dest = self.tmp / "dest"
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=sig):
+                shutil.rmtree(dest, ignore_errors=True)
+                dest.mkdir()
+                p = subprocess.Popen([self.extractor, self.tmp / "setup.exe"], cwd=dest,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                for _ in range(2000):
+                    temp = [n for n in os.listdir(dest) if n.startswith("~sfx")]
+                    if temp and (dest / temp[0]).stat().st_size > (1 << 20) or p.poll() is not None:
+                        break
+                    time.sleep(0.01)
+                p.send_signal(sig)
+                out, err = p.communicate(timeout=60)
+                self.assertEqual((p.returncode, err), (1, b""))
+                self.assertTrue(out.endswith(said(said.INTERRUPTED)), out[-100:])
+                self.assertEqual(os.listdir(dest), ["a.txt"])
 
 
 

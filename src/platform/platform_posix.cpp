@@ -238,9 +238,10 @@ static void on_interrupt(int sig)
     if (const char *path = plat_interrupt_path())
         unlink(path);
     if (const char *words = plat_interrupt_words()) {
-        // write(2) alone: the stream's buffer may be half written.
-        if (write(STDOUT_FILENO, words, strlen(words)) < 0) {
-        }
+        // write(2) alone: the stream's buffer may be half written, and
+        // nothing is left to do if the words can't be written.
+        ssize_t written = write(STDOUT_FILENO, words, strlen(words));
+        (void)written;
         _exit(1);
     }
     signal(sig, SIG_DFL);

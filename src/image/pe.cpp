@@ -123,3 +123,23 @@ int64_t pe_certificate_table(FILE *f, int64_t base, int64_t size, int64_t from,
     }
     return PE_NO_TABLE;
 }
+
+uint32_t pe_checksum_add(uint32_t sum, const unsigned char *p, size_t n)
+{
+    size_t i = 0;
+    for (; i + 1 < n; i += 2) {
+        sum += (uint32_t)p[i] | (uint32_t)p[i + 1] << 8;
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    if (i < n) {  // an odd last byte, as if a zero followed it
+        sum += p[i];
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return sum;
+}
+
+uint32_t pe_checksum_end(uint32_t sum, uint64_t file_size)
+{
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum + (uint32_t)file_size;  // the length modulo 2^32, as the system adds it
+}

@@ -44,4 +44,12 @@ enum { PE_UNSIGNED = -1, PE_NO_TABLE = -2 };
 int64_t pe_certificate_table(FILE *f, int64_t base, int64_t size, int64_t from,
                              const unsigned char *head, size_t n);
 
+// The header's checksum (CheckSum in the optional header) as the loader and
+// signing tools compute it: the file's 16-bit little-endian words summed,
+// each carry folded back in, with the field itself counted as zero, and the
+// file's length added. Summed a block at a time: every block but the last
+// of an even length. The sum starts at 0.
+uint32_t pe_checksum_add(uint32_t sum, const unsigned char *p, size_t n);
+uint32_t pe_checksum_end(uint32_t sum, uint64_t file_size);
+
 #endif

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "bytes/le.h"
+#include "image/pe.h"
 #include "mkinstaller.h"
 #include "platform/codepage.h"
 #include "platform/platform.h"
@@ -155,6 +157,34 @@ TempOutput::~TempOutput()
         fclose(file_);
     plat_remove(temp_.c_str());
     plat_remove_on_interrupt(NULL);
+}
+
+void TempOutput::write_pe_checksum()
+{
+    // Read back through a handle of its own: what was written is whole,
+    // and the checksum is summed with its own field counted as zero.
+    File in = open_at(temp_);
+    std::vector<unsigned char> block(1 << 20);
+    PeSigning fields;
+    uint32_t sum = 0;
+    uint64_t size = 0;
+    for (size_t n; (n = fread(block.data(), 1, block.size(), in.get())) > 0; size += n) {
+        if (size == 0 && !pe_signing(block.data(), n, &fields))
+            return;  // not a PE image: nothing to mend
+        for (uint64_t at = fields.checksum_at; at < uint64_t(fields.checksum_at) + 4; at++)
+            if (at >= size && at < size + n)
+                block[size_t(at - size)] = 0;
+        sum = pe_checksum_add(sum, block.data(), n);
+    }
+    if (ferror(in.get()))
+        fail_errno(temp_);
+    unsigned char field[4];
+    put_le32(field, pe_checksum_end(sum, size));
+    if (plat_seek(file_, fields.checksum_at, SEEK_SET) != 0)
+        fail_output();
+    put(file_, field, sizeof field);
+    if (plat_seek(file_, 0, SEEK_END) != 0)
+        fail_output();
 }
 
 void TempOutput::commit()

@@ -75,6 +75,9 @@ public:
     TempOutput(const TempOutput &) = delete;
     TempOutput &operator=(const TempOutput &) = delete;
     FILE *file() const { return file_; }
+    // Writes the checksum of the whole file as written so far into the
+    // header of the PE image it starts with, as signing tools do.
+    void write_pe_checksum();
     void commit();
 
 private:

@@ -27,6 +27,7 @@ try {
             note(format(_("%s: the archive written is %llu bytes"), o.output.c_str(),
                         (unsigned long long)bytes));
     }
+    out.write_pe_checksum();
     out.commit();
 } catch (const OutputError &e) {
     fail(o.output + ": " + strerror(e.errnum));

@@ -8,6 +8,7 @@ them once per class; the tests reach everything through it.
 import os
 import shutil
 import subprocess
+import sys
 import time
 import unittest
 from pathlib import Path
@@ -22,17 +23,40 @@ ABORTED = bytes.fromhex("0D 0A 83 43 83 93 83 58 83 67 81 5B 83 8B 82 F0 92 86 8
 
 
 # The ANSI code pages a Windows program may meet, and the locale Wine takes
-# each from; 65001 is one process's own, by a manifest beside its program.
+# each from; 65001 is one process's own, asked by its manifest.
 CODE_PAGE_LOCALES = {932: "ja_JP.UTF-8", 1252: "en_US.UTF-8", 65001: "ja_JP.UTF-8"}
-UTF8_MANIFEST = b"""<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
-<assembly manifestVersion="1.0" xmlns="urn:schemas-microsoft-com:asm.v1">
-  <application xmlns="urn:schemas-microsoft-com:asm.v3">
-    <windowsSettings>
-      <activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">UTF-8</activeCodePage>
-    </windowsSettings>
-  </application>
-</assembly>
-"""
+UTF8_SETTING = (b'<application xmlns="urn:schemas-microsoft-com:asm.v3"><windowsSettings>'
+                b'<activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">'
+                b'UTF-8</activeCodePage></windowsSettings></application>')
+
+
+def asking_for_utf8(program):
+    """A program's bytes, its embedded manifest (which Windows prefers to
+    one beside the file) asking for code page 65001 in place of its list of
+    Windows versions, which Wine does not read, spaces after it to its
+    length."""
+    start = program.rindex(b"<?xml")  # in the resources, after the code
+    end = program.index(b"</assembly>", start) + len(b"</assembly>")
+    lines = [line.strip() for line in program[start:end].split(b"\n")]
+    manifest = b"".join(lines)
+    versions = manifest.index(b"<compatibility"), manifest.index(b"</compatibility>") + 16
+    manifest = manifest[:versions[0]] + UTF8_SETTING + manifest[versions[1]:]
+    assert len(manifest) <= end - start, "no room for the setting"
+    return program[:start] + manifest.ljust(end - start) + program[end:]
+
+
+def pe_checksums(path):
+    """What pefile (Debian's python3-pefile, made for the system's Python)
+    says of a program's header checksum: "equal" where the field holds what
+    it computes over the file."""
+    code = ("import pefile, sys; pe = pefile.PE(sys.argv[1], fast_load=True); "
+            "got, want = pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum(); "
+            "print('equal' if got == want else f'{got:#x}, not {want:#x}')")
+    for python in (sys.executable, "/usr/bin/python3"):
+        r = subprocess.run([python, "-c", code, str(path)], capture_output=True, text=True)
+        if r.returncode == 0:
+            return r.stdout.strip()
+    raise unittest.SkipTest("pefile is not installed (Debian package python3-pefile)")
 
 
 class WineTest(unittest.TestCase):
@@ -79,16 +103,18 @@ class WineTest(unittest.TestCase):
         ANSI code page (932, 1252 or 65001); returns (status, stdout bytes,
         stderr bytes)."""
         cwd = cwd or self.work
-        manifest = (Path(cwd) / args[0]).with_name(Path(args[0]).name + ".manifest")
-        if code_page == 65001:
-            manifest.write_bytes(UTF8_MANIFEST)
+        program = Path(cwd) / args[0]
+        if code_page == 65001:  # a copy of the program, beside it
+            program = program.with_name(program.stem + "-utf8" + program.suffix)
+            program.write_bytes(asking_for_utf8((Path(cwd) / args[0]).read_bytes()))
+            args = [program, *args[1:]]
         try:
             r = subprocess.run(["wine", *[str(a) for a in args]], cwd=cwd, input=stdin,
                                env=self.wine_env_for(code_page, english),
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
         finally:
             if code_page == 65001:
-                manifest.unlink()
+                program.unlink()
         return r.returncode, r.stdout, r.stderr
 
     def console(self, command, cwd, env, until, timeout=60):

@@ -9,7 +9,7 @@ import unittest
 import zipfile
 from pathlib import Path
 
-from harness import CODE_PAGE_LOCALES, CREATE, PROMPT_DEFAULT, WineTest
+from harness import CODE_PAGE_LOCALES, CREATE, PROMPT_DEFAULT, WineTest, pe_checksums
 from lzhdata import Said, archive, dirs_of, files_of, jlha, make_tree, member
 
 said = Said("\r\n")
@@ -246,6 +246,8 @@ class PackedInstaller(WineTest):
         self.assertEqual((status, err), (0, b""))
         self.assertIn("表示.txt".encode("cp932"), out)
         self.assertIn(b"stub and extractor as built", out)
+        # The checksum in its header is the whole installer's.
+        self.assertEqual(pe_checksums(self.work / "setup.exe"), "equal")
         # A Japanese UI reads Japanese on a console of any code page.
         env = {k: v for k, v in self.wine_env.items() if k != "LC_ALL"}
         env.update(LC_CTYPE=CODE_PAGE_LOCALES[1252], LC_MESSAGES="ja_JP.UTF-8")

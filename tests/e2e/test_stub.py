@@ -4,8 +4,9 @@ import shutil
 import struct
 import subprocess
 import unittest
+from pathlib import Path
 
-from harness import ABORTED, CREATE, PROMPT_DEFAULT, WineTest
+from harness import ABORTED, CREATE, PROMPT_DEFAULT, WineTest, pe_checksums
 
 PROBE_RAN = b"probe ran\r\n"
 
@@ -142,11 +143,45 @@ class Build(WineTest):
         # encodes anything else again.
         for decoder in ("lzh_decode_adaptive", "lzh_decode_ring"):
             self.assertNotIn(decoder, (self.build / "sfx.map").read_text())
-        # MinGW's own printf alone would add some 27 KB. The last growth, by
-        # 2.5 KB to 37,376 bytes, bought names and text in code page 932 on
+        # MinGW's own printf alone would add some 27 KB. The last growths:
+        # 2.5 KB to 37,376 bytes for names and text in code page 932 on
         # every Windows (the wide functions, paths past MAX_PATH, text as
-        # characters on a console) and an interruption that cleans up.
-        self.assertLessEqual((self.build / "sfx.exe").stat().st_size, 37376)
+        # characters on a console) and an interruption that cleans up; 1 KB
+        # to 38,400 for the manifest's resource section.
+        self.assertLessEqual((self.build / "sfx.exe").stat().st_size, 38400)
+
+    def test_programs_are_what_windows_expects_of_them(self):
+        manifest = (Path(__file__).resolve().parents[2] / "src" / "resources" /
+                    "program.manifest").read_bytes()
+        for program in ("stub.exe", "sfx.exe", "mkinstaller.exe"):
+            path = self.build / program
+            with self.subTest(program=program):
+                # The manifest (asInvoker, the Windows versions), the only
+                # resource, as an independent tool reads it.
+                listed = subprocess.run(["wrestool", "-l", path], capture_output=True,
+                                        text=True, check=True).stdout
+                self.assertEqual([l.split(" [")[0] for l in listed.splitlines()],
+                                 ["--type=24 --name=1 --language=1033"])
+                got = subprocess.run(["wrestool", "-x", "--raw", "--type=24", "--name=1", path],
+                                     capture_output=True, check=True).stdout
+                self.assertEqual(got, manifest)
+                # Made for Windows 6.0 on, TERMINAL_SERVER_AWARE, NO_SEH,
+                # NX_COMPAT and DYNAMIC_BASE, and a correct header checksum.
+                dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", path],
+                                      capture_output=True, text=True, check=True).stdout
+                fields = dict(l.split(None, 1) for l in dump.splitlines() if l and l[0].isupper()
+                              and len(l.split(None, 1)) == 2)
+                for name, value in (("MajorOSystemVersion", "6"), ("MinorOSystemVersion", "0"),
+                                    ("MajorSubsystemVersion", "6"),
+                                    ("MinorSubsystemVersion", "0"),
+                                    ("DllCharacteristics", "00008540")):
+                    self.assertEqual(fields[name].split()[0], value, name)
+                self.assertEqual(pe_checksums(path), "equal")
+                # No SEH handler of ours: nothing touches the chain at fs:0.
+                code = subprocess.run(["i686-w64-mingw32-objdump", "-d", path],
+                                      capture_output=True, text=True, check=True).stdout
+                self.assertNotIn("%fs:0x0,", code)
+                self.assertNotIn(",%fs:0x0", code)
 
 
 if __name__ == "__main__":

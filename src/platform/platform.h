@@ -147,6 +147,23 @@ struct PlatFileId {
 };
 int plat_file_id(const char *path, struct PlatFileId *id);
 
+// Whether the current folder is one that every user of the machine may
+// change: directly under a drive's root, with no access list of its own
+// (not protected, nothing but what it inherits), under a root whose list
+// lets ordinary users (Everyone, Authenticated Users, Users, Interactive)
+// write in the folders made in it, as C:\ does. 1 if so, 0 if not (and
+// natively, where folders inherit nothing), -1 with errno.
+int plat_folder_open_to_all(void);
+
+// The user this program runs as, in the system's string form of a security
+// identifier ("S-1-5-21-..."), for an access list. 0, or -1 with errno.
+int plat_user_sid(char *buf, size_t size);
+
+// Gives the current folder the access list described in the system's
+// descriptor language (SDDL, "D:P(A;OICI;FA;;;SY)..."), protected from the
+// parent's. 0, or -1 with errno.
+int plat_set_folder_access(const char *sddl);
+
 // Until called again, path (NULL: none) is removed if the program is
 // interrupted: natively by SIGINT, SIGTERM or SIGHUP, on Windows by Ctrl-C,
 // Ctrl-Break or the console's closing. The program then ends as the

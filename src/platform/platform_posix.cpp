@@ -172,6 +172,24 @@ int plat_is_terminal(FILE *f)
     return isatty(fileno(f));
 }
 
+// Folders here inherit no access list from their parent.
+int plat_folder_open_to_all(void)
+{
+    return 0;
+}
+
+int plat_user_sid(char *, size_t)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
+int plat_set_folder_access(const char *)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
 int plat_put_text(FILE *f, const char *text)
 {
     int bad = fputs(text, f) == EOF;

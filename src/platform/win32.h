@@ -10,41 +10,8 @@
 #include "platform.h"
 
 // The system's functions report through GetLastError; the user is shown the
-// C library's text, so translate to the nearest errno.
-static int errno_from_win32(DWORD code)
-{
-    switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_PATHNAME:
-        return ENOENT;
-    case ERROR_FILENAME_EXCED_RANGE:
-        return ENAMETOOLONG;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-    case ERROR_NETWORK_ACCESS_DENIED:
-        return EACCES;
-    case ERROR_TOO_MANY_OPEN_FILES:
-        return EMFILE;
-    case ERROR_ALREADY_EXISTS:
-    case ERROR_FILE_EXISTS:
-        return EEXIST;
-    case ERROR_DIRECTORY:
-        return ENOTDIR;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    default:
-        return EINVAL;
-    }
-}
+// C library's text, so translate to the nearest errno (platform_win32.cpp).
+int errno_from_win32(DWORD code);
 
 // Room for a path in UTF-16: one of a program's path buffers with a
 // temporary name's few characters added (the extractor's, beside the

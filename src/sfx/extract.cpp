@@ -48,6 +48,29 @@ static void report(FILE *err, const char *subject, const char *text)
     say(err, TEXT_REPORT, subject, text);
 }
 
+int install_folder_sddl(const char *user_sid, char *out, size_t size)
+{
+    // FA: full control; 0x1200a9: read, execute and list; OICI: inherited
+    // by files and folders; P: protected from the parent's entries.
+    int n = snprintf(out, size, "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;%s)"
+                                "(A;OICI;0x1200a9;;;BU)", user_sid);
+    return n < 0 || (size_t)n >= size ? -1 : 0;
+}
+
+int protect_install_folder(FILE *err)
+{
+    static char sid[192], sddl[320];
+    int open = plat_folder_open_to_all();
+    if (open == 0)
+        return 0;
+    if (open < 0 || plat_user_sid(sid, sizeof sid) != 0 ||
+        install_folder_sddl(sid, sddl, sizeof sddl) != 0 || plat_set_folder_access(sddl) != 0) {
+        say(err, TEXT_FOLDER_ACCESS, errno_text(errno));
+        return -1;
+    }
+    return 0;
+}
+
 // Creates every directory of path up to its last separator (or all of it,
 // with whole set), and says why not after a report on err. Existing
 // directories are fine; a file in the way is named. A trail byte equal to

@@ -79,6 +79,12 @@ int main(int argc, char **argv)
         say(stderr, TEXT_REPORT, name, errno_text(errno));
         return finish(1);
     }
+    // Installing: a folder under the drive's root is made the installing
+    // users' own before anything is written in it.
+    if (argc == 1 && protect_install_folder(stderr) != 0) {
+        fclose(in);
+        return finish(1);
+    }
     int status = extract_archive(in, stdout, stderr);
     fclose(in);
     return finish(status);

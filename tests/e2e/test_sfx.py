@@ -1,9 +1,11 @@
 """End-to-end tests of the self-extractor and of packed installers, as
 Windows programs under Wine."""
 import os
+import re
 import shutil
 import signal
 import subprocess
+import tempfile
 import time
 import unittest
 import zipfile
@@ -237,6 +239,54 @@ class PackedInstaller(WineTest):
         status, _, err = self.mkinstaller("-o", "lost.exe", "--archive", "lost.lzh")
         self.assertEqual(status, 1)
         self.assertIn(b"code page 932 lacks", err)
+
+    def test_a_folder_under_the_root_becomes_the_installing_users_own(self):
+        # Wine keeps no access lists (it makes them from the Unix mode), but
+        # a wineserver run with -d2 logs every descriptor a program hands
+        # it: a prefix of its own, whose C:\ lets everyone write once its
+        # mode is 0777, as Windows' C:\ lets Authenticated Users.
+        make_tree(self.work / "product")
+        self.assertEqual(self.mkinstaller("-o", "setup.exe", "product")[:2], (0, b""))
+        prefix = Path(tempfile.mkdtemp(prefix="grelm-acl-"))
+        env = dict(self.wine_env, WINEPREFIX=str(prefix))
+        with open(prefix.parent / (prefix.name + ".log"), "w+b") as log:
+            server = subprocess.Popen(["wineserver", "-f", "-d2"], env=env, stdin=subprocess.DEVNULL,
+                                      stdout=log, stderr=log)
+            try:
+                subprocess.run(["wine", "cmd", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+                drive_c = prefix / "drive_c"
+                shutil.copy(self.work / "setup.exe", drive_c)
+                set_lists = []
+                (drive_c / "sub").mkdir()
+                for mode, answer in ((0o755, b"\r\ny\r\n"), (0o777, b"sub\\inst\r\ny\r\n"),
+                                     (0o777, b"\r\ny\r\n")):
+                    os.chmod(drive_c, mode)
+                    log.seek(0)
+                    before = log.read().count(b"set_security_object( ")
+                    r = subprocess.run(["wine", "setup.exe"], cwd=drive_c, env=env, input=answer,
+                                       capture_output=True, timeout=120)
+                    self.assertEqual((r.returncode, r.stderr), (0, b""))
+                    self.assertTrue(r.stdout.endswith(said(said.COMPLETE) + self.pause_text()))
+                    log.seek(0)
+                    lines = [l for l in log.read().splitlines() if b"set_security_object( " in l]
+                    set_lists.append(lines[before:])
+                    shutil.rmtree(drive_c / "grelm", ignore_errors=True)
+                # Set only where C:\ lets everyone write, and only on a
+                # folder directly under it: protected, the four entries.
+                self.assertEqual(set_lists[:2], [[], []])
+                self.assertEqual(len(set_lists[2]), 1, set_lists[2])
+                self.assertIn(b"control=00001004", set_lists[2][0])
+                entries = re.findall(rb"mask=([0-9a-f]+),sid=([-S0-9]+)", set_lists[2][0])
+                self.assertEqual(entries, [(b"1f01ff", b"S-1-5-18"), (b"1f01ff", b"S-1-5-32-544"),
+                                           (b"1f01ff", b"S-1-5-21-0-0-0-1000"),
+                                           (b"1200a9", b"S-1-5-32-545")])
+            finally:
+                subprocess.run(["wineserver", "-k"], env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                server.wait(timeout=60)
+                shutil.rmtree(prefix, ignore_errors=True)
+                os.unlink(log.name)
 
     def test_windows_mkinstaller_checks_what_it_packed(self):
         (self.work / "product").mkdir()

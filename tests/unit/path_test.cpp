@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "lzh/header.h"
@@ -79,4 +81,18 @@ TEST(AppendName, SplitsOnEverySeparatorButShiftJisTrailBytes)
 
     char tiny[4] = "";
     EXPECT_EQ(lzh_append_name(tiny, sizeof tiny, (const unsigned char *)"abcdef", 6, sjis_lead), -1);
+}
+
+// The install folder's access list: the four entries, protected from the
+// drive root's, the installing user's own identifier in the third; a
+// buffer too small for it is refused, never cut.
+TEST(InstallFolder, AccessListBelongsToTheInstallingUsers)
+{
+    char out[160];
+    ASSERT_EQ(install_folder_sddl("S-1-5-21-1-2-3-1001", out, sizeof out), 0);
+    EXPECT_STREQ(out, "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;S-1-5-21-1-2-3-1001)"
+                      "(A;OICI;0x1200a9;;;BU)");
+    size_t whole = strlen(out);
+    EXPECT_EQ(install_folder_sddl("S-1-5-21-1-2-3-1001", out, whole), -1);
+    EXPECT_EQ(install_folder_sddl("S-1-5-21-1-2-3-1001", out, whole + 1), 0);
 }

@@ -167,6 +167,8 @@ class Build(WineTest):
                 got = subprocess.run(["wrestool", "-x", "--raw", "--type=24", "--name=1", path],
                                      capture_output=True, check=True).stdout
                 self.assertEqual(got, manifest)
+                lint = subprocess.run(["xmllint", "--noout", "-"], input=got, capture_output=True)
+                self.assertEqual((lint.returncode, lint.stderr), (0, b""))
                 # Made for Windows 6.0 on, TERMINAL_SERVER_AWARE, NO_SEH,
                 # NX_COMPAT and DYNAMIC_BASE, and a correct header checksum.
                 dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", path],

@@ -41,3 +41,11 @@ def certificate_table(data):
     optional = pe + 24
     dirs = 96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112
     return struct.unpack_from("<II", data, optional + dirs + 4 * 8)
+
+
+def without_checksum(program, length):
+    """The first length bytes of a program, the header checksum it starts
+    with zeroed: mkinstaller writes each installer's own over the stub's,
+    as signing does."""
+    at = struct.unpack_from("<I", program, 0x3C)[0] + 24 + 64
+    return program[:at] + bytes(4) + program[at + 4:length]

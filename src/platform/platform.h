@@ -1,5 +1,5 @@
-// The few operating-system services the stub needs, one function each, so the
-// same stub logic builds for Windows and natively for unit tests.
+// The operating-system services the programs need, one function each, so the
+// same logic builds for Windows and natively for the tools and unit tests.
 #ifndef PLATFORM_H
 #define PLATFORM_H
 
@@ -24,8 +24,8 @@ enum PlatCharset { PLAT_CHARSET_CP932, PLAT_CHARSET_UTF8 };
 extern const enum PlatCharset PLAT_CHARSET;
 
 // The stub's own, with paths as the user typed them, in the system's ANSI
-// code page. Both return 0 on success, or -1 with errno set, so failures can
-// be told to the user with the C library's own error texts.
+// code page. The first two return 0 on success, or -1 with errno set, so
+// failures can be told to the user with the C library's own error texts.
 int plat_change_dir(const char *path);
 int plat_make_dir(const char *path);  // one level; the parent must exist
 // Full path of the running program's own file, or NULL if it can't be had

@@ -126,16 +126,20 @@ int64_t pe_certificate_table(FILE *f, int64_t base, int64_t size, int64_t from,
 
 uint32_t pe_checksum_add(uint32_t sum, const unsigned char *p, size_t n)
 {
+    // A sum with end-around carry is the sum modulo 0xFFFF, whatever the
+    // order of the folds: two words at a time into 64 bits, folded once at
+    // the end (65536 is 1 modulo 0xFFFF), give the loader's own result.
+    uint64_t wide = sum;
     size_t i = 0;
-    for (; i + 1 < n; i += 2) {
-        sum += (uint32_t)p[i] | (uint32_t)p[i + 1] << 8;
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    if (i < n) {  // an odd last byte, as if a zero followed it
-        sum += p[i];
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    return sum;
+    for (; i + 4 <= n; i += 4)
+        wide += le32(p + i);
+    for (; i + 2 <= n; i += 2)
+        wide += le16(p + i);
+    if (i < n)  // an odd last byte, as if a zero followed it
+        wide += p[i];
+    while (wide >> 16)
+        wide = (wide & 0xFFFF) + (wide >> 16);
+    return (uint32_t)wide;
 }
 
 uint32_t pe_checksum_end(uint32_t sum, uint64_t file_size)

@@ -1,7 +1,11 @@
 #include <errno.h>
 #include <string.h>
 
+#include <algorithm>
+#include <string>
+
 #include "launch/launch.h"
+#include "image/pe.h"
 #include "launch/layout.h"
 #include "support.h"
 
@@ -232,4 +236,32 @@ TEST_F(Launch, FailedReadNamesTheInstallerAndRunsNothing)
     EXPECT_EQ(err().rfind("setup.exe: ", 0), 0u) << err();
     EXPECT_FALSE(fs::exists("tmp.exe"));
     EXPECT_TRUE(fake_.commands.empty());
+}
+
+// The header checksum, summed in blocks of any even length, against the
+// loader's own steps: a 16-bit word at a time, each carry folded back at
+// once. All ones, all zeros, an odd length and random bytes.
+TEST(PeChecksum, BlocksOfAnyEvenLengthGiveTheLoadersSum)
+{
+    auto loaders = [](const std::string &d) {
+        uint32_t sum = 0;
+        for (size_t i = 0; i < d.size(); i += 2) {
+            sum += (unsigned char)d[i] | (i + 1 < d.size() ? (unsigned char)d[i + 1] << 8 : 0);
+            sum = (sum & 0xFFFF) + (sum >> 16);
+        }
+        return sum + uint32_t(d.size());
+    };
+    std::string random(100001, '\0');
+    for (size_t i = 0; i < random.size(); i++)
+        random[i] = char((i * 2654435761u) >> 13);
+    for (const std::string &d : {std::string(70000, '\xFF'), std::string(4096, '\0'),
+                                 std::string("\x01\xFF\xFE", 3), random}) {
+        const unsigned char *p = reinterpret_cast<const unsigned char *>(d.data());
+        for (size_t block : {size_t(2), size_t(6), size_t(4096), d.size() + 1}) {
+            uint32_t sum = 0;
+            for (size_t at = 0; at < d.size(); at += block)
+                sum = pe_checksum_add(sum, p + at, std::min(block, d.size() - at));
+            EXPECT_EQ(pe_checksum_end(sum, d.size()), loaders(d)) << d.size() << " by " << block;
+        }
+    }
 }

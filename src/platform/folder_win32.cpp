@@ -88,11 +88,9 @@ int plat_folder_open_to_all(void)
     }
     LocalFree(own_sd);
     LocalFree(parent_sd);
-    if (r != ERROR_SUCCESS) {
-        errno = errno_from_win32(r);
-        return -1;
-    }
-    return open;
+    // Lists that can't be read (a share that hides its root's) tell
+    // nothing: the folder is left as it is rather than the install stopped.
+    return r == ERROR_SUCCESS && open;
 }
 
 int plat_user_sid(char *buf, size_t size)

@@ -151,8 +151,9 @@ int plat_file_id(const char *path, struct PlatFileId *id);
 // change: directly under a drive's root, with no access list of its own
 // (not protected, nothing but what it inherits), under a root whose list
 // lets ordinary users (Everyone, Authenticated Users, Users, Interactive)
-// write in the folders made in it, as C:\ does. 1 if so, 0 if not (and
-// natively, where folders inherit nothing), -1 with errno.
+// write in the folders made in it, as C:\ does. 1 if so; 0 if not, if the
+// lists can't be read, and natively, where folders inherit nothing; -1 with
+// errno if the current folder can't be had.
 int plat_folder_open_to_all(void);
 
 // The user this program runs as, in the system's string form of a security

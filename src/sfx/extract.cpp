@@ -261,10 +261,12 @@ static int extract_file(FILE *in, const struct LzhMember *m, const struct LzhMet
         s = LZH_WRITE_ERROR;
         errnum = errno ? errno : ENOMEM;
     }
-    if (s != LZH_OK || earlier != NULL)
+    // Removed before the handler forgets it: no moment leaves it behind.
+    int failed = s != LZH_OK || earlier != NULL;
+    if (failed)
         plat_remove(temp);
     plat_remove_on_interrupt(NULL);
-    if (s != LZH_OK || earlier != NULL) {
+    if (failed) {
         if (o.shown <= 100)
             plat_put_text(out, "\n");  // the report starts on a line of its own
         if (earlier != NULL)

@@ -50,9 +50,11 @@ static int give_up(const Host *h)
     return 1;
 }
 
-int run_dialogue(const Host *h)
+int run_dialogue(const Host *h, const char *default_folder)
 {
-    char fallback[REPLY_SIZE] = DEFAULT_INSTALL_DIR;
+    char fallback[REPLY_SIZE];
+    strncpy(fallback, default_folder, sizeof fallback - 1);
+    fallback[sizeof fallback - 1] = '\0';
     char reply[REPLY_SIZE];
 
     for (;;) {

@@ -2,8 +2,13 @@
 // the user can read the screen. Every way out passes through pause_and_exit.
 #include "../dialogue/dialogue.h"
 #include "../launch/launch.h"
+#include "../launch/layout.h"
 #include "../platform/platform.h"
 #include "console.h"
+
+// Not const, so that the compiler reads the folder from the field, which the
+// packer may have rewritten, instead of folding in its initial value.
+DefaultFolderField default_folder_field = {DEFAULT_FOLDER_TAG, DEFAULT_INSTALL_DIR};
 
 int main(int argc, char **argv)
 {
@@ -17,7 +22,7 @@ int main(int argc, char **argv)
     if (installer == NULL)
         installer = argv[0] != NULL ? argv[0] : "";
 
-    if (run_dialogue(&host) != 0)
+    if (run_dialogue(&host, default_folder_field.folder) != 0)
         pause_and_exit(&host, 1);
     pause_and_exit(&host, launch(&host, installer));
 }

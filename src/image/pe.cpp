@@ -16,6 +16,8 @@ enum {
     OPTIONAL_AT_HEADERS_SIZE = 60,      // SizeOfHeaders
     OPTIONAL_MIN_SIZE = 64,
     SECTION_SIZE = 40,
+    SECTION_AT_VIRTUAL_SIZE = 8,        // VirtualSize
+    SECTION_AT_RVA = 12,                // VirtualAddress
     SECTION_AT_RAW_SIZE = 16,           // SizeOfRawData
     SECTION_AT_RAW_AT = 20,             // PointerToRawData
     OPTIONAL_AT_MAGIC = 0,
@@ -24,6 +26,7 @@ enum {
     OPTIONAL_AT_CHECKSUM = 64,
     OPTIONAL_AT_DIRS_32 = 96,           // the data directories, after NumberOfRvaAndSizes
     OPTIONAL_AT_DIRS_64 = 112,
+    DIR_RESOURCES = 2,
     DIR_CERTIFICATES = 4,
     DIR_SIZE = 8,
     // WIN_CERTIFICATE: dwLength, wRevision, wCertificateType, then the data.
@@ -70,26 +73,69 @@ uint32_t pe_file_image_end(FILE *f, int64_t base)
     return pe_image_end(head, n);
 }
 
-int pe_signing(const unsigned char *head, size_t n, struct PeSigning *s)
+// Where the data directory `index` is in the file: its entry's offset, and
+// where the optional header is; 0 if the head has no such entry.
+static uint32_t directory_entry(const unsigned char *head, size_t n, uint32_t index,
+                                uint32_t *optional_at)
 {
     if (pe_image_end(head, n) == 0)
         return 0;
     uint32_t pe = le32(head + DOS_AT_PE_OFFSET);
     const unsigned char *file = head + pe + FILE_HEADER_AT;
     uint32_t optional = le16(file + FILE_AT_OPTIONAL_SIZE);
-    uint32_t optional_at = pe + FILE_HEADER_AT + FILE_HEADER_SIZE;
-    uint32_t magic = le16(head + optional_at + OPTIONAL_AT_MAGIC);
+    *optional_at = pe + FILE_HEADER_AT + FILE_HEADER_SIZE;
+    uint32_t magic = le16(head + *optional_at + OPTIONAL_AT_MAGIC);
     uint32_t dirs = magic == MAGIC_PE32 ? OPTIONAL_AT_DIRS_32
                     : magic == MAGIC_PE32_PLUS ? OPTIONAL_AT_DIRS_64 : 0;
     // The count of directories sits just before them.
-    if (dirs == 0 || optional < dirs + (DIR_CERTIFICATES + 1) * DIR_SIZE ||
-        le32(head + optional_at + dirs - 4) <= DIR_CERTIFICATES)
+    if (dirs == 0 || optional < dirs + (index + 1) * DIR_SIZE ||
+        le32(head + *optional_at + dirs - 4) <= index)
+        return 0;
+    return *optional_at + dirs + index * DIR_SIZE;
+}
+
+int pe_signing(const unsigned char *head, size_t n, struct PeSigning *s)
+{
+    uint32_t optional_at;
+    uint32_t entry = directory_entry(head, n, DIR_CERTIFICATES, &optional_at);
+    if (entry == 0)
         return 0;
     s->checksum_at = optional_at + OPTIONAL_AT_CHECKSUM;
-    s->cert_entry_at = optional_at + dirs + DIR_CERTIFICATES * DIR_SIZE;
-    s->cert_offset = le32(head + s->cert_entry_at);
-    s->cert_size = le32(head + s->cert_entry_at + 4);
+    s->cert_entry_at = entry;
+    s->cert_offset = le32(head + entry);
+    s->cert_size = le32(head + entry + 4);
     return 1;
+}
+
+int pe_resources(const unsigned char *head, size_t n, struct PeResources *r)
+{
+    uint32_t optional_at;
+    uint32_t entry = directory_entry(head, n, DIR_RESOURCES, &optional_at);
+    if (entry == 0 || le32(head + entry) == 0)
+        return 0;
+    r->entry_at = entry;
+    r->rva = le32(head + entry);
+    r->size = le32(head + entry + 4);
+    uint32_t pe = le32(head + DOS_AT_PE_OFFSET);
+    const unsigned char *file = head + pe + FILE_HEADER_AT;
+    uint32_t sections = le16(file + FILE_AT_SECTIONS);
+    uint32_t table = optional_at + le16(file + FILE_AT_OPTIONAL_SIZE);
+    for (uint32_t i = 0; i < sections; i++) {
+        const unsigned char *sec = head + table + i * SECTION_SIZE;
+        uint64_t rva = le32(sec + SECTION_AT_RVA), virt = le32(sec + SECTION_AT_VIRTUAL_SIZE);
+        uint64_t raw = le32(sec + SECTION_AT_RAW_SIZE), raw_at = le32(sec + SECTION_AT_RAW_AT);
+        if (r->rva < rva || r->rva >= rva + virt)
+            continue;
+        // Bytes past the section's virtual size are not mapped, and bytes
+        // past its raw data are not in the file.
+        uint64_t into = r->rva - rva, end = virt < raw ? virt : raw;
+        if (into >= end || raw_at + end > n)
+            return 0;
+        r->file_at = (uint32_t)(raw_at + into);
+        r->room = (uint32_t)(end - into);
+        return 1;
+    }
+    return 0;
 }
 
 int64_t pe_certificate_table(FILE *f, int64_t base, int64_t size, int64_t from,

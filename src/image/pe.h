@@ -32,6 +32,18 @@ struct PeSigning {
 // well-formed PE head with a certificate-table entry, 1 otherwise.
 int pe_signing(const unsigned char *head, size_t n, struct PeSigning *s);
 
+// A program's resources: the tree the resources data directory names
+// (entry_at: that entry's file offset; rva and size: what it holds), and the
+// bytes of its section from the tree's start that are both in the file and
+// mapped by the loader (file_at, room): a tree rebuilt in place may fill
+// them. 0 if the first n bytes hold no such tree, 1 otherwise.
+struct PeResources {
+    uint32_t entry_at;
+    uint32_t rva, size;
+    uint32_t file_at, room;
+};
+int pe_resources(const unsigned char *head, size_t n, struct PeResources *r);
+
 // The certificate table that signing appended, as the file's headers name
 // it: WIN_CERTIFICATE entries (a length of at least 8, revision 1.0 or 2.0,
 // type 1 to 4), each starting 8-byte aligned, that exactly fill the entry,

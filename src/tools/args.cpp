@@ -9,11 +9,11 @@
 #include "mkinstaller.h"
 
 const char USAGE[] = N_(  // xgettext:no-c-format
-    "usage: mkinstaller -o OUTPUT [--no-stub] [--stub STUB] [--sfx SFX] [-m METHOD] [--best]\n"
-    "                   [-j N] [-q] FILE|DIR...\n"
-    "       mkinstaller -o OUTPUT [--no-stub] [--stub STUB] [--sfx SFX] [-m METHOD] [--best]\n"
-    "                   [-j N] [-q] [--recompress] --archive ARCHIVE\n"
-    "       mkinstaller -o OUTPUT [--stub STUB] --payload PROGRAM\n"
+    "usage: mkinstaller -o OUTPUT [--no-stub | --stub STUB] [STUB OPTIONS] [--sfx SFX]\n"
+    "                   [-m METHOD] [--best] [-j N] [-q] FILE|DIR...\n"
+    "       mkinstaller -o OUTPUT [--no-stub | --stub STUB] [STUB OPTIONS] [--sfx SFX]\n"
+    "                   [-m METHOD] [--best] [-j N] [-q] [--recompress] --archive ARCHIVE\n"
+    "       mkinstaller -o OUTPUT [--stub STUB] [STUB OPTIONS] --payload PROGRAM\n"
     "       mkinstaller [--stub STUB] [--sfx SFX] --check INSTALLER\n"
     "       mkinstaller --help | --version\n");
 
@@ -40,6 +40,19 @@ const char HELP[] = N_(  // xgettext:no-c-format (printed as it is)
     "  --stub STUB        the stub to use (default: the one installed with this tool)\n"
     "  --sfx SFX          the extractor to use (default: likewise)\n"
     "  --check INSTALLER  check an installer without running it, and list it\n"
+    "\n"
+    "Stub options: what Windows shows of setup.exe, and where it offers to install\n"
+    "  --product NAME            the product's name (file properties)\n"
+    "  --product-version V       its version, 1 to 4 numbers: 2.1 or 2.1.0.7\n"
+    "  --company NAME            the publisher\n"
+    "  --description TEXT        what the file is (default: \"NAME Installer\", and\n"
+    "                            its Japanese, in the Japanese properties)\n"
+    "  --copyright TEXT          the copyright notice\n"
+    "  --icon FILE.ico           the installer's icon; PNG-compressed images too\n"
+    "  --default-folder NAME     offer \\NAME instead of \\grelm: one folder under\n"
+    "                            the drive's root, at most 32 bytes in Shift_JIS\n"
+    "  They take some 11 KiB of room in the stub: an icon of 16x16 and 32x32\n"
+    "  images, or PNG-compressed ones, fits.\n"
     "  --help             show this help\n"
     "  --version          show the version\n"
     "\n"
@@ -73,7 +86,13 @@ std::optional<Options> parse_args(int argc, char **argv, std::string *why)
     std::map<std::string, std::string *> valued = {
         {"-o", &o.output}, {"--stub", &o.stub}, {"--sfx", &o.sfx},
         {"--archive", &o.archive}, {"--payload", &o.payload}, {"--check", &o.check},
-        {"-m", &o.method}, {"-j", &o.threads}};
+        {"-m", &o.method}, {"-j", &o.threads},
+        {"--product", &o.stub_changes.properties.product},
+        {"--product-version", &o.stub_changes.properties.version},
+        {"--company", &o.stub_changes.properties.company},
+        {"--description", &o.stub_changes.properties.description},
+        {"--copyright", &o.stub_changes.properties.copyright},
+        {"--icon", &o.stub_changes.icon}, {"--default-folder", &o.stub_changes.folder}};
     bool options_done = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -130,8 +149,17 @@ std::optional<Options> parse_args(int argc, char **argv, std::string *why)
                                            o.threads.c_str(), int(JOBS_MAX)));
         o.jobs = int(n);
     }
+    const FileProperties &props = o.stub_changes.properties;
+    if (!props.version.empty() && !version_numbers(props.version))
+        return usage_error(why, format(_("--product-version %s: 1 to 4 numbers of 0 to 65535, "
+                                         "between dots"),
+                                       props.version.c_str()));
+    for (const std::string *text : {&props.product, &props.version, &props.company,
+                                    &props.description, &props.copyright})
+        if (!utf16_from_utf8(*text))
+            return usage_error(why, format(_("%s: not UTF-8 text"), text->c_str()));
     if (!o.check.empty()) {
-        if (!o.output.empty() || sources != 0 || o.no_stub)
+        if (!o.output.empty() || sources != 0 || o.no_stub || !o.stub_changes.empty())
             return usage_error(why, _("--check takes only --stub and --sfx besides"));
         return o;
     }
@@ -147,5 +175,7 @@ std::optional<Options> parse_args(int argc, char **argv, std::string *why)
         return usage_error(why, _("--payload with --no-stub would write the program as it is"));
     if (o.no_stub && !o.stub.empty())
         return usage_error(why, _("--no-stub and --stub contradict each other"));
+    if (o.no_stub && !o.stub_changes.empty())
+        return usage_error(why, _("--no-stub writes no stub for the stub options to change"));
     return o;
 }

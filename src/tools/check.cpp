@@ -15,6 +15,7 @@
 #include "platform/codepage.h"
 #include "platform/platform.h"
 #include "sfx/extract.h"
+#include "stub_properties.h"
 
 // A member's path as its components, as the extractor takes them: empty
 // ones and "." dropped.
@@ -363,11 +364,23 @@ int check(const Options &o)
     if (stub.size() < PAYLOAD_OFFSET || image_end(stub) == 0 || image_end(stub) > PAYLOAD_OFFSET)
         fail(format(_("%s: no installer stub of %u bytes at its start"), path.c_str(),
                     unsigned(PAYLOAD_OFFSET)));
-    std::string seen_stub = stub;
-    blank_signing_fields(real_stub, seen_stub);
-    if (seen_stub != real_stub)
+    std::string seen_stub = stub, built_stub = real_stub;
+    blank_signing_fields(built_stub, seen_stub);
+    // The publisher's properties, icon and folder may differ, as the packer
+    // writes them; nothing else may.
+    StubPlaces changeable = stub_places(real_stub);
+    blank_stub_places(changeable, built_stub);
+    blank_stub_places(changeable, seen_stub);
+    if (seen_stub != built_stub)
         fail(format(_("%s: the stub differs from %s (%s)"), path.c_str(), stub_path.c_str(),
-                    first_difference(seen_stub, real_stub).c_str()));
+                    first_difference(seen_stub, built_stub).c_str()));
+    std::vector<std::string> stub_lines = describe_stub(path, stub, real_stub);
+    auto show_stub = [&](uint64_t payload) {
+        show(stdout, format(_("%s: stub %u bytes, payload %llu bytes\n"), path.c_str(),
+                            unsigned(PAYLOAD_OFFSET), (unsigned long long)payload));
+        for (const std::string &line : stub_lines)
+            show(stdout, line);
+    };
     File f = open_at(path);
     // What follows a signed installer's payload is its certificate table.
     size = signed_content_end(path, f.get(), stub, 0, size, PAYLOAD_OFFSET, N_("installer"));
@@ -399,8 +412,7 @@ int check(const Options &o)
                         path.c_str(), (unsigned long long)payload, unsigned(program)));
         if (!real_sfx.empty() && program == real_sfx.size())
             fail(path + ": " + _("no archive after the extractor"));
-        show(stdout, format(_("%s: stub %u bytes, payload %llu bytes\n"), path.c_str(),
-                            unsigned(PAYLOAD_OFFSET), (unsigned long long)payload));
+        show_stub(payload);
         show(stdout, format(_("%s: stub OK; the payload is a program of its own, with no archive "
                               "after it: NOT verified\n"),
                             path.c_str()));
@@ -417,8 +429,7 @@ int check(const Options &o)
     // A payload signed before it was packed ends with a table of its own.
     size = signed_content_end(path, f.get(), head, PAYLOAD_OFFSET, size, extractor, N_("payload"));
     payload = size - PAYLOAD_OFFSET;
-    show(stdout, format(_("%s: stub %u bytes, payload %llu bytes\n"), path.c_str(),
-                        unsigned(PAYLOAD_OFFSET), (unsigned long long)payload));
+    show_stub(payload);
     show(stdout, format(_("  extractor %u bytes, archive %llu bytes:\n"), extractor,
                         (unsigned long long)(payload - extractor)));
     if (plat_seek(f.get(), int64_t(PAYLOAD_OFFSET + extractor), SEEK_SET) != 0)

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "image/resources.h"
 #include "messages.h"
 #include "piece_pipeline.h"
 
@@ -35,9 +36,19 @@ struct OutputError {
 [[noreturn]] void fail_output();  // with errno
 
 // args.cpp
+// What the publisher asks of the stub (stub_properties.h): empty fields
+// change nothing.
+struct StubChanges {
+    FileProperties properties;
+    std::string icon;    // an .ico file
+    std::string folder;  // "NAME" or "\NAME"
+    bool empty() const { return properties.empty() && icon.empty() && folder.empty(); }
+};
+
 struct Options {
     std::string output, stub, sfx, archive, payload, check, method, threads;
     std::vector<std::string> inputs;
+    StubChanges stub_changes;
     int window_bits = 16;  // of the method; 0 stores
     int jobs = 0;          // files compressed at once; 0: one per core
     bool best = false;     // the thorough parse

@@ -6,6 +6,7 @@
 
 #include "mkinstaller.h"
 #include "platform/codepage.h"
+#include "stub_properties.h"
 
 // The installer is written under a temporary name beside the output and
 // renamed into place once whole (TempOutput).
@@ -38,7 +39,7 @@ static void refuse_overwriting_inputs(const Options &o, const std::vector<Archiv
     std::error_code ec;
     if (!fs::exists(path_from_native(o.output), ec))
         return;
-    std::vector<std::string> inputs = {o.stub, o.sfx, o.archive, o.payload};
+    std::vector<std::string> inputs = {o.stub, o.sfx, o.archive, o.payload, o.stub_changes.icon};
     for (const ArchiveEntry &e : entries)
         inputs.push_back(e.source);
     for (const std::string &in : inputs)
@@ -53,7 +54,7 @@ int pack(Options o)
     if (o.payload.empty() && o.sfx.empty())
         o.sfx = find_built("sfx.exe");
 
-    std::string stub = o.no_stub ? "" : load_stub(o.stub);
+    std::string stub = o.no_stub ? "" : customize_stub(load_stub(o.stub), o.stub, o.stub_changes);
     std::string sfx = o.sfx.empty() ? "" : load_sfx(o.sfx);
     std::vector<ArchiveEntry> entries;
     if (!o.inputs.empty())

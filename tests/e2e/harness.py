@@ -5,6 +5,7 @@ environment, its path (WINEPREFIX), the build directory (BUILD_DIR), the
 payload offset and the Windows mkinstaller (MKINSTALLER_EXE). WineTest reads
 them once per class; the tests reach everything through it.
 """
+import json
 import os
 import shutil
 import subprocess
@@ -45,18 +46,74 @@ def asking_for_utf8(program):
     return program[:start] + manifest.ljust(end - start) + program[end:]
 
 
-def pe_checksums(path):
-    """What pefile (Debian's python3-pefile, made for the system's Python)
-    says of a program's header checksum: "equal" where the field holds what
-    it computes over the file."""
-    code = ("import pefile, sys; pe = pefile.PE(sys.argv[1], fast_load=True); "
-            "got, want = pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum(); "
-            "print('equal' if got == want else f'{got:#x}, not {want:#x}')")
+def run_pefile(code, path):
+    """The output of code run with pefile (Debian's python3-pefile, made for
+    the system's Python) on a program: pe is the program, parsed whole."""
+    code = "import json, pefile, sys; pe = pefile.PE(sys.argv[1]); " + code
     for python in (sys.executable, "/usr/bin/python3"):
         r = subprocess.run([python, "-c", code, str(path)], capture_output=True, text=True)
         if r.returncode == 0:
             return r.stdout.strip()
+        if "No module named" not in r.stderr:
+            raise AssertionError(r.stderr)
     raise unittest.SkipTest("pefile is not installed (Debian package python3-pefile)")
+
+
+def pe_checksums(path):
+    """What pefile says of a program's header checksum: "equal" where the
+    field holds what it computes over the file."""
+    return run_pefile("got, want = pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum(); "
+                      "print('equal' if got == want else f'{got:#x}, not {want:#x}')", path)
+
+
+def pe_file_properties(path):
+    """What pefile reads of a program's resources: every resource (type, ID,
+    language, file offset, size), the resources directory's size, the
+    version's string tables and fixed file version."""
+    code = """
+out = {"resources": [], "tables": {}, "directory": pe.OPTIONAL_HEADER.DATA_DIRECTORY[2].Size}
+for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+    for n in t.directory.entries:
+        for l in n.directory.entries:
+            d = l.data.struct
+            out["resources"].append([t.id, n.id, l.id, pe.get_offset_from_rva(d.OffsetToData), d.Size])
+for info in getattr(pe, "FileInfo", [[]])[0]:
+    for table in getattr(info, "StringTable", []):
+        out["tables"][table.LangID.decode()] = {k.decode(): v.decode() for k, v in table.entries.items()}
+if hasattr(pe, "VS_FIXEDFILEINFO"):
+    f = pe.VS_FIXEDFILEINFO[0]
+    out["version"] = [f.FileVersionMS >> 16, f.FileVersionMS & 0xFFFF, f.FileVersionLS >> 16, f.FileVersionLS & 0xFFFF]
+print(json.dumps(out))
+"""
+    return json.loads(run_pefile(code, path))
+
+
+def make_icon(images):
+    """An .ico file of the given images, ("bmp" or "png", size) each: a
+    32-bit DIB with its mask, or a PNG file; and the images' bytes."""
+    import struct
+    import zlib
+    data = []
+    for kind, n in images:
+        if kind == "bmp":
+            pixels = bytes((i * 7 + n) % 256 for i in range(n * n * 4))
+            data.append(struct.pack("<IiiHHIIiiII", 40, n, 2 * n, 1, 32, 0, 0, 0, 0, 0, 0) +
+                        pixels + bytes((n + 31) // 32 * 4 * n))
+        else:
+            rows = b"".join(b"\0" + bytes((x * 3 + y) % 256 for x in range(n * 4)) for y in range(n))
+
+            def chunk(kind, body):
+                return (struct.pack(">I", len(body)) + kind + body +
+                        struct.pack(">I", zlib.crc32(kind + body)))
+            data.append(b"\x89PNG\r\n\x1a\n" +
+                        chunk(b"IHDR", struct.pack(">IIBBBBB", n, n, 8, 6, 0, 0, 0)) +
+                        chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
+    head = struct.pack("<HHH", 0, 1, len(images))
+    at = len(head) + 16 * len(images)
+    for (kind, n), d in zip(images, data):
+        head += struct.pack("<BBBBHHII", n % 256, n % 256, 0, 0, 1, 32, len(d), at)
+        at += len(d)
+    return head + b"".join(data), data
 
 
 class WineTest(unittest.TestCase):

@@ -1,12 +1,14 @@
 """End-to-end tests of the real stub.exe under Wine: transcripts byte for
 byte, exit status, and the files left behind."""
+import os
 import shutil
 import struct
 import subprocess
 import unittest
 from pathlib import Path
 
-from harness import ABORTED, CREATE, PROMPT_DEFAULT, WineTest, pe_checksums
+from harness import (ABORTED, CREATE, PROMPT_DEFAULT, WineTest, make_icon, pe_checksums,
+                     pe_file_properties)
 
 PROBE_RAN = b"probe ran\r\n"
 
@@ -186,6 +188,196 @@ class Build(WineTest):
                                       capture_output=True, text=True, check=True).stdout
                 self.assertNotIn("%fs:0x0,", code)
                 self.assertNotIn(",%fs:0x0", code)
+
+
+# A publisher's file properties, icon and default folder, as mkinstaller's
+# options give them, and what Windows shows of each (RT_VERSION's two
+# tables: Japanese, then English).
+PROPERTIES = ("--product", "グレルム帳", "--product-version", "2.1.0.7",
+              "--company", "有限会社テスト", "--copyright", "© 2026 テスト",
+              "--default-folder", "帳簿表")  # 表 ends in a 0x5C byte
+FOLDER = "帳簿表"
+STRINGS = {"CompanyName": "有限会社テスト", "FileVersion": "2.1.0.7", "LegalCopyright": "© 2026 テスト",
+           "ProductName": "グレルム帳", "ProductVersion": "2.1.0.7"}
+TABLES = {"041104B0": {**STRINGS, "FileDescription": "グレルム帳 インストーラー"},
+          "040904B0": {**STRINGS, "FileDescription": "グレルム帳 Installer"}}
+ICON = [("bmp", 16), ("bmp", 32), ("png", 256)]
+
+
+class Publisher(StubTest):
+    def setUp(self):
+        super().setUp()
+        self.folder = self.drive_c / FOLDER
+        shutil.rmtree(self.folder, ignore_errors=True)
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.icon, self.images = make_icon(ICON)
+        (self.work / "app.ico").write_bytes(self.icon)
+        (self.work / "probe.exe").write_bytes(self.probe)
+
+    def pack(self, *args, output="setup.exe"):
+        return self.mkinstaller("-o", output, *args, "--payload", "probe.exe", cwd=self.work)
+
+    def test_properties_icon_and_folder_as_windows_reads_them(self):
+        status, out, err = self.pack(*PROPERTIES, "--icon", "app.ico")
+        self.assertEqual((status, err), (0, b""), out)
+        setup = (self.work / "setup.exe").read_bytes()
+        self.assertEqual(setup[self.payload_offset:], self.probe)
+        # The native tool writes the same bytes.
+        native = os.environ.get("NATIVE_MKINSTALLER")
+        if native:
+            r = subprocess.run([native, "-o", "native.exe", "--stub", self.build / "stub.exe",
+                                *PROPERTIES, "--icon", "app.ico", "--payload", "probe.exe"],
+                               cwd=self.work, capture_output=True)
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            self.assertEqual((self.work / "native.exe").read_bytes(), setup)
+
+        # As pefile reads them: the strings of both tables, the version, the
+        # manifest, three icon images and their group, the checksum.
+        read = pe_file_properties(self.work / "setup.exe")
+        self.assertEqual(read["tables"], TABLES)
+        self.assertEqual(read["version"], [2, 1, 0, 7])
+        self.assertEqual([r[:3] for r in read["resources"]],
+                         [[3, 1, 1033], [3, 2, 1033], [3, 3, 1033], [14, 1, 1033], [16, 1, 1033],
+                          [24, 1, 1033]])
+        for (_, _, _, at, size), image in zip(read["resources"], self.images):
+            self.assertEqual(setup[at:at + size], image)
+        self.assertEqual(pe_checksums(self.work / "setup.exe"), "equal")
+        # Only the resources, their directory's size and the folder changed.
+        stub = self.build_file("stub.exe")
+        built = pe_file_properties(self.build / "stub.exe")
+        rsrc = built["resources"][0][3] - 0x58  # the tree's start, as built
+        folder = stub.index(b"grelm:folder:v1\0") + 16
+        changed = [i for i in range(len(stub)) if stub[i] != setup[i]]
+        pe = struct.unpack_from("<I", stub, 0x3C)[0]
+        allowed = (range(pe + 24 + 64, pe + 24 + 68), range(pe + 24 + 96 + 2 * 8 + 4, pe + 24 + 96 + 2 * 8 + 8),
+                   range(folder, folder + 40), range(rsrc, rsrc + 12176))
+        self.assertEqual([i for i in changed if not any(i in r for r in allowed)], [])
+        self.assertEqual(setup[folder:folder + 40], ("\\" + FOLDER).encode("cp932").ljust(40, b"\0"))
+        # wrestool writes the icon back as an .ico of the same images; the
+        # manifest is the one every program of ours carries, and well formed.
+        got = subprocess.run(["wrestool", "-x", "--type=14", self.work / "setup.exe"],
+                             capture_output=True, check=True).stdout
+        count, = struct.unpack_from("<H", got, 4)
+        extracted = [got[o:o + n] for n, o in (struct.unpack_from("<II", got, 6 + 16 * i + 8)
+                                               for i in range(count))]
+        self.assertEqual(extracted, self.images)
+        manifest = subprocess.run(["wrestool", "-x", "--raw", "--type=24", self.work / "setup.exe"],
+                                  capture_output=True, check=True).stdout
+        self.assertEqual(manifest, (Path(__file__).resolve().parents[2] / "src" / "resources" /
+                                    "program.manifest").read_bytes())
+        lint = subprocess.run(["xmllint", "--noout", "-"], input=manifest, capture_output=True)
+        self.assertEqual((lint.returncode, lint.stderr), (0, b""))
+
+        # --check lists them.
+        status, listing, err = self.mkinstaller("--check", "setup.exe", cwd=self.work,
+                                                code_page=65001)
+        self.assertEqual((status, err), (0, b""), listing)
+        lines = listing.decode().replace("\r\n", "\n")
+        self.assertIn(f"  default folder: \\{FOLDER}\n", lines)
+        for key, table in TABLES.items():
+            for name, value in table.items():
+                self.assertIn(f"  {key} {name}: {value}\n", lines)
+        self.assertIn("  icon: 16x16 32-bit, 32x32 32-bit, 256x256 PNG\n", lines)
+
+        # Windows' own reading (GetFileVersionInfo, VerQueryValue).
+        (self.work / "verinfo.exe").write_bytes(self.build_file("verinfo.exe"))
+        status, out, err = self.wine(["verinfo.exe", "setup.exe"])
+        self.assertEqual((status, err), (0, b""), out)
+        want = "".join(f"{key} {name}={value}\r\n" for key, table in TABLES.items()
+                       for name, value in sorted(table.items()))
+        self.assertEqual(out.decode(), want + "FileVersion 2.1.0.7\r\n")
+
+        # The dialogue offers the folder as it offers \grelm, and installs there.
+        status, out, err = self.wine(["setup.exe"], stdin=b"\r\ny\r\n")
+        prompt = PROMPT_DEFAULT.replace(b"\\grelm", ("\\" + FOLDER).encode("cp932"))
+        self.assertEqual(out, prompt + CREATE + PROBE_RAN + self.pause_text())
+        self.assertEqual((status, err), (0, b""))
+        self.assert_probe_ran_in(self.folder)
+        self.assertFalse(self.grelm.exists())
+
+    def test_what_does_not_fit_or_is_no_folder_is_refused(self):
+        big, _ = make_icon([("bmp", 16), ("bmp", 32), ("bmp", 48)])
+        (self.work / "big.ico").write_bytes(big)
+        (self.work / "text.ico").write_bytes(b"not an icon")
+        # 16,228 bytes: 15,032 of images, 820 of manifest, 48 of group,
+        # 328 of tree; 12,176 - 1,196 are left for images.
+        cases = [(["--icon", "big.ico"], "the file properties and the icon take 16228 bytes of "
+                  "resources; the stub has room for 12176. The icon's images take 15032 bytes: "
+                  "give an icon of at most 10980 bytes of images (fewer sizes, or PNG-compressed "
+                  "images)"),
+                 (["--icon", "text.ico"], "text.ico: not an icon file (.ico)"),
+                 (["--icon", "missing.ico"], "missing.ico"),
+                 (["--default-folder", "a\\b"], "a backslash in the name"),
+                 (["--default-folder", "a/b"], "--default-folder a/b: "),
+                 (["--default-folder", "CON"], "--default-folder CON: "),
+                 (["--default-folder", "x" * 33], "33 bytes in Shift_JIS; at most 32"),
+                 (["--default-folder", "帳" * 17], "34 bytes in Shift_JIS; at most 32"),
+                 (["--default-folder", "notes."], "a space or a dot at an end"),
+                 (["--default-folder", " notes"], "a space or a dot at an end"),
+                 (["--default-folder", "café"], "can't be written in the Shift_JIS code page")]
+        for args, message in cases:
+            with self.subTest(args=args):
+                status, out, err = self.pack(*args)
+                self.assertEqual(status, 1, out)
+                self.assertIn(message, err.decode("cp932"))
+                self.assertFalse((self.work / "setup.exe").exists())
+        # 16x16 and 32x32 images fit with every property, and 32 bytes of name.
+        fits, _ = make_icon([("bmp", 16), ("bmp", 32)])
+        (self.work / "fits.ico").write_bytes(fits)
+        status, out, err = self.pack(*PROPERTIES[:-2], "--icon", "fits.ico",
+                                     "--default-folder", "帳" * 16)
+        self.assertEqual((status, err), (0, b""), out)
+        for args, why in ((["--product-version", "1.2.3.4.5"], "--product-version 1.2.3.4.5: 1 to 4"),
+                          (["--product-version", "65536"], "--product-version 65536"),
+                          (["--product-version", "1..2"], "--product-version 1..2"),
+                          (["--no-stub", "--product", "x"], "--no-stub writes no stub"),
+                          (["--check", "setup.exe", "--icon", "a.ico"], "--check takes only")):
+            with self.subTest(args=args):
+                status, _, err = self.mkinstaller(*args, "-o" if "--check" not in args else "--sfx",
+                                                  "x.exe" if "--check" not in args else "sfx.exe",
+                                                  *(["probe.exe"] if "--check" not in args else []),
+                                                  cwd=self.work)
+                self.assertEqual(status, 2, err)
+                self.assertIn(why, err.decode())
+
+    def test_check_accepts_only_what_the_packer_writes(self):
+        status, out, err = self.pack(*PROPERTIES, "--icon", "app.ico")
+        self.assertEqual((status, err), (0, b""), out)
+        good = (self.work / "setup.exe").read_bytes()
+        read = pe_file_properties(self.work / "setup.exe")
+        at = {r[0]: r[3] for r in read["resources"]}
+        tree = read["resources"][0][3] - 0x80  # six data entries and the directories before them
+        rsrc = pe_file_properties(self.build / "stub.exe")["resources"][0][3] - 0x58
+        folder = good.index(b"grelm:folder:v1\0") + 16
+        pe = struct.unpack_from("<I", good, 0x3C)[0]
+
+        def put(at, data):
+            return good[:at] + data + good[at + len(data):]
+
+        string = good.index("グレルム帳".encode("utf-16-le"), at[16])
+        cases = [(put(at[24] + 100, b"X"), "the manifest is not the stub's own"),
+                 (put(rsrc + 12000, b"\1"), "bytes outside its resources, or another layout"),
+                 (put(rsrc + 16 + 2 * 8, b"\x0a"), "a resource of type 10"),
+                 (put(pe + 24 + 96 + 2 * 8 + 4, b"\0\0\1\0"), "another layout"),
+                 (put(at[14] + 6 + 12, b"\x09"), "names an image that is not there"),
+                 (put(at[16] + 2, b"\x99"), "VS_VERSION_INFO"),
+                 (put(folder, b"\\CON\0"), "default folder is no name the packer writes"),
+                 (put(folder + 30, b"x"), "default folder is no name the packer writes"),
+                 (put(folder - 3, b"w"), "the stub differs"),
+                 (put(0x400, bytes([good[0x400] ^ 1])), "the stub differs"),
+                 # Another publisher's text is still text the packer writes.
+                 (put(string, "ガ".encode("utf-16-le")), None)]
+        self.assertLess(tree, at[24])
+        for data, message in cases:
+            with self.subTest(message=message):
+                (self.work / "bad.exe").write_bytes(data)
+                status, out, err = self.mkinstaller("--check", "bad.exe", cwd=self.work)
+                if message is None:
+                    self.assertEqual((status, err), (0, b""), out)
+                    self.assertIn("041104B0 FileDescription: ガレルム帳 インストーラー", out.decode("cp932"))
+                else:
+                    self.assertEqual(status, 1, out)
+                    self.assertIn(message, err.decode("cp932"))
 
 
 if __name__ == "__main__":

@@ -10,7 +10,7 @@ static const std::string PROMPT = "\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\
 
 class Dialogue : public ScratchTest {
 protected:
-    int run() { return run_dialogue(&host_); }
+    int run(const char *default_folder = "\\grelm") { return run_dialogue(&host_, default_folder); }
 };
 
 TEST_F(Dialogue, EmptyOrBlankReplyInstallsToTheDefault)
@@ -26,6 +26,24 @@ TEST_F(Dialogue, EmptyOrBlankReplyInstallsToTheDefault)
 #endif
     EXPECT_EQ(out(), PROMPT + TEXT_CREATE_QUESTION);
     EXPECT_EQ(err(), "");
+}
+
+// The folder a publisher packed in ("\製品", ending in a 0x5C trail byte) is
+// offered and taken as "\grelm" is.
+TEST_F(Dialogue, ThePackedDefaultFolderIsOfferedAndTaken)
+{
+    const std::string folder = "\\\x90\xBB\x95\x69\x95\x5C";  // "\製品表"
+    type("\n" "y\n");
+    EXPECT_EQ(run(folder.c_str()), 0);
+#ifdef _WIN32
+    EXPECT_EQ(cwd_bytes().substr(2), folder);
+    fs::current_path(dir_);
+    EXPECT_EQ(rmdir((cwd_bytes().substr(0, 2) + folder).c_str()), 0);
+#else
+    EXPECT_EQ(where(), folder);
+#endif
+    EXPECT_EQ(out(), "\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B\x90\xE6 [" + folder +
+                     "]: " + TEXT_CREATE_QUESTION);
 }
 
 TEST_F(Dialogue, ExistingDirectoryEndsAtOnceTriedWithoutSurroundingSpace)

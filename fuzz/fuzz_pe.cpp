@@ -5,9 +5,35 @@
 #include <stdio.h>
 
 #include "image/pe.h"
+#include "image/resources.h"
+
+// A stub's resources, as --check reads them from an installer: a tree read
+// is written back to a tree that reads the same; the formats inside are
+// read without reading past their data.
+static void resources(const uint8_t *data, size_t size)
+{
+    std::string bytes(reinterpret_cast<const char *>(data), size), why;
+    const uint32_t rva = 0x4b000;
+    if (std::optional<std::vector<Resource>> tree = read_resource_tree(bytes, rva, &why)) {
+        std::optional<std::vector<Resource>> again =
+            read_resource_tree(write_resource_tree(*tree, rva), rva, &why);
+        if (!again || again->size() != tree->size())
+            __builtin_trap();
+    }
+    read_version_resource(bytes, &why);
+    read_icon_group(bytes, &why);
+    if (std::optional<std::vector<IconImage>> icon = read_ico(bytes, &why))
+        for (const IconImage &image : *icon)
+            if (image.data.size() > size)
+                __builtin_trap();
+    struct PeResources r;
+    if (pe_resources(data, size, &r) && (uint64_t)r.file_at + r.room > size)
+        __builtin_trap();
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    resources(data, size);
     uint32_t end = pe_image_end(data, size);
     // A found image starts with its headers.
     if (end != 0 && (size < 64 || data[0] != 'M' || data[1] != 'Z'))

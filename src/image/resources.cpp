@@ -163,6 +163,9 @@ struct TreeReader {
             uint32_t id = at32(section, e), offset = at32(section, e + 4);
             if (id > 0xFFFF)
                 return fail("an entry has a name, not a number");
+            // Windows looks entries up by a binary search.
+            if (i > 0 && id <= at32(section, e - DIR_ENTRY))
+                return fail("a directory's entries are out of order, or one is there twice");
             keys[level] = uint16_t(id);
             bool sub = (offset & HIGH_BIT) != 0;
             if (sub != (level + 1 < TREE_LEVELS))

@@ -31,8 +31,9 @@ std::string write_resource_tree(std::vector<Resource> resources, uint32_t rva);
 
 // The resources of the tree at the start of `section` (bytes that the loader
 // maps from RVA rva), or why it is not a well-formed tree of the kind
-// write_resource_tree writes: three levels of numbered entries, every
-// offset inside the section, every data entry's bytes too.
+// write_resource_tree writes: three levels of numbered entries, each
+// directory's in ascending order, every offset inside the section, every
+// data entry's bytes too.
 std::optional<std::vector<Resource>> read_resource_tree(const std::string &section,
                                                         uint32_t rva, std::string *why);
 

@@ -3,11 +3,12 @@ installer signed as a whole; both signatures verify, mkinstaller --check
 reports them, and the installer still installs, running its payload byte for
 byte as it was signed."""
 import os
+import shutil
 import subprocess
 import unittest
 
 import signing
-from harness import CREATE, PROMPT_DEFAULT, WineTest, pe_checksums
+from harness import CREATE, PROMPT_DEFAULT, WineTest, make_icon, pe_checksums, pe_file_properties
 from lzhdata import Said, files_of, make_tree
 
 said = Said("\r\n")
@@ -38,7 +39,14 @@ class Signing(WineTest):
                          signing.without_checksum(sfx, len(sfx)))
         self.assertEqual(pe_checksums(self.work / "payload.exe"), "equal")
         self.sign("payload.exe", "payload-signed.exe")
-        status, _, err = self.mkinstaller("-o", "unsigned.exe", "--payload", "payload-signed.exe")
+        # The stub with the publisher's properties, icon and folder.
+        (self.work / "app.ico").write_bytes(make_icon([("bmp", 16), ("png", 256)])[0])
+        installed = self.drive_c / "signed-product"
+        shutil.rmtree(installed, ignore_errors=True)
+        self.addCleanup(shutil.rmtree, installed, True)
+        status, _, err = self.mkinstaller("-o", "unsigned.exe", "--product", "Signed", "--icon",
+                                          "app.ico", "--default-folder", installed.name,
+                                          "--payload", "payload-signed.exe")
         self.assertEqual((status, err), (0, b""))
         self.sign("unsigned.exe", "setup.exe")
         # Both signatures hold: the installer's, and the payload's as it sits
@@ -54,13 +62,18 @@ class Signing(WineTest):
         self.assertIn(f"installer signed: certificate table of {size} bytes".encode(), listing)
         self.assertIn(b"payload signed: certificate table of", listing)
         self.assertIn(b"stub and extractor as built", listing)
+        self.assertIn(b"  040904B0 ProductName: Signed", listing)
+        self.assertIn(b"  icon: 16x16 32-bit, 256x256 PNG", listing)
+        self.assertEqual(pe_file_properties(self.work / "setup.exe")["tables"]["040904B0"]
+                         ["FileDescription"], "Signed Installer")
 
-        status, out, err = self.wine(["setup.exe"], stdin=b"inst\r\ny\r\n")
+        status, out, err = self.wine(["setup.exe"], stdin=b"\r\ny\r\n")
         self.assertEqual((status, err), (0, b""))
         listing = said.listing(sorted((n.replace("/", "\\") for n in files_of(product)),
                                       key=lambda n: n.encode("cp932")))
-        self.assertEqual(out, PROMPT_DEFAULT + CREATE + listing + self.pause_text())
-        self.assertEqual(files_of(self.work / "inst"), files_of(product))
+        prompt = PROMPT_DEFAULT.replace(b"grelm", installed.name.encode())
+        self.assertEqual(out, prompt + CREATE + listing + self.pause_text())
+        self.assertEqual(files_of(installed), files_of(product))
 
     def test_tmp_exe_is_the_signed_payload_byte_for_byte(self):
         (self.work / "probe.exe").write_bytes(self.build_file("probe.exe"))

@@ -1,12 +1,20 @@
 # add_installer(<target> OUTPUT <setup.exe>
 #               FILES <file|dir>... | ARCHIVE <product.lzh> | PAYLOAD <own.exe>
 #               [METHOD lh7|lh6|lh5|lh0] [BEST] [STUB <stub.exe>] [SFX <sfx.exe>]
+#               [PRODUCT <name>] [PRODUCT_VERSION <1.2.3.4>] [COMPANY <name>]
+#               [DESCRIPTION <text>] [COPYRIGHT <text>] [ICON <app.ico>]
+#               [DEFAULT_FOLDER <name>]
 #               [SIGN <command>...] [DEPENDS <target>...])
 #
 # Makes an installer as part of a product's build, for example:
 #   add_installer(setup OUTPUT setup.exe FILES $<TARGET_FILE:app> app.dat)
 # A relative OUTPUT is in the current binary folder; relative inputs are in
 # the current source folder.
+#
+# PRODUCT to DEFAULT_FOLDER are the stub options of mkinstaller (--product,
+# --product-version, --company, --description, --copyright, --icon,
+# --default-folder): the installer's file properties and icon, and the
+# folder its dialogue offers instead of \grelm.
 #
 # SIGN is a command that signs a Windows program, with @IN@ for the program
 # and @OUT@ for the signed copy it writes, for example
@@ -20,7 +28,13 @@
 # INSTALLER_STUB and INSTALLER_SFX when those are set, and otherwise to the
 # ones mkinstaller finds where it is installed or built.
 function(add_installer target)
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "BEST" "OUTPUT;ARCHIVE;PAYLOAD;STUB;SFX;METHOD"
+    # The stub options: each keyword and the mkinstaller option it becomes.
+    set(stub_options PRODUCT --product PRODUCT_VERSION --product-version COMPANY --company
+        DESCRIPTION --description COPYRIGHT --copyright ICON --icon DEFAULT_FOLDER --default-folder)
+    set(stub_keywords ${stub_options})
+    list(FILTER stub_keywords EXCLUDE REGEX "^--")
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "BEST"
+                          "OUTPUT;ARCHIVE;PAYLOAD;STUB;SFX;METHOD;${stub_keywords}"
                           "FILES;DEPENDS;SIGN")
     if(NOT ARG_OUTPUT)
         message(FATAL_ERROR "add_installer(${target}): OUTPUT is required")
@@ -34,7 +48,7 @@ function(add_installer target)
     # name, and nothing is built; the tool, run in the binary folder, would
     # look for the inputs there.
     cmake_path(ABSOLUTE_PATH ARG_OUTPUT BASE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-    foreach(var FILES ARCHIVE PAYLOAD STUB SFX)
+    foreach(var FILES ARCHIVE PAYLOAD STUB SFX ICON)
         set(absolute)
         foreach(path IN LISTS ARG_${var})
             if(NOT path MATCHES "^\\$<")  # a generator expression names its own
@@ -56,6 +70,13 @@ function(add_installer target)
         list(APPEND stub_args --stub ${ARG_STUB})
         list(APPEND inputs ${ARG_STUB})
     endif()
+    while(stub_options)
+        list(POP_FRONT stub_options keyword option)
+        if(DEFINED ARG_${keyword})
+            list(APPEND stub_args ${option} ${ARG_${keyword}})
+        endif()
+    endwhile()
+    list(APPEND inputs ${ARG_ICON})
     # What follows the stub: the extractor and an archive, or a program.
     set(payload_args)
     if(ARG_SFX AND NOT ARG_PAYLOAD)

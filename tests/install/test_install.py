@@ -125,6 +125,10 @@ class Installed(unittest.TestCase):
             self.assertEqual((status, err), (0, ""))
             self.assertIn(method, listing)
             self.assertIn("readme.txt", listing)
+        # The stub options, through add_installer's keywords.
+        self.assertIn("default folder: \\consumer\n", listing)
+        self.assertIn("040904B0 ProductVersion: 3.4\n", listing)
+        self.assertIn("041104B0 ProductName: Consumer Tool\n", listing)
         if missing:
             self.skipTest(f"{missing} is not installed: signing untried")
         # Signed twice: the installer, and the payload inside it.
@@ -139,6 +143,7 @@ class Installed(unittest.TestCase):
         self.assertEqual((status, err), (0, ""), listing)
         self.assertIn("installer signed", listing)
         self.assertIn("payload signed", listing)
+        self.assertIn("041104B0 FileDescription: Signed setup\n", listing)
 
     def test_the_debian_package_holds_the_same_and_works_unpacked(self):
         out = self.tmp / "deb"

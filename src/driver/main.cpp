@@ -22,6 +22,8 @@ int main(int argc, char **argv)
     if (installer == NULL)
         installer = argv[0] != NULL ? argv[0] : "";
 
+    // A damaged field still ends inside itself.
+    default_folder_field.folder[DEFAULT_FOLDER_SIZE - 1] = '\0';
     if (run_dialogue(&host, default_folder_field.folder) != 0)
         pause_and_exit(&host, 1);
     pause_and_exit(&host, launch(&host, installer));

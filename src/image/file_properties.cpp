@@ -2,32 +2,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "bytes/le.h"
+#include "bytes/le_string.h"
 #include "resources.h"
-
-static void put16(std::string &out, uint32_t v)
-{
-    unsigned char b[2];
-    put_le16(b, v);
-    out.append(reinterpret_cast<char *>(b), 2);
-}
-
-static void put32(std::string &out, uint32_t v)
-{
-    unsigned char b[4];
-    put_le32(b, v);
-    out.append(reinterpret_cast<char *>(b), 4);
-}
-
-static uint32_t at16(const std::string &s, size_t at)
-{
-    return le16(reinterpret_cast<const unsigned char *>(s.data()) + at);
-}
-
-static uint32_t at32(const std::string &s, size_t at)
-{
-    return le32(reinterpret_cast<const unsigned char *>(s.data()) + at);
-}
 
 static void pad4(std::string &out)
 {
@@ -38,8 +14,8 @@ static std::string utf16_bytes(const std::u16string &s)
 {
     std::string out;
     for (char16_t c : s)
-        put16(out, c);
-    put16(out, 0);
+        append_le16(out, c);
+    append_le16(out, 0);
     return out;
 }
 
@@ -127,7 +103,7 @@ std::string version_resource(const FileProperties &p)
                            uint32_t(v[0]) << 16 | v[1], uint32_t(v[2]) << 16 | v[3],
                            uint32_t(FIXED_FLAGS_MASK), 0u, uint32_t(FIXED_OS_NT_WINDOWS32),
                            uint32_t(FIXED_TYPE_APP), 0u, 0u, 0u})
-        put32(fixed, field);
+        append_le32(fixed, field);
 
     std::vector<std::string> tables;
     std::string translations;
@@ -151,8 +127,8 @@ std::string version_resource(const FileProperties &p)
         char key[9];
         snprintf(key, sizeof key, "%04X%04X", language.lang, unsigned(CODE_PAGE_UNICODE));
         tables.push_back(block(key, VERSION_TEXT, "", 0, children));
-        put16(translations, language.lang);
-        put16(translations, CODE_PAGE_UNICODE);
+        append_le16(translations, language.lang);
+        append_le16(translations, CODE_PAGE_UNICODE);
     }
     std::string strings = block("StringFileInfo", VERSION_TEXT, "", 0, tables);
     std::string var = block("Translation", VERSION_BINARY, translations,
@@ -176,9 +152,9 @@ std::optional<Block> read_block(const std::string &d, size_t at, size_t limit, s
         return std::nullopt;
     }
     Block b;
-    size_t length = at16(d, at);
-    b.value_length = at16(d, at + 2);
-    b.type = at16(d, at + 4);
+    size_t length = le16_at(d, at);
+    b.value_length = le16_at(d, at + 2);
+    b.type = le16_at(d, at + 4);
     if (length < BLOCK_HEADER || length > limit - at) {
         *why = "a block's length runs past its parent";
         return std::nullopt;
@@ -191,7 +167,7 @@ std::optional<Block> read_block(const std::string &d, size_t at, size_t limit, s
             *why = "a block's key is not terminated";
             return std::nullopt;
         }
-        char16_t c = char16_t(at16(d, p));
+        char16_t c = char16_t(le16_at(d, p));
         if (c == 0)
             break;
         key += c;
@@ -230,7 +206,7 @@ std::optional<std::vector<VersionTable>> read_version_resource(const std::string
     if (!root)
         return std::nullopt;
     if (root->key != "VS_VERSION_INFO" || root->value_length != FIXED_INFO_SIZE ||
-        at32(data, root->value_at) != FIXED_SIGNATURE) {
+        le32_at(data, root->value_at) != FIXED_SIGNATURE) {
         *why = "no VS_VERSION_INFO with its fixed part";
         return std::nullopt;
     }
@@ -252,7 +228,7 @@ std::optional<std::vector<VersionTable>> read_version_resource(const std::string
             for (const Block &s : *ss) {
                 std::u16string value;
                 for (uint32_t i = 0; i < s.value_length; i++) {
-                    char16_t c = char16_t(at16(data, s.value_at + 2 * i));
+                    char16_t c = char16_t(le16_at(data, s.value_at + 2 * i));
                     if (c == 0)
                         break;
                     value += c;
@@ -282,11 +258,11 @@ enum {
 
 std::optional<std::vector<IconImage>> read_ico(const std::string &file, std::string *why)
 {
-    if (file.size() < ICO_HEADER || at16(file, 0) != 0 || at16(file, 2) != ICO_TYPE_ICON) {
+    if (file.size() < ICO_HEADER || le16_at(file, 0) != 0 || le16_at(file, 2) != ICO_TYPE_ICON) {
         *why = "not an icon file (.ico)";
         return std::nullopt;
     }
-    size_t count = at16(file, 4);
+    size_t count = le16_at(file, 4);
     if (count == 0 || count > ICO_IMAGES_MAX || file.size() < ICO_HEADER + count * ICO_ENTRY) {
         *why = "its directory of images is empty or cut short";
         return std::nullopt;
@@ -294,15 +270,15 @@ std::optional<std::vector<IconImage>> read_ico(const std::string &file, std::str
     std::vector<IconImage> images;
     for (size_t i = 0; i < count; i++) {
         size_t e = ICO_HEADER + i * ICO_ENTRY;
-        uint32_t size = at32(file, e + 8), offset = at32(file, e + 12);
+        uint32_t size = le32_at(file, e + 8), offset = le32_at(file, e + 12);
         if (offset > file.size() || size > file.size() - offset || size < 8) {
             *why = "an image lies outside the file";
             return std::nullopt;
         }
         IconImage image{uint8_t(file[e]), uint8_t(file[e + 1]), uint8_t(file[e + 2]),
-                        uint16_t(at16(file, e + 4)), uint16_t(at16(file, e + 6)),
+                        uint16_t(le16_at(file, e + 4)), uint16_t(le16_at(file, e + 6)),
                         file.substr(offset, size)};
-        if (!image.png() && (size < DIB_HEADER_SIZE || at32(image.data, 0) != DIB_HEADER_SIZE)) {
+        if (!image.png() && (size < DIB_HEADER_SIZE || le32_at(image.data, 0) != DIB_HEADER_SIZE)) {
             *why = "an image is neither a bitmap nor a PNG file";
             return std::nullopt;
         }
@@ -314,36 +290,36 @@ std::optional<std::vector<IconImage>> read_ico(const std::string &file, std::str
 std::string icon_group(const std::vector<IconImage> &images, uint16_t first_id)
 {
     std::string out;
-    put16(out, 0);
-    put16(out, ICO_TYPE_ICON);
-    put16(out, uint32_t(images.size()));
+    append_le16(out, 0);
+    append_le16(out, ICO_TYPE_ICON);
+    append_le16(out, uint32_t(images.size()));
     for (size_t i = 0; i < images.size(); i++) {
         const IconImage &m = images[i];
         out += char(m.width);
         out += char(m.height);
         out += char(m.colors);
         out += '\0';
-        put16(out, m.planes);
-        put16(out, m.bits);
-        put32(out, uint32_t(m.data.size()));
-        put16(out, uint32_t(first_id + i));
+        append_le16(out, m.planes);
+        append_le16(out, m.bits);
+        append_le32(out, uint32_t(m.data.size()));
+        append_le16(out, uint32_t(first_id + i));
     }
     return out;
 }
 
 std::optional<std::vector<GroupEntry>> read_icon_group(const std::string &data, std::string *why)
 {
-    if (data.size() < ICO_HEADER || at16(data, 0) != 0 || at16(data, 2) != ICO_TYPE_ICON ||
-        at16(data, 4) == 0 || data.size() != ICO_HEADER + at16(data, 4) * size_t(GROUP_ENTRY)) {
+    if (data.size() < ICO_HEADER || le16_at(data, 0) != 0 || le16_at(data, 2) != ICO_TYPE_ICON ||
+        le16_at(data, 4) == 0 || data.size() != ICO_HEADER + le16_at(data, 4) * size_t(GROUP_ENTRY)) {
         *why = "the icon group's directory is not well formed";
         return std::nullopt;
     }
     std::vector<GroupEntry> out;
-    for (size_t i = 0; i < at16(data, 4); i++) {
+    for (size_t i = 0; i < le16_at(data, 4); i++) {
         size_t e = ICO_HEADER + i * GROUP_ENTRY;
         out.push_back({{uint8_t(data[e]), uint8_t(data[e + 1]), uint8_t(data[e + 2]),
-                        uint16_t(at16(data, e + 4)), uint16_t(at16(data, e + 6)), ""},
-                       at32(data, e + 8), uint16_t(at16(data, e + 12))});
+                        uint16_t(le16_at(data, e + 4)), uint16_t(le16_at(data, e + 6)), ""},
+                       le32_at(data, e + 8), uint16_t(le16_at(data, e + 12))});
     }
     return out;
 }
@@ -351,7 +327,7 @@ std::optional<std::vector<GroupEntry>> read_icon_group(const std::string &data, 
 std::string icon_image_name(const IconImage &m)
 {
     unsigned w = m.width ? m.width : 256, h = m.height ? m.height : 256;
-    unsigned bits = m.data.size() >= DIB_HEADER_SIZE && !m.png() ? at16(m.data, DIB_AT_BITS) : m.bits;
+    unsigned bits = m.data.size() >= DIB_HEADER_SIZE && !m.png() ? le16_at(m.data, DIB_AT_BITS) : m.bits;
     char name[48];
     if (m.png())
         snprintf(name, sizeof name, "%ux%u PNG", w, h);

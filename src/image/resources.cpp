@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <tuple>
 
-#include "bytes/le.h"
+#include "bytes/le_string.h"
 
 // The PE format's resource tree: directories of 16 bytes (characteristics,
 // time stamp, major and minor version, then the counts of named and of
@@ -24,33 +24,9 @@ enum {
 };
 static const uint32_t HIGH_BIT = 1u << SUBDIR_BIT_SHIFT;
 
-static void put16(std::string &out, uint32_t v)
-{
-    unsigned char b[2];
-    put_le16(b, v);
-    out.append(reinterpret_cast<char *>(b), 2);
-}
-
-static void put32(std::string &out, uint32_t v)
-{
-    unsigned char b[4];
-    put_le32(b, v);
-    out.append(reinterpret_cast<char *>(b), 4);
-}
-
 static void pad_to(std::string &out, size_t align)
 {
     out.append((align - out.size() % align) % align, '\0');
-}
-
-static uint32_t at16(const std::string &s, size_t at)
-{
-    return le16(reinterpret_cast<const unsigned char *>(s.data()) + at);
-}
-
-static uint32_t at32(const std::string &s, size_t at)
-{
-    return le32(reinterpret_cast<const unsigned char *>(s.data()) + at);
 }
 
 std::string write_resource_tree(std::vector<Resource> resources, uint32_t rva)
@@ -101,21 +77,21 @@ std::string write_resource_tree(std::vector<Resource> resources, uint32_t rva)
     for (int level = 0; level < TREE_LEVELS; level++) {
         for (const Dir &d : levels[level]) {
             std::vector<size_t> firsts = entries(d, level);
-            put32(out, 0);
-            put32(out, 0);
-            put32(out, 0);
-            put16(out, 0);
-            put16(out, uint32_t(firsts.size()));
+            append_le32(out, 0);
+            append_le32(out, 0);
+            append_le32(out, 0);
+            append_le16(out, 0);
+            append_le16(out, uint32_t(firsts.size()));
             for (size_t i : firsts) {
-                put32(out, key(i, level));
+                append_le32(out, key(i, level));
                 if (level + 1 < TREE_LEVELS) {
                     // The subdirectory whose run starts at resource i.
                     size_t sub = 0;
                     while (levels[level + 1][sub].first != i)
                         sub++;
-                    put32(out, HIGH_BIT | dir_at[level + 1][sub]);
+                    append_le32(out, HIGH_BIT | dir_at[level + 1][sub]);
                 } else {
-                    put32(out, data_entries_at + DATA_ENTRY * uint32_t(i));
+                    append_le32(out, data_entries_at + DATA_ENTRY * uint32_t(i));
                 }
             }
         }
@@ -123,10 +99,10 @@ std::string write_resource_tree(std::vector<Resource> resources, uint32_t rva)
     uint32_t data_at = data_entries_at + DATA_ENTRY * uint32_t(resources.size());
     for (const Resource &r : resources) {
         data_at = (data_at + DATA_ALIGN - 1) / DATA_ALIGN * DATA_ALIGN;
-        put32(out, rva + data_at);
-        put32(out, uint32_t(r.data.size()));
-        put32(out, 0);
-        put32(out, 0);
+        append_le32(out, rva + data_at);
+        append_le32(out, uint32_t(r.data.size()));
+        append_le32(out, 0);
+        append_le32(out, 0);
         data_at += uint32_t(r.data.size());
     }
     for (const Resource &r : resources) {
@@ -153,18 +129,18 @@ struct TreeReader {
     {
         if (section.size() < DIR_HEADER || at > section.size() - DIR_HEADER)
             return fail("a directory lies outside the section");
-        if (at16(section, at + DIR_AT_NAMED) != 0)
+        if (le16_at(section, at + DIR_AT_NAMED) != 0)
             return fail("an entry has a name, not a number");
-        uint32_t count = at16(section, at + DIR_AT_IDS);
+        uint32_t count = le16_at(section, at + DIR_AT_IDS);
         if (count > (section.size() - at - DIR_HEADER) / DIR_ENTRY)
             return fail("a directory's entries lie outside the section");
         for (uint32_t i = 0; i < count; i++) {
             uint32_t e = at + DIR_HEADER + i * DIR_ENTRY;
-            uint32_t id = at32(section, e), offset = at32(section, e + 4);
+            uint32_t id = le32_at(section, e), offset = le32_at(section, e + 4);
             if (id > 0xFFFF)
                 return fail("an entry has a name, not a number");
             // Windows looks entries up by a binary search.
-            if (i > 0 && id <= at32(section, e - DIR_ENTRY))
+            if (i > 0 && id <= le32_at(section, e - DIR_ENTRY))
                 return fail("a directory's entries are out of order, or one is there twice");
             keys[level] = uint16_t(id);
             bool sub = (offset & HIGH_BIT) != 0;
@@ -182,7 +158,7 @@ struct TreeReader {
             return fail("too many resources");
         if (section.size() < DATA_ENTRY || at > section.size() - DATA_ENTRY)
             return fail("a data entry lies outside the section");
-        uint32_t data_rva = at32(section, at), size = at32(section, at + 4);
+        uint32_t data_rva = le32_at(section, at), size = le32_at(section, at + 4);
         if (data_rva < rva || data_rva - rva > section.size() ||
             size > section.size() - (data_rva - rva))
             return fail("a resource's data lies outside the section");

@@ -131,12 +131,12 @@ std::string customize_stub(std::string stub, const std::string &stub_path, const
         resources.push_back({RES_GROUP_ICON, 1, lang, icon_group(*icon, 1)});
     }
     std::string tree = write_resource_tree(resources, r.rva);
-    if (tree.size() > r.room)
-        fail(too_large(stub_path, tree.size(), r.room, images));
+    const uint32_t tree_size = uint32_t(tree.size());
+    if (tree_size > r.room)
+        fail(too_large(stub_path, tree_size, r.room, images));
     tree.resize(r.room, '\0');
     stub.replace(r.file_at, r.room, tree);
-    put_le32(reinterpret_cast<unsigned char *>(stub.data()) + r.entry_at + 4,
-             uint32_t(write_resource_tree(resources, r.rva).size()));
+    put_le32(reinterpret_cast<unsigned char *>(stub.data()) + r.entry_at + 4, tree_size);
     return stub;
 }
 

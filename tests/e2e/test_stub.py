@@ -295,6 +295,21 @@ class Publisher(StubTest):
         self.assert_probe_ran_in(self.folder)
         self.assertFalse(self.grelm.exists())
 
+    def test_without_options_the_stub_is_as_built(self):
+        # Nothing asked: the stub as built but for the installer's checksum;
+        # a folder alone ("\\x" over "\\grelm"): that field too, the
+        # resources left as they are.
+        stub = self.build_file("stub.exe")
+        pe = struct.unpack_from("<I", stub, 0x3C)[0]
+        checksum = range(pe + 24 + 64, pe + 24 + 68)
+        folder = stub.index(b"grelm:folder:v1\0") + 16
+        for args, changes in (((), []), (("--default-folder", "\\x"), list(range(folder + 1, folder + 6)))):
+            status, out, err = self.pack(*args)
+            self.assertEqual((status, err), (0, b""), out)
+            setup = (self.work / "setup.exe").read_bytes()
+            self.assertEqual([i for i in range(len(stub)) if stub[i] != setup[i] and i not in checksum],
+                             changes)
+
     def test_what_does_not_fit_or_is_no_folder_is_refused(self):
         big, _ = make_icon([("bmp", 16), ("bmp", 32), ("bmp", 48)])
         (self.work / "big.ico").write_bytes(big)
@@ -357,7 +372,8 @@ class Publisher(StubTest):
         string = good.index("グレルム帳".encode("utf-16-le"), at[16])
         cases = [(put(at[24] + 100, b"X"), "the manifest is not the stub's own"),
                  (put(rsrc + 12000, b"\1"), "bytes outside its resources, or another layout"),
-                 (put(rsrc + 16 + 2 * 8, b"\x0a"), "a resource of type 10"),
+                 (put(rsrc + 16 + 3 * 8, b"\x19"), "a resource of type 25"),
+                 (put(rsrc + 16 + 2 * 8, b"\x0a"), "out of order, or one is there twice"),
                  (put(pe + 24 + 96 + 2 * 8 + 4, b"\0\0\1\0"), "another layout"),
                  (put(at[14] + 6 + 12, b"\x09"), "names an image that is not there"),
                  (put(at[16] + 2, b"\x99"), "VS_VERSION_INFO"),

@@ -297,7 +297,7 @@ class Publisher(StubTest):
 
     def test_without_options_the_stub_is_as_built(self):
         # Nothing asked: the stub as built but for the installer's checksum;
-        # a folder alone ("\\x" over "\\grelm"): that field too, the
+        # a folder alone (\x over \grelm): that field too, the
         # resources left as they are.
         stub = self.build_file("stub.exe")
         pe = struct.unpack_from("<I", stub, 0x3C)[0]

@@ -119,8 +119,9 @@ std::string customize_stub(std::string stub, const std::string &stub_path, const
         std::string why;
         // Far more than any stub has room for, yet a bound on what is read.
         const size_t icon_max = size_t(1) << 20;
-        if (regular_file_size(c.icon) > icon_max)
-            fail(too_large(stub_path, regular_file_size(c.icon), r.room, regular_file_size(c.icon)));
+        const uint64_t icon_size = regular_file_size(c.icon);
+        if (icon_size > icon_max)
+            fail(too_large(stub_path, size_t(icon_size), r.room, size_t(icon_size)));
         std::optional<std::vector<IconImage>> icon = read_ico(read_file(c.icon, 0, icon_max), &why);
         if (!icon)
             fail(c.icon + ": " + why);

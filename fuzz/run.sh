@@ -12,7 +12,7 @@ root=$PWD
 seconds=${1:-20}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(header decode_lh1 decode_lh2 decode_lh3 decode_lh4 decode_lh5 decode_lh6 decode_lh7 decode_lhx decode_lz5 decode_lzs decode_pm1 decode_pm2 extract pe names roundtrip)
+[ ${#targets[@]} -gt 0 ] || targets=(header decode_lh1 decode_lh2 decode_lh3 decode_lh4 decode_lh5 decode_lh6 decode_lh7 decode_lhx decode_lz5 decode_lzs decode_pm1 decode_pm2 extract pe names roundtrip xz)
 out=${FUZZ_OUT:-$root/build/fuzz}
 mkdir -p "$out/findings" "$out/logs"
 

@@ -1,0 +1,715 @@
+#include "xz_decode.h"
+
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "../bytes/le.h"
+
+// The .xz format's fields (its specification, sections 2 to 4).
+enum {
+    STREAM_HEADER_SIZE = 12,  // magic (6), flags (2), CRC32 of the flags
+    STREAM_FOOTER_SIZE = 12,  // CRC32, backward size, flags, magic "YZ"
+    CHECK_NONE = 0,
+    CHECK_CRC32 = 1,
+    CHECK_TYPE_MASK = 0x0F,
+    BLOCK_FLAGS_FILTERS = 0x03,
+    BLOCK_FLAGS_RESERVED = 0x3C,
+    BLOCK_FLAGS_COMPRESSED = 0x40,
+    BLOCK_FLAGS_UNCOMPRESSED = 0x80,
+    FILTER_LZMA2 = 0x21,
+    LZMA2_DICT_MAX_BITS = 40,
+    VARINT_MAX_BYTES = 9,
+    DICTIONARY_MIN = 4096,
+};
+static const unsigned char HEADER_MAGIC[6] = {0xFD, '7', 'z', 'X', 'Z', 0x00};
+static const uint64_t ABSENT = ~(uint64_t)0;
+
+// Where the stream parser is.
+enum Step {
+    STEP_STREAM_HEADER,
+    STEP_BLOCK_START,    // a block header's size, or the index indicator
+    STEP_BLOCK_HEADER,
+    STEP_CHUNK_CONTROL,  // LZMA2's control byte
+    STEP_CHUNK_HEADER,   // the sizes, and LZMA's properties
+    STEP_CHUNK_DATA,     // the chunk's packed bytes, gathered whole
+    STEP_CHUNK_OUTPUT,
+    STEP_BLOCK_PADDING,
+    STEP_BLOCK_CHECK,
+    STEP_INDEX,
+    STEP_INDEX_PADDING,
+    STEP_INDEX_CRC,
+    STEP_STREAM_FOOTER,
+    STEP_DONE,
+};
+
+uint32_t xz_crc32(uint32_t crc, const unsigned char *p, size_t n)
+{
+    static uint32_t table[256];
+    if (table[1] == 0)
+        for (uint32_t i = 0; i < 256; i++) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; k++)
+                c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            table[i] = c;
+        }
+    crc = ~crc;
+    for (size_t i = 0; i < n; i++)
+        crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+// ---- LZMA (the range decoder and the symbols; LZMA2 frames it in chunks)
+
+// The probability models, in one array.
+enum {
+    STATES = 12,
+    POS_STATES_MAX = 16,
+    LEN_TO_POS_STATES = 4,
+    END_POS_MODEL_INDEX = 14,
+    FULL_DISTANCES = 128,
+    ALIGN_BITS = 4,
+    MATCH_MIN = 2,
+    LEN_LOW_BITS = 3,
+    LEN_MID_BITS = 3,
+    LEN_HIGH_BITS = 8,
+    LEN_CHOICE = 0,
+    LEN_CHOICE_2 = 1,
+    LEN_LOW = 2,
+    LEN_MID = LEN_LOW + (POS_STATES_MAX << LEN_LOW_BITS),
+    LEN_HIGH = LEN_MID + (POS_STATES_MAX << LEN_MID_BITS),
+    LEN_CODER_SIZE = LEN_HIGH + (1 << LEN_HIGH_BITS),
+    IS_MATCH = 0,
+    IS_REP = IS_MATCH + STATES * POS_STATES_MAX,
+    IS_REP_G0 = IS_REP + STATES,
+    IS_REP_G1 = IS_REP_G0 + STATES,
+    IS_REP_G2 = IS_REP_G1 + STATES,
+    IS_REP0_LONG = IS_REP_G2 + STATES,
+    POS_SLOT = IS_REP0_LONG + STATES * POS_STATES_MAX,
+    SPEC_POS = POS_SLOT + (LEN_TO_POS_STATES << 6),
+    ALIGN = SPEC_POS + 1 + FULL_DISTANCES - END_POS_MODEL_INDEX,
+    LEN_CODER = ALIGN + (1 << ALIGN_BITS),
+    REP_LEN_CODER = LEN_CODER + LEN_CODER_SIZE,
+    LITERAL = REP_LEN_CODER + LEN_CODER_SIZE,
+    LITERAL_CODER_SIZE = 0x300,
+    PROB_BITS = 11,
+    PROB_INIT = 1 << (PROB_BITS - 1),
+    MOVE_BITS = 5,
+    TOP = 1 << 24,
+    LC_LP_MAX = 4,  // LZMA2's limit
+    PB_MAX = 4,
+    PROPERTIES_MAX = (PB_MAX + 1) * 5 * 9,
+};
+typedef char probs_fit[LITERAL + (LITERAL_CODER_SIZE << LC_LP_MAX) <= XZ_PROBS ? 1 : -1];
+
+static unsigned char rc_byte(struct XzDecoder *d)
+{
+    if (d->rc_pos >= d->chunk_in_size) {
+        d->rc_error = 1;  // past the chunk's packed size
+        return 0;
+    }
+    return d->chunk[d->rc_pos++];
+}
+
+// The range is renormalized before each bit, so that a chunk's last bit
+// reads no byte beyond it.
+static void rc_normalize(struct XzDecoder *d)
+{
+    if (d->range < TOP) {
+        d->range <<= 8;
+        d->code = d->code << 8 | rc_byte(d);
+    }
+}
+
+static unsigned rc_bit(struct XzDecoder *d, uint16_t *prob)
+{
+    rc_normalize(d);
+    uint32_t bound = (d->range >> PROB_BITS) * *prob;
+    unsigned bit;
+    if (d->code < bound) {
+        d->range = bound;
+        *prob = (uint16_t)(*prob + (((1 << PROB_BITS) - *prob) >> MOVE_BITS));
+        bit = 0;
+    } else {
+        d->range -= bound;
+        d->code -= bound;
+        *prob = (uint16_t)(*prob - (*prob >> MOVE_BITS));
+        bit = 1;
+    }
+    return bit;
+}
+
+static uint32_t rc_direct(struct XzDecoder *d, unsigned bits)
+{
+    uint32_t value = 0;
+    while (bits-- > 0) {
+        rc_normalize(d);
+        d->range >>= 1;
+        unsigned bit = d->code >= d->range;
+        if (bit)
+            d->code -= d->range;
+        value = value << 1 | bit;
+    }
+    return value;
+}
+
+static uint32_t bit_tree(struct XzDecoder *d, uint16_t *probs, unsigned bits)
+{
+    uint32_t m = 1;
+    for (unsigned i = 0; i < bits; i++)
+        m = m << 1 | rc_bit(d, &probs[m]);
+    return m - (1u << bits);
+}
+
+static uint32_t bit_tree_reverse(struct XzDecoder *d, uint16_t *probs, unsigned bits)
+{
+    uint32_t m = 1, value = 0;
+    for (unsigned i = 0; i < bits; i++) {
+        unsigned bit = rc_bit(d, &probs[m]);
+        m = m << 1 | bit;
+        value |= bit << i;
+    }
+    return value;
+}
+
+static uint32_t decode_length(struct XzDecoder *d, uint16_t *coder, unsigned pos_state)
+{
+    if (rc_bit(d, &coder[LEN_CHOICE]) == 0)
+        return bit_tree(d, coder + LEN_LOW + (pos_state << LEN_LOW_BITS), LEN_LOW_BITS);
+    if (rc_bit(d, &coder[LEN_CHOICE_2]) == 0)
+        return (1 << LEN_LOW_BITS) +
+               bit_tree(d, coder + LEN_MID + (pos_state << LEN_MID_BITS), LEN_MID_BITS);
+    return (1 << LEN_LOW_BITS) + (1 << LEN_MID_BITS) + bit_tree(d, coder + LEN_HIGH, LEN_HIGH_BITS);
+}
+
+static uint32_t decode_distance(struct XzDecoder *d, uint32_t length)
+{
+    unsigned len_state = length < LEN_TO_POS_STATES - 1 ? length : LEN_TO_POS_STATES - 1;
+    uint32_t slot = bit_tree(d, d->probs + POS_SLOT + (len_state << 6), 6);
+    if (slot < 4)
+        return slot;
+    unsigned direct = (slot >> 1) - 1;
+    uint32_t distance = (2 | (slot & 1)) << direct;
+    if (slot < END_POS_MODEL_INDEX)
+        return distance + bit_tree_reverse(d, d->probs + SPEC_POS + distance - slot, direct);
+    distance += rc_direct(d, direct - ALIGN_BITS) << ALIGN_BITS;
+    return distance + bit_tree_reverse(d, d->probs + ALIGN, ALIGN_BITS);
+}
+
+static void lzma_reset_state(struct XzDecoder *d)
+{
+    unsigned literal_probs = LITERAL_CODER_SIZE << (d->lc + d->lp);
+    for (unsigned i = 0; i < LITERAL + literal_probs; i++)
+        d->probs[i] = PROB_INIT;
+    d->state = 0;
+    d->rep[0] = d->rep[1] = d->rep[2] = d->rep[3] = 0;
+    d->match_left = 0;
+}
+
+static unsigned char window_back(const struct XzDecoder *d, uint32_t distance)
+{
+    uint32_t at = d->pos > distance ? d->pos - distance - 1 : d->pos + d->size - distance - 1;
+    return d->window[at];
+}
+
+static void window_put(struct XzDecoder *d, unsigned char c)
+{
+    d->window[d->pos++] = c;
+    if (d->full < d->size)
+        d->full++;
+}
+
+// Copies what is left of the current match, up to `end`.
+static void copy_match(struct XzDecoder *d, uint32_t end)
+{
+    while (d->match_left > 0 && d->pos < end) {
+        window_put(d, window_back(d, d->rep[0]));
+        d->match_left--;
+    }
+}
+
+// Decodes symbols until the window's position reaches `end` (no further
+// than its end, so the ring wraps only between calls). 0, or -1 for a
+// damaged chunk.
+static int lzma_run(struct XzDecoder *d, uint32_t end)
+{
+    copy_match(d, end);
+    const uint32_t pos_mask = (1u << d->pb) - 1, lp_mask = (1u << d->lp) - 1;
+    while (d->pos < end) {
+        // The position in the stream since the dictionary's reset, as far
+        // as its low bits go: the ring's size is a multiple of 16.
+        uint32_t pos = d->pos;
+        unsigned pos_state = pos & pos_mask;
+        unsigned s = d->state;
+        if (rc_bit(d, &d->probs[IS_MATCH + s * POS_STATES_MAX + pos_state]) == 0) {
+            unsigned prev = d->full > 0 ? window_back(d, 0) : 0;
+            uint16_t *probs = d->probs + LITERAL +
+                              LITERAL_CODER_SIZE * (((pos & lp_mask) << d->lc) + (prev >> (8 - d->lc)));
+            uint32_t symbol = 1;
+            if (s >= 7) {
+                unsigned match_byte = window_back(d, d->rep[0]);
+                while (symbol < 0x100) {
+                    unsigned match_bit = (match_byte >> 7) & 1;
+                    match_byte <<= 1;
+                    unsigned bit = rc_bit(d, &probs[((1 + match_bit) << 8) + symbol]);
+                    symbol = symbol << 1 | bit;
+                    if (bit != match_bit)
+                        break;
+                }
+            }
+            while (symbol < 0x100)
+                symbol = symbol << 1 | rc_bit(d, &probs[symbol]);
+            window_put(d, (unsigned char)symbol);
+            d->state = s < 4 ? 0 : s < 10 ? s - 3 : s - 6;
+        } else {
+            uint32_t length;
+            if (rc_bit(d, &d->probs[IS_REP + s]) == 0) {
+                length = decode_length(d, d->probs + LEN_CODER, pos_state);
+                d->state = s < 7 ? 7 : 10;
+                uint32_t distance = decode_distance(d, length);
+                // LZMA2 has no end marker (distance 0xFFFFFFFF).
+                if (distance >= d->full)
+                    return -1;
+                d->rep[3] = d->rep[2];
+                d->rep[2] = d->rep[1];
+                d->rep[1] = d->rep[0];
+                d->rep[0] = distance;
+            } else {
+                if (d->full == 0)
+                    return -1;
+                if (rc_bit(d, &d->probs[IS_REP_G0 + s]) == 0) {
+                    if (rc_bit(d, &d->probs[IS_REP0_LONG + s * POS_STATES_MAX + pos_state]) == 0) {
+                        d->state = s < 7 ? 9 : 11;
+                        window_put(d, window_back(d, d->rep[0]));
+                        continue;
+                    }
+                } else {
+                    uint32_t distance;
+                    if (rc_bit(d, &d->probs[IS_REP_G1 + s]) == 0) {
+                        distance = d->rep[1];
+                    } else {
+                        if (rc_bit(d, &d->probs[IS_REP_G2 + s]) == 0) {
+                            distance = d->rep[2];
+                        } else {
+                            distance = d->rep[3];
+                            d->rep[3] = d->rep[2];
+                        }
+                        d->rep[2] = d->rep[1];
+                    }
+                    d->rep[1] = d->rep[0];
+                    d->rep[0] = distance;
+                }
+                length = decode_length(d, d->probs + REP_LEN_CODER, pos_state);
+                d->state = s < 7 ? 8 : 11;
+            }
+            d->match_left = length + MATCH_MIN;
+            copy_match(d, end);
+        }
+        if (d->rc_error)
+            return -1;
+    }
+    return d->rc_error ? -1 : 0;
+}
+
+// ---- The .xz container and LZMA2's chunks
+
+// A variable-length integer (section 1.2): 7 bits a byte, low first, at
+// most 9 bytes, no needless last zero byte.
+static int read_varint(const unsigned char *p, uint32_t n, uint32_t *at, uint64_t *value)
+{
+    *value = 0;
+    for (unsigned i = 0; i < VARINT_MAX_BYTES; i++) {
+        if (*at >= n)
+            return 0;
+        unsigned char b = p[(*at)++];
+        *value |= (uint64_t)(b & 0x7F) << (7 * i);
+        if ((b & 0x80) == 0)
+            return i == 0 || b != 0;
+    }
+    return 0;
+}
+
+// Gathers the field's bytes up to n; 1 once it holds them all.
+static int gather(struct XzDecoder *d, const unsigned char *in, size_t *in_pos, size_t in_size,
+                  unsigned char *into, uint32_t n)
+{
+    size_t take = n - d->field_have;
+    if (take > in_size - *in_pos)
+        take = in_size - *in_pos;
+    memcpy(into + d->field_have, in + *in_pos, take);
+    *in_pos += take;
+    d->field_have += (uint32_t)take;
+    if (d->field_have < n)
+        return 0;
+    d->field_have = 0;
+    return 1;
+}
+
+static void digest_pair(uint32_t *digest, uint64_t a, uint64_t b)
+{
+    unsigned char bytes[16];
+    put_le64(bytes, a);
+    put_le64(bytes + 8, b);
+    *digest = xz_crc32(*digest, bytes, sizeof bytes);
+}
+
+static enum XzResult stream_header(struct XzDecoder *d)
+{
+    const unsigned char *h = d->field;
+    if (memcmp(h, HEADER_MAGIC, sizeof HEADER_MAGIC) != 0 || le32(h + 8) != xz_crc32(0, h + 6, 2))
+        return XZ_BAD;
+    if (h[6] != 0 || (h[7] & ~CHECK_TYPE_MASK) != 0)
+        return XZ_UNSUPPORTED;  // a later version of the format
+    d->check_type = h[7];
+    if (d->check_type != CHECK_NONE && d->check_type != CHECK_CRC32)
+        return XZ_UNSUPPORTED;
+    d->check_size = d->check_type == CHECK_CRC32 ? 4 : 0;
+    d->step = STEP_BLOCK_START;
+    return XZ_MORE;
+}
+
+static enum XzResult block_header(struct XzDecoder *d)
+{
+    const unsigned char *h = d->field;
+    uint32_t size = d->block_header_size, at = 2;
+    if (le32(h + size - 4) != xz_crc32(0, h, size - 4))
+        return XZ_BAD;
+    unsigned flags = h[1];
+    if (flags & BLOCK_FLAGS_RESERVED)
+        return XZ_UNSUPPORTED;
+    d->header_compressed = d->header_uncompressed = ABSENT;
+    if ((flags & BLOCK_FLAGS_COMPRESSED) &&
+        (!read_varint(h, size - 4, &at, &d->header_compressed) || d->header_compressed == 0))
+        return XZ_BAD;
+    if ((flags & BLOCK_FLAGS_UNCOMPRESSED) &&
+        !read_varint(h, size - 4, &at, &d->header_uncompressed))
+        return XZ_BAD;
+    // One filter, LZMA2, with its one byte of properties: the dictionary.
+    uint64_t id, properties;
+    if ((flags & BLOCK_FLAGS_FILTERS) != 0)
+        return XZ_UNSUPPORTED;
+    if (!read_varint(h, size - 4, &at, &id) || !read_varint(h, size - 4, &at, &properties))
+        return XZ_BAD;
+    if (id != FILTER_LZMA2 || properties != 1)
+        return XZ_UNSUPPORTED;
+    if (at >= size - 4)
+        return XZ_BAD;
+    unsigned dict = h[at++];
+    if (dict > LZMA2_DICT_MAX_BITS)
+        return XZ_UNSUPPORTED;
+    for (; at < size - 4; at++)
+        if (h[at] != 0)
+            return XZ_UNSUPPORTED;
+    uint64_t dictionary = dict == LZMA2_DICT_MAX_BITS ? 0xFFFFFFFFu
+                                                      : (uint64_t)(2 | (dict & 1)) << (dict / 2 + 11);
+    if (dictionary < DICTIONARY_MIN)
+        dictionary = DICTIONARY_MIN;
+    dictionary = (dictionary + 15) & ~(uint64_t)15;  // positions' low bits stay right across the ring
+    if (dictionary > d->memory_limit || dictionary > 0xFFFFFFF0u)
+        return XZ_NO_MEMORY;
+    if (dictionary > d->allocated) {
+        free(d->window);
+        d->window = (unsigned char *)malloc((size_t)dictionary);
+        d->allocated = d->window != NULL ? (uint32_t)dictionary : 0;
+        if (d->window == NULL)
+            return XZ_NO_MEMORY;
+    }
+    d->size = (uint32_t)dictionary;
+    d->pos = d->full = 0;
+    d->block_compressed = d->block_uncompressed = 0;
+    d->crc = 0;
+    d->need_dictionary_reset = d->need_properties = 1;
+    d->step = STEP_CHUNK_CONTROL;
+    return XZ_MORE;
+}
+
+static enum XzResult chunk_control(struct XzDecoder *d, unsigned control)
+{
+    d->block_compressed++;
+    if (control == 0x00) {
+        d->step = STEP_BLOCK_PADDING;
+        return XZ_MORE;
+    }
+    if (control >= 0xE0 || control == 0x01) {
+        d->need_properties = 1;
+        d->need_dictionary_reset = 0;
+        d->full = d->pos = 0;
+    } else if (d->need_dictionary_reset) {
+        return XZ_BAD;
+    }
+    if (control < 0x80 && control > 0x02)
+        return XZ_BAD;
+    d->chunk_is_lzma = control >= 0x80;
+    if (d->chunk_is_lzma) {
+        unsigned reset = (control >> 5) & 3;  // 0 none, 1 state, 2 and properties, 3 and dictionary
+        if (reset < 2 && d->need_properties)
+            return XZ_BAD;
+        d->chunk_out_left = (uint32_t)(control & 0x1F) << 16;
+        d->field_size = reset >= 2 ? 5 : 4;
+        d->need_state_reset = reset >= 1;
+    } else {
+        d->field_size = 2;
+    }
+    d->step = STEP_CHUNK_HEADER;
+    return XZ_MORE;
+}
+
+static enum XzResult chunk_header(struct XzDecoder *d)
+{
+    const unsigned char *h = d->field;
+    d->block_compressed += d->field_size;
+    if (!d->chunk_is_lzma) {
+        d->chunk_in_size = d->chunk_out_left = ((uint32_t)h[0] << 8 | h[1]) + 1;
+    } else {
+        d->chunk_out_left += ((uint32_t)h[0] << 8 | h[1]) + 1;
+        d->chunk_in_size = ((uint32_t)h[2] << 8 | h[3]) + 1;
+        if (d->field_size == 5) {
+            unsigned p = h[4];
+            if (p >= PROPERTIES_MAX)
+                return XZ_BAD;
+            d->lc = p % 9;
+            d->lp = p / 9 % 5;
+            d->pb = p / 45;
+            if (d->lc + d->lp > LC_LP_MAX)
+                return XZ_BAD;
+            d->need_properties = 0;
+        }
+        if (d->need_state_reset)
+            lzma_reset_state(d);
+    }
+    d->block_compressed += d->chunk_in_size;
+    d->step = STEP_CHUNK_DATA;
+    return XZ_MORE;
+}
+
+static enum XzResult chunk_start(struct XzDecoder *d)
+{
+    d->rc_pos = 0;
+    d->rc_error = 0;
+    if (d->chunk_is_lzma) {
+        // The range decoder starts anew in every chunk: a zero byte, then
+        // the code's four bytes.
+        if (d->chunk_in_size < 5 || d->chunk[0] != 0)
+            return XZ_BAD;
+        d->code = (uint32_t)d->chunk[1] << 24 | (uint32_t)d->chunk[2] << 16 |
+                  (uint32_t)d->chunk[3] << 8 | d->chunk[4];
+        d->range = 0xFFFFFFFFu;
+        d->rc_pos = 5;
+    }
+    d->step = STEP_CHUNK_OUTPUT;
+    return XZ_MORE;
+}
+
+static enum XzResult chunk_output(struct XzDecoder *d, unsigned char *out, size_t *out_pos,
+                                  size_t out_size)
+{
+    while (d->chunk_out_left > 0) {
+        if (*out_pos == out_size)
+            return XZ_MORE;
+        uint32_t n = d->chunk_out_left, start = d->pos;
+        if (n > out_size - *out_pos)
+            n = (uint32_t)(out_size - *out_pos);
+        if (n > d->size - d->pos)
+            n = d->size - d->pos;
+        if (d->chunk_is_lzma) {
+            if (lzma_run(d, start + n) != 0)
+                return XZ_BAD;
+        } else {
+            memcpy(d->window + start, d->chunk + d->rc_pos, n);
+            d->rc_pos += n;
+            d->pos += n;
+            d->full = d->size - d->full > n ? d->full + n : d->size;
+        }
+        memcpy(out + *out_pos, d->window + start, n);
+        d->crc = xz_crc32(d->crc, d->window + start, n);
+        *out_pos += n;
+        d->chunk_out_left -= n;
+        d->block_uncompressed += n;
+        if (d->pos == d->size)
+            d->pos = 0;
+    }
+    // Every packed byte read (the range normalized once more, as the
+    // encoder's flush leaves it), the range decoder's code run down to
+    // zero, no match going on past the chunk.
+    if (d->chunk_is_lzma)
+        rc_normalize(d);
+    if (d->rc_error || d->rc_pos != d->chunk_in_size || (d->chunk_is_lzma && (d->code != 0 || d->match_left != 0)))
+        return XZ_BAD;
+    d->step = STEP_CHUNK_CONTROL;
+    return XZ_MORE;
+}
+
+static enum XzResult block_end(struct XzDecoder *d)
+{
+    if ((d->header_compressed != ABSENT && d->header_compressed != d->block_compressed) ||
+        (d->header_uncompressed != ABSENT && d->header_uncompressed != d->block_uncompressed))
+        return XZ_BAD;
+    if (d->check_type == CHECK_CRC32 && le32(d->field) != d->crc)
+        return XZ_BAD;
+    uint64_t unpadded = d->block_header_size + d->block_compressed + d->check_size;
+    digest_pair(&d->blocks_digest, unpadded, d->block_uncompressed);
+    d->blocks++;
+    d->step = STEP_BLOCK_START;
+    return XZ_MORE;
+}
+
+// The index, a byte at a time: the count of records, then each record's
+// unpadded and uncompressed size.
+static enum XzResult index_byte(struct XzDecoder *d, unsigned char b)
+{
+    d->index_size++;
+    uint64_t *value = &d->index_value[d->index_field == 0 ? 0 : (d->index_field - 1) % 2];
+    if (d->varint_shift == 0)
+        *value = 0;
+    if (d->varint_shift > 7 * (VARINT_MAX_BYTES - 1) || (b == 0 && d->varint_shift > 0))
+        return XZ_BAD;
+    *value |= (uint64_t)(b & 0x7F) << d->varint_shift;
+    if (b & 0x80) {
+        d->varint_shift += 7;
+        return XZ_MORE;
+    }
+    d->varint_shift = 0;
+    if (d->index_field == 0) {
+        d->index_records = *value;
+        if (d->index_records != d->blocks)
+            return XZ_BAD;
+    } else if (d->index_field % 2 == 0) {
+        digest_pair(&d->index_digest, d->index_value[0], d->index_value[1]);
+    }
+    d->index_field++;
+    return XZ_MORE;
+}
+
+static enum XzResult stream_footer(struct XzDecoder *d, const unsigned char *header_flags)
+{
+    const unsigned char *f = d->field;
+    if (le32(f) != xz_crc32(0, f + 4, 6) || f[10] != 'Y' || f[11] != 'Z' ||
+        memcmp(f + 8, header_flags, 2) != 0 || ((uint64_t)le32(f + 4) + 1) * 4 != d->index_size)
+        return XZ_BAD;
+    d->step = STEP_DONE;
+    return XZ_END;
+}
+
+void xz_decoder_init(struct XzDecoder *d, uint64_t memory_limit)
+{
+    memset(d, 0, offsetof(struct XzDecoder, probs));
+    d->memory_limit = memory_limit;
+    d->step = STEP_STREAM_HEADER;
+}
+
+void xz_decoder_end(struct XzDecoder *d)
+{
+    free(d->window);
+    d->window = NULL;
+    d->allocated = 0;
+}
+
+enum XzResult xz_decode(struct XzDecoder *d, const unsigned char *in, size_t *in_pos,
+                        size_t in_size, unsigned char *out, size_t *out_pos, size_t out_size)
+{
+    static const unsigned char zeros[4] = {0};
+    for (;;) {
+        enum XzResult r = XZ_MORE;
+        switch (d->step) {
+        case STEP_STREAM_HEADER:
+            if (!gather(d, in, in_pos, in_size, d->field, STREAM_HEADER_SIZE))
+                return XZ_MORE;
+            memcpy(d->stream_flags, d->field + 6, 2);
+            r = stream_header(d);
+            break;
+        case STEP_BLOCK_START:
+            if (!gather(d, in, in_pos, in_size, d->field, 1))
+                return XZ_MORE;
+            if (d->field[0] == 0) {
+                d->index_size = 1;
+                d->index_field = d->varint_shift = 0;
+                d->index_digest = 0;
+                d->crc = xz_crc32(0, d->field, 1);
+                d->step = STEP_INDEX;
+            } else {
+                d->block_header_size = ((uint32_t)d->field[0] + 1) * 4;
+                d->field_have = 1;
+                d->step = STEP_BLOCK_HEADER;
+            }
+            break;
+        case STEP_BLOCK_HEADER:
+            if (!gather(d, in, in_pos, in_size, d->field, d->block_header_size))
+                return XZ_MORE;
+            r = block_header(d);
+            break;
+        case STEP_CHUNK_CONTROL:
+            if (*in_pos == in_size)
+                return XZ_MORE;
+            r = chunk_control(d, in[(*in_pos)++]);
+            break;
+        case STEP_CHUNK_HEADER:
+            if (!gather(d, in, in_pos, in_size, d->field, d->field_size))
+                return XZ_MORE;
+            r = chunk_header(d);
+            break;
+        case STEP_CHUNK_DATA:
+            if (!gather(d, in, in_pos, in_size, d->chunk, d->chunk_in_size))
+                return XZ_MORE;
+            r = chunk_start(d);
+            break;
+        case STEP_CHUNK_OUTPUT:
+            r = chunk_output(d, out, out_pos, out_size);
+            if (r == XZ_MORE && d->step == STEP_CHUNK_OUTPUT)
+                return XZ_MORE;
+            break;
+        case STEP_BLOCK_PADDING: {
+            uint32_t padding = (uint32_t)((4 - (d->block_header_size + d->block_compressed) % 4) % 4);
+            if (!gather(d, in, in_pos, in_size, d->field, padding))
+                return XZ_MORE;
+            if (memcmp(d->field, zeros, padding) != 0)
+                return XZ_BAD;
+            d->step = STEP_BLOCK_CHECK;
+            break;
+        }
+        case STEP_BLOCK_CHECK:
+            if (!gather(d, in, in_pos, in_size, d->field, d->check_size))
+                return XZ_MORE;
+            r = block_end(d);
+            break;
+        case STEP_INDEX:
+            if (d->index_field > 0 && d->index_field == 1 + 2 * d->index_records) {
+                if (d->index_digest != d->blocks_digest)
+                    return XZ_BAD;
+                d->step = STEP_INDEX_PADDING;
+                break;
+            }
+            if (*in_pos == in_size)
+                return XZ_MORE;
+            d->crc = xz_crc32(d->crc, in + *in_pos, 1);
+            r = index_byte(d, in[(*in_pos)++]);
+            break;
+        case STEP_INDEX_PADDING:
+            while (d->index_size % 4 != 0) {
+                if (*in_pos == in_size)
+                    return XZ_MORE;
+                if (in[*in_pos] != 0)
+                    return XZ_BAD;
+                d->crc = xz_crc32(d->crc, in + (*in_pos)++, 1);
+                d->index_size++;
+            }
+            d->step = STEP_INDEX_CRC;
+            break;
+        case STEP_INDEX_CRC:
+            if (!gather(d, in, in_pos, in_size, d->field, 4))
+                return XZ_MORE;
+            if (le32(d->field) != d->crc)
+                return XZ_BAD;
+            d->index_size += 4;
+            d->step = STEP_STREAM_FOOTER;
+            break;
+        case STEP_STREAM_FOOTER:
+            if (!gather(d, in, in_pos, in_size, d->field, STREAM_FOOTER_SIZE))
+                return XZ_MORE;
+            return stream_footer(d, d->stream_flags);
+        default:
+            return XZ_END;
+        }
+        if (r != XZ_MORE)
+            return r;
+    }
+}

@@ -1,0 +1,125 @@
+// The extractor's .xz decoder, against streams liblzma (the format's
+// reference) writes.
+#include <gtest/gtest.h>
+#include <lzma.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "xz/xz_decode.h"
+
+static std::string xz(const std::string &data, uint32_t preset, lzma_check check)
+{
+    std::string out(data.size() + data.size() / 2 + 4096, '\0');
+    size_t size = 0;
+    EXPECT_EQ(lzma_easy_buffer_encode(preset, check, NULL,
+                                      reinterpret_cast<const uint8_t *>(data.data()), data.size(),
+                                      reinterpret_cast<uint8_t *>(out.data()), &size, out.size()),
+              LZMA_OK);
+    out.resize(size);
+    return out;
+}
+
+// Decoded by ours, `in_piece` bytes of input and `out_piece` of room at a time.
+static XzResult decode(const std::string &stream, std::string *out, size_t in_piece = 1 << 20,
+                       size_t out_piece = 1 << 20, uint64_t memory = 1 << 30)
+{
+    static XzDecoder d;
+    xz_decoder_init(&d, memory);
+    const unsigned char *in = reinterpret_cast<const unsigned char *>(stream.data());
+    std::vector<unsigned char> buf(out_piece);
+    size_t in_pos = 0;
+    XzResult r;
+    out->clear();
+    for (;;) {
+        size_t end = std::min(stream.size(), in_pos + in_piece), out_pos = 0;
+        r = xz_decode(&d, in, &in_pos, end, buf.data(), &out_pos, buf.size());
+        out->append(reinterpret_cast<char *>(buf.data()), out_pos);
+        if (r != XZ_MORE || (in_pos == stream.size() && out_pos == 0))
+            break;
+    }
+    xz_decoder_end(&d);
+    return r;
+}
+
+TEST(XzDecoder, EveryShapeDecodesToTheBytesLiblzmaPacked)
+{
+    std::mt19937 rng(7);
+    auto make = [&](size_t n, int kind) {
+        std::string s(n, '\0');
+        for (size_t i = 0; i < n; i++)
+            s[i] = kind == 0 ? char(rng())                                    // stored chunks
+                 : kind == 1 ? "abcdefgh"[rng() % (1 + i % 8)]                // literals, short matches
+                 : i > 5000 && i % 7000 < 3000 ? s[i - 4999 + rng() % 2] : char(rng() % 4);  // long reps
+        return s;
+    };
+    struct Case {
+        size_t size;
+        int kind;
+        uint32_t preset;
+        lzma_check check;
+        size_t in_piece, out_piece;
+    } cases[] = {
+        {0, 1, 6, LZMA_CHECK_CRC32, 1, 1},
+        {1, 1, 0, LZMA_CHECK_NONE, 1, 1},
+        {100000, 0, 6, LZMA_CHECK_CRC32, 4096, 777},       // incompressible: LZMA2's stored chunks
+        {300000, 1, 9 | LZMA_PRESET_EXTREME, LZMA_CHECK_CRC32, 1, 65537},
+        {300000, 2, 1, LZMA_CHECK_NONE, 65536, 1},
+        {3000000, 2, 6, LZMA_CHECK_CRC32, 100003, 3000000},  // chunks of 2 MiB, dictionary 8 MiB
+        {5000000, 1, 0, LZMA_CHECK_CRC32, 1 << 20, 1 << 16}, // dictionary 256 KiB: the ring wraps
+    };
+    for (const Case &c : cases) {
+        std::string data = make(c.size, c.kind), got;
+        std::string stream = xz(data, c.preset, c.check);
+        EXPECT_EQ(decode(stream, &got, c.in_piece, c.out_piece), XZ_END) << c.size << " " << c.kind;
+        EXPECT_TRUE(got == data) << c.size << " " << c.kind;
+    }
+}
+
+TEST(XzDecoder, DamageAnywhereIsRefusedAsLiblzmaRefusesIt)
+{
+    std::string data = "the quick brown fox jumps over the lazy dog, again and again; ";
+    for (int i = 0; i < 6; i++)
+        data += data;
+    std::string stream = xz(data, 6, LZMA_CHECK_CRC32), got;
+    ASSERT_EQ(decode(stream, &got), XZ_END);
+    // Every byte changed: the stream's header and flags, the block header,
+    // the LZMA2 chunks, the padding, the check, the index and the footer.
+    for (size_t at = 0; at < stream.size(); at++) {
+        std::string bad = stream;
+        bad[at] = char(bad[at] ^ 0x21);
+        EXPECT_NE(decode(bad, &got), XZ_END) << "byte " << at;
+    }
+    // Cut anywhere: never done.
+    for (size_t n = 0; n < stream.size(); n++)
+        EXPECT_EQ(decode(stream.substr(0, n), &got, 7, 5), XZ_MORE) << n;
+    // What follows the footer is no part of the stream.
+    EXPECT_EQ(decode(stream + "trailing", &got), XZ_END);
+    EXPECT_EQ(got, data);
+}
+
+TEST(XzDecoder, WhatItDoesNotTakeIsSaid)
+{
+    std::string data(100000, 'x'), got;
+    EXPECT_EQ(decode(xz(data, 6, LZMA_CHECK_CRC64), &got), XZ_UNSUPPORTED);
+    EXPECT_EQ(decode(xz(data, 6, LZMA_CHECK_SHA256), &got), XZ_UNSUPPORTED);
+    // Preset 6's dictionary is 8 MiB.
+    EXPECT_EQ(decode(xz(data, 6, LZMA_CHECK_CRC32), &got, 1 << 20, 1 << 20, 8 << 20), XZ_END);
+    EXPECT_EQ(decode(xz(data, 6, LZMA_CHECK_CRC32), &got, 1 << 20, 1 << 20, (8 << 20) - 1),
+              XZ_NO_MEMORY);
+    EXPECT_EQ(decode("not an xz stream at all", &got), XZ_BAD);
+    // Another filter before LZMA2 (x86), as liblzma writes it.
+    lzma_options_lzma lzma;
+    lzma_lzma_preset(&lzma, 6);
+    lzma_filter filters[] = {{LZMA_FILTER_X86, NULL}, {LZMA_FILTER_LZMA2, &lzma},
+                             {LZMA_VLI_UNKNOWN, NULL}};
+    std::string out(200000, '\0');
+    size_t size = 0;
+    ASSERT_EQ(lzma_stream_buffer_encode(filters, LZMA_CHECK_CRC32, NULL,
+                                        reinterpret_cast<const uint8_t *>(data.data()), data.size(),
+                                        reinterpret_cast<uint8_t *>(out.data()), &size, out.size()),
+              LZMA_OK);
+    out.resize(size);
+    EXPECT_EQ(decode(out, &got), XZ_UNSUPPORTED);
+}

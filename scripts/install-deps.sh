@@ -56,3 +56,33 @@ done
 if [ -n "${regenerate:-}" ]; then
     locale-gen >/dev/null
 fi
+
+# liblzma for mkinstaller.exe, the solid method's encoder: Debian's own
+# source of it (xz-utils, the version the native tools link), which the
+# Windows build compiles for MinGW (cmake/liblzma_mingw.cmake). apt-get
+# source needs a deb-src entry for the same suite.
+deps="$(cd "$(dirname "$0")/.." && pwd)/build/deps"
+if [ ! -f "$deps/xz-utils/configure" ]; then
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    if ! grep -rqs "^Types: deb-src" /etc/apt/sources.list.d/ &&
+       ! grep -qs "^deb-src .* $codename " /etc/apt/sources.list; then
+        cat > /etc/apt/sources.list.d/grelm-deb-src.sources <<SOURCES
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $codename
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+    fi
+    # An index another suite fails to load does not matter here: whether
+    # the source comes is what counts.
+    apt-get update -qq || true
+    rm -rf "$deps/unpack" && mkdir -p "$deps/unpack"
+    (cd "$deps/unpack" && apt-get source -qq xz-utils >/dev/null 2>&1)
+    source_dir=$(find "$deps/unpack" -mindepth 1 -maxdepth 1 -type d -name 'xz-utils-*' | head -n 1)
+    if [ -z "$source_dir" ]; then
+        echo "install-deps: apt-get source xz-utils failed" >&2
+        exit 1
+    fi
+    rm -rf "$deps/xz-utils" && mv "$source_dir" "$deps/xz-utils" && rm -rf "$deps/unpack"
+fi

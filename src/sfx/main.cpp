@@ -15,6 +15,7 @@
 #include "../platform/platform.h"
 #include "extract.h"
 #include "messages.h"
+#include "solid.h"
 #include "texts.h"
 
 // The last word, after whatever went before: whether the product is there.
@@ -45,6 +46,10 @@ static int64_t archive_start(FILE *in, const char *given)
         size = plat_tell(in);
     int64_t inner = pe_file_image_end(in, PAYLOAD_OFFSET);
     int64_t places[2 + LZH_OVERLAY_PLACES] = {start, inner ? PAYLOAD_OFFSET + inner : 0};
+    // A solid payload where an archive would start.
+    for (int i = 0; i < 2; i++)
+        if (places[i] > 0 && plat_seek(in, places[i], SEEK_SET) == 0 && solid_at(in))
+            return places[i];
     int n = 2 + (SFX_MORE_PLACES ? SFX_MORE_PLACES(in, places + 2, LZH_OVERLAY_PLACES) : 0);
     int64_t at = size < 0 ? -1 : lzh_locate_archive(in, places, n, size, SFX_SEARCH,
                                                   cp932_is_lead_byte);
@@ -84,6 +89,14 @@ int main(int argc, char **argv)
     if (argc == 1 && protect_install_folder(stderr) != 0) {
         fclose(in);
         return finish(1);
+    }
+    // A solid payload is decoded whole first, then unpacked as any archive.
+    if (solid_at(in)) {
+        FILE *archive = solid_archive(in, stderr);
+        fclose(in);
+        if (archive == NULL)
+            return finish(1);
+        in = archive;
     }
     int status = extract_archive(in, stdout, stderr);
     fclose(in);

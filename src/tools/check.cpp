@@ -15,7 +15,9 @@
 #include "platform/codepage.h"
 #include "platform/platform.h"
 #include "sfx/extract.h"
+#include "sfx/solid.h"
 #include "stub_properties.h"
+#include "xz/xz_decode.h"
 
 // A member's path as its components, as the extractor takes them: empty
 // ones and "." dropped.
@@ -348,6 +350,56 @@ static uint64_t signed_content_end(const std::string &path, FILE *f, const std::
     return at;
 }
 
+// A solid payload at `from`: the .xz stream decoded as the extractor
+// decodes it, into a spool, and its archive listed and verified. Returns
+// the summary with `end` where the stream ends in the file.
+static ArchiveSummary check_solid(FILE *f, const std::string &path, uint64_t from)
+{
+    static XzDecoder d;
+    std::unique_ptr<FILE, int (*)(FILE *)> spool(plat_create_spool(), fclose);
+    if (!spool)
+        fail_errno(_("temporary file"));
+    xz_decoder_init(&d, SOLID_MEMORY_LIMIT);
+    std::unique_ptr<XzDecoder, void (*)(XzDecoder *)> end(&d, xz_decoder_end);
+    std::vector<unsigned char> in(1 << 16), out(1 << 16);
+    size_t in_pos = 0, in_size = 0;
+    uint64_t stream = 0, archive = 0;
+    XzResult r;
+    do {
+        if (in_pos == in_size) {
+            in_size = fread(in.data(), 1, in.size(), f);
+            in_pos = 0;
+            if (ferror(f))
+                fail(path + ": " + _("read error"));
+            if (in_size == 0)
+                fail(format(_("%s: the payload's LZMA stream is cut short"), path.c_str()));
+        }
+        size_t out_pos = 0, before = in_pos;
+        r = xz_decode(&d, in.data(), &in_pos, in_size, out.data(), &out_pos, out.size());
+        stream += in_pos - before;
+        archive += out_pos;
+        if (out_pos > 0 && fwrite(out.data(), 1, out_pos, spool.get()) != out_pos)
+            fail_errno(_("temporary file"));
+    } while (r == XZ_MORE);
+    if (r != XZ_END)
+        fail(format(_("%s: the payload's LZMA stream is %s"), path.c_str(),
+                    r == XZ_NO_MEMORY ? _("larger than the extractor takes")
+                    : r == XZ_UNSUPPORTED ? _("of a kind the extractor does not take")
+                                          : _("damaged")));
+    show(stdout, format(_("  extractor %u bytes, LZMA stream %llu bytes, archive %llu bytes:\n"),
+                        unsigned(from - PAYLOAD_OFFSET), (unsigned long long)stream,
+                        (unsigned long long)archive));
+    if (fflush(spool.get()) != 0 || plat_seek(spool.get(), 0, SEEK_SET) != 0)
+        fail_errno(_("temporary file"));
+    ArchiveSummary sum = scan_archive(spool.get(), archive, path, Scan::LIST);
+    if (sum.end != archive)
+        fail(format(_("%s: %llu bytes after the archive's end mark in the LZMA stream, which no "
+                      "one reads"),
+                    path.c_str(), (unsigned long long)(archive - sum.end)));
+    sum.end = from + stream;
+    return sum;
+}
+
 // Checks an installer without running it: the stub and the extractor are
 // byte for byte the ones this tool would pack, every archive member decodes
 // to its CRC, and nothing but a certificate table follows the archive. A
@@ -399,7 +451,12 @@ int check(const Options &o)
     uint32_t extractor = 0;
     int64_t places[2] = {real_sfx.empty() ? 0 : int64_t(PAYLOAD_OFFSET + real_sfx.size()),
                          program == 0 ? 0 : int64_t(PAYLOAD_OFFSET + program)};
-    int64_t at = lzh_locate_archive(f.get(), places, 2, int64_t(size), NULL, cp932_is_lead_byte);
+    // A solid payload (an .xz stream) where our extractor ends.
+    bool solid = places[0] > 0 && read_file(path, uint64_t(places[0]), 6) ==
+                                      std::string("\xFD" "7zXZ\0", 6);
+    int64_t at = solid ? places[0]
+                       : lzh_locate_archive(f.get(), places, 2, int64_t(size), NULL,
+                                            cp932_is_lead_byte);
     if (at == -2)
         fail(path + ": " + _("read error"));
     if (at > int64_t(PAYLOAD_OFFSET))
@@ -430,11 +487,16 @@ int check(const Options &o)
     size = signed_content_end(path, f.get(), head, PAYLOAD_OFFSET, size, extractor, N_("payload"));
     payload = size - PAYLOAD_OFFSET;
     show_stub(payload);
-    show(stdout, format(_("  extractor %u bytes, archive %llu bytes:\n"), extractor,
-                        (unsigned long long)(payload - extractor)));
     if (plat_seek(f.get(), int64_t(PAYLOAD_OFFSET + extractor), SEEK_SET) != 0)
         fail_errno(path);
-    ArchiveSummary sum = scan_archive(f.get(), size, path, Scan::LIST);
+    ArchiveSummary sum;
+    if (solid) {
+        sum = check_solid(f.get(), path, PAYLOAD_OFFSET + extractor);
+    } else {
+        show(stdout, format(_("  extractor %u bytes, archive %llu bytes:\n"), extractor,
+                            (unsigned long long)(payload - extractor)));
+        sum = scan_archive(f.get(), size, path, Scan::LIST);
+    }
     // The extractor stops at the end mark: whatever follows it is lost, but
     // for the zeros that signing puts before the table to align it to 8.
     bool padding = size != file_size && size - sum.end < 8 &&

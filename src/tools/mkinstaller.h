@@ -50,6 +50,7 @@ struct Options {
     std::vector<std::string> inputs;
     StubChanges stub_changes;
     int window_bits = 16;  // of the method; 0 stores
+    bool solid = false;    // -m xz: the stored archive in one .xz stream
     int jobs = 0;          // files compressed at once; 0: one per core
     bool best = false;     // the thorough parse
     bool quiet = false;    // -q: no progress line

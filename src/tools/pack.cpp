@@ -6,6 +6,7 @@
 
 #include "mkinstaller.h"
 #include "platform/codepage.h"
+#include "solid.h"
 #include "stub_properties.h"
 
 // The installer is written under a temporary name beside the output and
@@ -20,10 +21,10 @@ try {
     if (!o.payload.empty()) {
         append_file(out.file(), o.payload);
     } else {
-        uint64_t bytes = write_archive(out.file(), entries, o.window_bits, o.best,
-                                       o.jobs ? o.jobs
-                                              : int(std::max(1u, std::thread::hardware_concurrency())),
-                                       !o.quiet);
+        int threads = o.jobs ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+        uint64_t bytes = o.solid ? write_solid(out.file(), entries, o.best, threads, !o.quiet)
+                                 : write_archive(out.file(), entries, o.window_bits, o.best,
+                                                 threads, !o.quiet);
         if (!o.archive.empty())
             note(format(_("%s: the archive written is %llu bytes"), o.output.c_str(),
                         (unsigned long long)bytes));

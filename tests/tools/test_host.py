@@ -572,6 +572,16 @@ class Mkinstaller(Packing):
                  (flipped(self.offset + 0x46), b"the extractor differs"),
                  (flipped(self.offset + 0x54), b"the extractor differs"),
                  (flipped(self.offset + 0x58 + 61), b"the extractor differs")]
+        # A solid payload: its stream damaged, cut, or followed by more.
+        self.assertEqual(self.pack("--sfx", self.sfx, "-m", "xz", self.tmp / "f",
+                                   output="solid.exe")[0], 0)
+        solid = (self.tmp / "solid.exe").read_bytes()
+        self.assertEqual(self.check(self.tmp / "solid.exe")[0], 0)
+        middle = (sfx_end + len(solid)) // 2
+        cases += [(solid[:middle] + bytes([solid[middle] ^ 1]) + solid[middle + 1:],
+                   b"LZMA stream is damaged"),
+                  (solid[:-1], b"LZMA stream is cut short"),
+                  (solid + b"\0" * 12, b"12 bytes after the archive's end mark")]
         for data, message in cases:
             with self.subTest(message=message):
                 (self.tmp / "bad.exe").write_bytes(data)
@@ -946,12 +956,16 @@ class Compression(Packing):
             (src / name).write_bytes(data)
         runs = [(m, w, []) for m, w in self.WINDOWS.items()]
         runs += [(m, self.WINDOWS[m], ["--best"]) for m in ("lh5", "lh7")]
+        runs += [("xz", 0, []), ("xz", 0, ["--best"])]
         for method, window, best in runs:
             with self.subTest(method=method, best=bool(best)):
                 out = f"{method}{'-best' if best else ''}.exe"
                 status, _, err = self.pack("--sfx", self.sfx, "-m", method, *best, src, output=out)
                 self.assertEqual((status, err), (0, b""))
                 arc = self.archive_part(out)
+                if method == "xz":
+                    self.check_solid(arc, out, cases)
+                    continue
                 for tool in (["lhasa", "t", arc], ["7zz", "t", arc]):
                     status, log, err = run(tool)
                     self.assertEqual(status, 0, (tool[0], log[-2000:], err))
@@ -974,6 +988,31 @@ class Compression(Packing):
                 if window < 65536:
                     self.assertIn("far65536", stored)
 
+    def check_solid(self, part, out, cases):
+        """A solid payload: an .xz stream that xz finds clean, of an -lh0-
+        archive that lhasa and jlha read; ours unpacks it, and --check
+        lists every member stored."""
+        stream = part.with_suffix(".xz")
+        part.rename(stream)
+        status, log, err = run(["xz", "-t", stream])
+        self.assertEqual((status, err), (0, b""))
+        inner = self.tmp / f"inner-{out}.lzh"
+        with open(inner, "wb") as f:
+            self.assertEqual(subprocess.run(["xz", "-dc", stream], stdout=f).returncode, 0)
+        status, log, err = run(["lhasa", "t", inner])
+        self.assertEqual(status, 0, (log[-2000:], err))
+        dest = self.tmp / f"jlha-{out}"
+        dest.mkdir()
+        self.assertEqual(run(["jlha", "xq", inner], cwd=dest)[0], 0)
+        self.assertEqual(files_of(dest), cases)
+        status, _, err, ours = self.extract(stream, f"ours-{out}")
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual(files_of(ours), cases)
+        listing = run([self.mkinstaller, "--stub", self.stub, "--sfx", self.sfx,
+                       "--check", self.tmp / out])[1].decode()
+        self.assertIn("LZMA stream", listing)
+        self.assertEqual(sum("-lh0-" in l for l in listing.splitlines()), len(cases))
+
     def test_the_same_bytes_whatever_the_number_of_threads(self):
         src = self.tmp / "src"
         src.mkdir()
@@ -994,14 +1033,16 @@ class Compression(Packing):
         (src / "piece").write_bytes(big[-(4 << 20):])
         (src / "piece+1").write_bytes(big[-(4 << 20) - 1:])
         for jobs in ("1", "2", "5"):
-            for method in ("lh5", "lh7"):
+            for method in ("lh5", "lh7", "xz"):
                 out = f"{method}-j{jobs}.exe"
                 self.assertEqual(self.pack("--sfx", self.sfx, "-m", method, "-j", jobs, src,
                                            output=out)[0], 0)
-        for method in ("lh5", "lh7"):
+        for method in ("lh5", "lh7", "xz"):
             one = (self.tmp / f"{method}-j1.exe").read_bytes()
             self.assertEqual((self.tmp / f"{method}-j2.exe").read_bytes(), one)
             self.assertEqual((self.tmp / f"{method}-j5.exe").read_bytes(), one)
+            if method == "xz":
+                continue
             arc = self.archive_part(f"{method}-j1.exe")
             status, log, err = run(["lhasa", "t", arc])
             self.assertEqual(status, 0, (log[-2000:], err))

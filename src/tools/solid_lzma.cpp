@@ -1,0 +1,75 @@
+// The solid payload, encoded by liblzma.
+#include "solid.h"
+
+#include <errno.h>
+#include <lzma.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "mkinstaller.h"
+#include "platform/platform.h"
+#include "progress.h"
+
+bool solid_available()
+{
+    return true;
+}
+
+uint64_t write_solid(FILE *out, const std::vector<ArchiveEntry> &entries, bool best, int threads,
+                     bool progress_shown)
+{
+    // The archive first, stored, into a spool; then the spool through the
+    // encoder.
+    std::unique_ptr<FILE, int (*)(FILE *)> archive(plat_create_spool(), fclose);
+    if (!archive)
+        fail_errno(_("temporary file"));
+    const uint64_t size = write_archive(archive.get(), entries, 0, false, threads, false);
+    if (fflush(archive.get()) != 0 || plat_seek(archive.get(), 0, SEEK_SET) != 0)
+        fail_errno(_("temporary file"));
+
+    lzma_options_lzma options;
+    lzma_lzma_preset(&options, best ? 9 | LZMA_PRESET_EXTREME : 9);
+    // No larger than the archive: the extractor allocates what the stream
+    // names, and a larger window finds nothing more.
+    uint64_t dictionary = best ? SOLID_DICTIONARY_BEST : SOLID_DICTIONARY;
+    options.dict_size = uint32_t(std::max<uint64_t>(LZMA_DICT_SIZE_MIN, std::min(dictionary, size)));
+    lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, NULL}};
+    // One block, whose header names both its sizes: the output does not
+    // depend on the threads, and the extractor knows how much it will
+    // decode.
+    lzma_mt mt = {};
+    mt.threads = 1;
+    mt.block_size = std::max<uint64_t>(size, 1);
+    mt.filters = filters;
+    mt.check = LZMA_CHECK_CRC32;
+    lzma_stream s = LZMA_STREAM_INIT;
+    if (lzma_stream_encoder_mt(&s, &mt) != LZMA_OK)
+        fail(_("the LZMA encoder could not start: too little memory"));
+    std::unique_ptr<lzma_stream, void (*)(lzma_stream *)> end(&s, lzma_end);
+
+    PackingProgress progress(stderr, progress_shown && plat_is_terminal(stderr), entries.size(),
+                             size);
+    std::vector<uint8_t> in(1 << 20), buffer(1 << 20);
+    lzma_action action = LZMA_RUN;
+    for (;;) {
+        if (s.avail_in == 0 && action == LZMA_RUN) {
+            size_t n = fread(in.data(), 1, in.size(), archive.get());
+            if (ferror(archive.get()))
+                fail_errno(_("temporary file"));
+            s.next_in = in.data();
+            s.avail_in = n;
+            progress.bytes_done(n);
+            if (n == 0)
+                action = LZMA_FINISH;
+        }
+        s.next_out = buffer.data();
+        s.avail_out = buffer.size();
+        lzma_ret r = lzma_code(&s, action);
+        put(out, buffer.data(), buffer.size() - s.avail_out);
+        if (r == LZMA_STREAM_END)
+            return size;
+        if (r != LZMA_OK)
+            fail(_("the LZMA encoder failed: too little memory"));
+    }
+}

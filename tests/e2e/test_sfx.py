@@ -145,7 +145,7 @@ class PackedInstaller(WineTest):
         product = make_tree(self.work / "product")
         listing = said.listing(sorted((n.replace("/", "\\") for n in files_of(product)),
                                       key=lambda n: n.encode("cp932")))
-        for how in ([], ["-m", "lh5", "--best"], ["-m", "lh0"]):
+        for how in ([], ["-m", "lh5", "--best"], ["-m", "lh0"], ["-m", "xz"], ["-m", "XZ", "--best"]):
             with self.subTest(how=how):
                 status, _, err = self.mkinstaller("-o", "setup.exe", *how, "product")
                 self.assertEqual((status, err), (0, b""))
@@ -178,6 +178,18 @@ class PackedInstaller(WineTest):
                 status, out, err = self.mkinstaller("--check", "win.exe", code_page=code_page)
                 self.assertEqual((status, err), (0, b""))
                 self.assertIn(b"every CRC verified", out)
+        # The solid method too: the same encoder, the same stream.
+        r = subprocess.run([native, "-o", self.work / "native-xz.exe", "--stub",
+                            self.build / "stub.exe", "--sfx", self.build / "sfx.exe", "-m", "xz",
+                            self.work / "product"], capture_output=True)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertEqual(self.mkinstaller("-o", "win-xz.exe", "-m", "xz", "-j", "3", "product")[:2],
+                         (0, b""))
+        self.assertEqual((self.work / "win-xz.exe").read_bytes(),
+                         (self.work / "native-xz.exe").read_bytes())
+        status, out, err = self.mkinstaller("--check", "win-xz.exe")
+        self.assertEqual((status, err), (0, b""))
+        self.assertIn(b"LZMA stream", out)
         # A Western machine installs them as a Japanese one does.
         status, out, err = self.wine(["win.exe"], stdin=b"inst\r\ny\r\n", code_page=1252)
         self.assertEqual((status, err), (0, b""))

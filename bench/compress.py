@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Compressed size and speed of mkinstaller against jlha and 7-Zip.
+"""Compressed size and speed of mkinstaller against jlha, 7-Zip and NSIS.
 
 The corpus is a realistic product: every 4th file (in name order, from the
 first) that Debian's libwine:i386 package installs under i386-windows, 189
@@ -8,7 +8,7 @@ folder for the run; nothing of it enters the tree. Each program packs the
 whole corpus; the table gives the median size, time and peak memory of the
 runs. Our archive size is the installer less the stub and the extractor.
 
-    bench/compress.py [--runs 3] [--methods lh5,lh6,lh7] [--part 0-3] [--unpacked DIR]
+    bench/compress.py [--runs 3] [--methods lh5,lh6,lh7,xz] [--part 0-3] [--unpacked DIR]
     bench/compress.py --member-mib 200 [--best] [--dir DIR]
 
 The second form packs one member of that size (the corpus repeated), checks
@@ -16,7 +16,10 @@ the archive with lhasa, 7zz, jlha and our extractor, and prints its size,
 time and peak memory: memory must not grow with the member.
 
 Needs the release build (its stub and extractor are packed with
-the archive), jlha, and 7zz (Debian package 7zip).
+the archive), jlha, and 7zz (Debian package 7zip). For the solid method
+(xz) the table adds 7-Zip's own solid archive and NSIS's solid installer
+(makensis, Debian package nsis, which the bench installs when it runs as
+root), whole installers against whole archives.
 """
 import argparse
 import os
@@ -96,10 +99,52 @@ def big_member(work, mkinstaller, stub, sfx, mib, best, files):
           f"peak {peak / 1024:.1f} MiB; {'lhasa t, 7zz t, ' if testers else ''}jlha and ours agree")
 
 
+def makensis():
+    """Debian's makensis, installed first where it is missing and we may."""
+    if shutil.which("makensis") is None and os.geteuid() == 0:
+        subprocess.run(["apt-get", "install", "-y", "-qq", "--no-install-recommends", "nsis"],
+                       stdout=subprocess.DEVNULL, env={**os.environ, "DEBIAN_FRONTEND": "noninteractive"})
+    return shutil.which("makensis")
+
+
+def nsis_script(output, src, names, dictionary):
+    """An NSIS installer of src's files, solid LZMA, into $INSTDIR."""
+    return ("Unicode true\nSetCompressor /SOLID lzma\n" + dictionary +
+            f'OutFile "{output}"\nInstallDir "$PROGRAMFILES\\bench"\n'
+            "RequestExecutionLevel user\nSection\nSetOutPath $INSTDIR\n" +
+            "".join(f'File "{src / n}"\n' for n in names) + "SectionEnd\n")
+
+
+def solid_rows(work, src, names, run, ours, total, cores):
+    """The solid method beside what publishers compare it with: 7-Zip's
+    solid 7z archive, NSIS's solid LZMA installer (at its default dictionary
+    and at 64 MiB), and our whole installer, stub and extractor included."""
+    rows = [("7zz -t7z -mx=9", run(["7zz", "a", "-t7z", "-mx=9", work / "s.7z", *names], work / "s.7z"))]
+    nsis = makensis()
+    for label, dictionary in (("/SOLID lzma", ""), ("/SOLID lzma, 64 MiB", "SetCompressorDictSize 64\n")):
+        if nsis is None:
+            break
+        script = work / "bench.nsi"
+        script.write_text(nsis_script(work / "nsis.exe", src, names, dictionary))
+        rows.append((f"NSIS {label}", run([nsis, "-V1", script], work / "nsis.exe")))
+    for best in ([], ["--best"]):
+        for jobs in (cores, 1):
+            name = " ".join(["ours -m xz", *best, f"-j {jobs}"])
+            rows.append((name, run([*ours, "-m", "xz", *best, "-j", str(jobs), src], work / "o.exe")))
+    seven = rows[0][1][0]
+    print(f"{'program':28} {'bytes':>12} {'of input':>8} {'of 7z':>8} {'seconds':>8} {'MiB/s':>7} "
+          f"{'peak MiB':>9}")
+    for name, (size, secs, peak) in rows:
+        print(f"{name:28} {int(size):12d} {size / total:8.1%} {size / seven:8.3f} {secs:8.2f} "
+              f"{total / 2**20 / secs:7.1f} {peak / 1024:9.1f}")
+    if nsis is None:
+        print("NSIS: makensis is not installed (Debian package nsis)")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--runs", type=int, default=3)
-    ap.add_argument("--methods", default="lh5,lh6,lh7")
+    ap.add_argument("--methods", default="lh5,lh6,lh7,xz")
     ap.add_argument("--member-mib", type=int, default=0)
     ap.add_argument("--best", action="store_true")
     ap.add_argument("--unpacked", help="libwine:i386 unpacked here (dpkg -x) instead of installed")
@@ -147,6 +192,9 @@ def main():
         print(f"{'program':28} {'bytes':>12} {'of input':>8} {'of jlha':>8} {'seconds':>8} "
               f"{'MiB/s':>7} {'peak MiB':>9}")
         for method in opts.methods.split(","):
+            if method == "xz":
+                solid_rows(work, src, names, run, ours, total, cores)
+                continue
             m = method[-1]
             rows = [(f"jlha -lh{m}-", run(["jlha", f"c2o{m}q", work / "j.lzh", *names], work / "j.lzh"))]
             if method == "lh7":

@@ -66,9 +66,17 @@ if [ ! -f "$deps/xz-utils/configure" ]; then
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
     if ! grep -rqs "^Types: deb-src" /etc/apt/sources.list.d/ &&
        ! grep -qs "^deb-src .* $codename " /etc/apt/sources.list; then
+        # The mirror apt already uses for the release, in either format.
+        lists=()
+        for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.sources; do
+            if [ -f "$f" ]; then lists+=("$f"); fi
+        done
+        mirror=$(awk '$1 == "URIs:" && $2 !~ /-security/ { print $2; exit }
+                      $1 == "deb" && $0 !~ /-security/ { for (i = 2; i <= NF; i++)
+                          if ($i ~ /^[a-z]+:\/\//) { print $i; exit } }' "${lists[@]}" </dev/null)
         cat > /etc/apt/sources.list.d/grelm-deb-src.sources <<SOURCES
 Types: deb-src
-URIs: http://deb.debian.org/debian
+URIs: ${mirror:-http://deb.debian.org/debian}
 Suites: $codename
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg

@@ -402,6 +402,10 @@ static enum XzResult block_header(struct XzDecoder *d)
             return XZ_UNSUPPORTED;
     uint64_t dictionary = dict == LZMA2_DICT_MAX_BITS ? 0xFFFFFFFFu
                                                       : (uint64_t)(2 | (dict & 1)) << (dict / 2 + 11);
+    // A block that names its size needs no more window than that: a
+    // product smaller than the dictionary costs only its own size.
+    if (d->header_uncompressed != ABSENT && d->header_uncompressed < dictionary)
+        dictionary = d->header_uncompressed;
     if (dictionary < DICTIONARY_MIN)
         dictionary = DICTIONARY_MIN;
     dictionary = (dictionary + 15) & ~(uint64_t)15;  // positions' low bits stay right across the ring

@@ -2,7 +2,8 @@
 // whose only filter is LZMA2, each checked with CRC32 or with no check, then
 // the index and footer, every field verified. Written for the extractor:
 // no C++ library, one heap allocation (the dictionary, sized by the block
-// headers and refused past a limit), input and output in pieces of any size.
+// headers, no larger than a block that names its size, and refused past a
+// limit), input and output in pieces of any size.
 #ifndef XZ_DECODE_H
 #define XZ_DECODE_H
 

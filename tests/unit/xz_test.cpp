@@ -109,6 +109,26 @@ TEST(XzDecoder, WhatItDoesNotTakeIsSaid)
     EXPECT_EQ(decode(xz(data, 6, LZMA_CHECK_CRC32), &got, 1 << 20, 1 << 20, (8 << 20) - 1),
               XZ_NO_MEMORY);
     EXPECT_EQ(decode("not an xz stream at all", &got), XZ_BAD);
+    // Written as the packer writes it (one block naming its sizes), the
+    // same stream needs a window of the data's own size alone.
+    lzma_mt mt = {};
+    mt.threads = 1;
+    mt.block_size = data.size();
+    mt.preset = 6;
+    mt.check = LZMA_CHECK_CRC32;
+    lzma_stream s = LZMA_STREAM_INIT;
+    ASSERT_EQ(lzma_stream_encoder_mt(&s, &mt), LZMA_OK);
+    std::string sized(200000, '\0');
+    s.next_in = reinterpret_cast<const uint8_t *>(data.data());
+    s.avail_in = data.size();
+    s.next_out = reinterpret_cast<uint8_t *>(sized.data());
+    s.avail_out = sized.size();
+    ASSERT_EQ(lzma_code(&s, LZMA_FINISH), LZMA_STREAM_END);
+    sized.resize(sized.size() - s.avail_out);
+    lzma_end(&s);
+    EXPECT_EQ(decode(sized, &got, 1 << 20, 1 << 20, 100000), XZ_END);
+    EXPECT_EQ(got, data);
+    EXPECT_EQ(decode(sized, &got, 1 << 20, 1 << 20, 99999), XZ_NO_MEMORY);
     // Another filter before LZMA2 (x86), as liblzma writes it.
     lzma_options_lzma lzma;
     lzma_lzma_preset(&lzma, 6);

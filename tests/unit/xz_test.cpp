@@ -104,10 +104,20 @@ TEST(XzDecoder, WhatItDoesNotTakeIsSaid)
     std::string data(100000, 'x'), got;
     EXPECT_EQ(decode(xz(data, 6, LZMA_CHECK_CRC64), &got), XZ_UNSUPPORTED);
     EXPECT_EQ(decode(xz(data, 6, LZMA_CHECK_SHA256), &got), XZ_UNSUPPORTED);
-    // Preset 6's dictionary is 8 MiB.
-    EXPECT_EQ(decode(xz(data, 6, LZMA_CHECK_CRC32), &got, 1 << 20, 1 << 20, 8 << 20), XZ_END);
-    EXPECT_EQ(decode(xz(data, 6, LZMA_CHECK_CRC32), &got, 1 << 20, 1 << 20, (8 << 20) - 1),
-              XZ_NO_MEMORY);
+    // Preset 6's dictionary is 8 MiB, all of which a stream written as it
+    // comes (its block naming no size) needs.
+    lzma_stream streamed = LZMA_STREAM_INIT;
+    ASSERT_EQ(lzma_easy_encoder(&streamed, 6, LZMA_CHECK_CRC32), LZMA_OK);
+    std::string unsized(200000, '\0');
+    streamed.next_in = reinterpret_cast<const uint8_t *>(data.data());
+    streamed.avail_in = data.size();
+    streamed.next_out = reinterpret_cast<uint8_t *>(unsized.data());
+    streamed.avail_out = unsized.size();
+    ASSERT_EQ(lzma_code(&streamed, LZMA_FINISH), LZMA_STREAM_END);
+    unsized.resize(unsized.size() - streamed.avail_out);
+    lzma_end(&streamed);
+    EXPECT_EQ(decode(unsized, &got, 1 << 20, 1 << 20, 8 << 20), XZ_END);
+    EXPECT_EQ(decode(unsized, &got, 1 << 20, 1 << 20, (8 << 20) - 1), XZ_NO_MEMORY);
     EXPECT_EQ(decode("not an xz stream at all", &got), XZ_BAD);
     // Written as the packer writes it (one block naming its sizes), the
     // same stream needs a window of the data's own size alone.

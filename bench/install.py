@@ -72,8 +72,11 @@ def main():
         subprocess.run([nsis, "-V1", work / "bench.nsi"], check=True, stdout=subprocess.DEVNULL)
         installers["NSIS /SOLID lzma, /S"] = work / "nsis.exe"
 
+        # A persistent server first, then the prefix booted once.
+        prefix.mkdir()
+        subprocess.run(["wineserver", "-p"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         detached(["wine", "cmd", "/c", "exit"], env)
-        detached(["wineserver", "-p"], env)
         drive_c = prefix / "drive_c"
         print(f"product: {len(list(product.iterdir()))} files, {total / 2**20:.1f} MiB; "
               f"median of {opts.runs} installs under Wine")

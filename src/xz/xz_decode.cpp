@@ -102,98 +102,112 @@ enum {
 };
 typedef char probs_fit[LITERAL + (LITERAL_CODER_SIZE << LC_LP_MAX) <= XZ_PROBS ? 1 : -1];
 
-static unsigned char rc_byte(struct XzDecoder *d)
+// The decoder's hot state, held in locals while a chunk decodes (through
+// the struct, every bit would go to memory): the range decoder over the
+// gathered chunk, and the window.
+struct Lzma {
+    uint32_t range, code, in_pos, in_size;
+    const unsigned char *in;
+    unsigned char *window;
+    uint32_t pos, full, size;
+    uint16_t *probs;
+};
+
+#define HOT static inline __attribute__((always_inline))
+
+// A byte of the chunk. Reading past its packed size is damage, which is
+// seen after each symbol (rc_overrun): the slack after the chunk holds what
+// one symbol may read.
+HOT unsigned char rc_byte(struct Lzma *z)
 {
-    if (d->rc_pos >= d->chunk_in_size) {
-        d->rc_error = 1;  // past the chunk's packed size
-        return 0;
-    }
-    return d->chunk[d->rc_pos++];
+    return z->in[z->in_pos++];
+}
+
+HOT int rc_overrun(const struct Lzma *z)
+{
+    return z->in_pos > z->in_size;
 }
 
 // The range is renormalized before each bit, so that a chunk's last bit
 // reads no byte beyond it.
-static void rc_normalize(struct XzDecoder *d)
+HOT void rc_normalize(struct Lzma *z)
 {
-    if (d->range < TOP) {
-        d->range <<= 8;
-        d->code = d->code << 8 | rc_byte(d);
+    if (z->range < TOP) {
+        z->range <<= 8;
+        z->code = z->code << 8 | rc_byte(z);
     }
 }
 
-static unsigned rc_bit(struct XzDecoder *d, uint16_t *prob)
+HOT unsigned rc_bit(struct Lzma *z, uint16_t *prob)
 {
-    rc_normalize(d);
-    uint32_t bound = (d->range >> PROB_BITS) * *prob;
-    unsigned bit;
-    if (d->code < bound) {
-        d->range = bound;
+    rc_normalize(z);
+    uint32_t bound = (z->range >> PROB_BITS) * *prob;
+    if (z->code < bound) {
+        z->range = bound;
         *prob = (uint16_t)(*prob + (((1 << PROB_BITS) - *prob) >> MOVE_BITS));
-        bit = 0;
-    } else {
-        d->range -= bound;
-        d->code -= bound;
-        *prob = (uint16_t)(*prob - (*prob >> MOVE_BITS));
-        bit = 1;
+        return 0;
     }
-    return bit;
+    z->range -= bound;
+    z->code -= bound;
+    *prob = (uint16_t)(*prob - (*prob >> MOVE_BITS));
+    return 1;
 }
 
-static uint32_t rc_direct(struct XzDecoder *d, unsigned bits)
+HOT uint32_t rc_direct(struct Lzma *z, unsigned bits)
 {
     uint32_t value = 0;
     while (bits-- > 0) {
-        rc_normalize(d);
-        d->range >>= 1;
-        unsigned bit = d->code >= d->range;
+        rc_normalize(z);
+        z->range >>= 1;
+        unsigned bit = z->code >= z->range;
         if (bit)
-            d->code -= d->range;
+            z->code -= z->range;
         value = value << 1 | bit;
     }
     return value;
 }
 
-static uint32_t bit_tree(struct XzDecoder *d, uint16_t *probs, unsigned bits)
+HOT uint32_t bit_tree(struct Lzma *z, uint16_t *probs, unsigned bits)
 {
     uint32_t m = 1;
     for (unsigned i = 0; i < bits; i++)
-        m = m << 1 | rc_bit(d, &probs[m]);
+        m = m << 1 | rc_bit(z, &probs[m]);
     return m - (1u << bits);
 }
 
-static uint32_t bit_tree_reverse(struct XzDecoder *d, uint16_t *probs, unsigned bits)
+HOT uint32_t bit_tree_reverse(struct Lzma *z, uint16_t *probs, unsigned bits)
 {
     uint32_t m = 1, value = 0;
     for (unsigned i = 0; i < bits; i++) {
-        unsigned bit = rc_bit(d, &probs[m]);
+        unsigned bit = rc_bit(z, &probs[m]);
         m = m << 1 | bit;
         value |= bit << i;
     }
     return value;
 }
 
-static uint32_t decode_length(struct XzDecoder *d, uint16_t *coder, unsigned pos_state)
+HOT uint32_t decode_length(struct Lzma *z, uint16_t *coder, unsigned pos_state)
 {
-    if (rc_bit(d, &coder[LEN_CHOICE]) == 0)
-        return bit_tree(d, coder + LEN_LOW + (pos_state << LEN_LOW_BITS), LEN_LOW_BITS);
-    if (rc_bit(d, &coder[LEN_CHOICE_2]) == 0)
+    if (rc_bit(z, &coder[LEN_CHOICE]) == 0)
+        return bit_tree(z, coder + LEN_LOW + (pos_state << LEN_LOW_BITS), LEN_LOW_BITS);
+    if (rc_bit(z, &coder[LEN_CHOICE_2]) == 0)
         return (1 << LEN_LOW_BITS) +
-               bit_tree(d, coder + LEN_MID + (pos_state << LEN_MID_BITS), LEN_MID_BITS);
-    return (1 << LEN_LOW_BITS) + (1 << LEN_MID_BITS) + bit_tree(d, coder + LEN_HIGH, LEN_HIGH_BITS);
+               bit_tree(z, coder + LEN_MID + (pos_state << LEN_MID_BITS), LEN_MID_BITS);
+    return (1 << LEN_LOW_BITS) + (1 << LEN_MID_BITS) + bit_tree(z, coder + LEN_HIGH, LEN_HIGH_BITS);
 }
 
-static uint32_t decode_distance(struct XzDecoder *d, uint32_t length)
+HOT uint32_t decode_distance(struct Lzma *z, uint32_t length)
 {
     unsigned len_state = length < LEN_TO_POS_STATES - 1 ? length : LEN_TO_POS_STATES - 1;
-    uint32_t slot = bit_tree(d, d->probs + POS_SLOT + (len_state << 6), 6);
+    uint32_t slot = bit_tree(z, z->probs + POS_SLOT + (len_state << 6), 6);
     if (slot < 4)
         return slot;
     unsigned direct = (slot >> 1) - 1;
     uint32_t distance = (2 | (slot & 1)) << direct;
     if (slot < END_POS_MODEL_INDEX)
-        return distance + bit_tree_reverse(d, d->probs + SPEC_POS + distance - slot, direct);
-    distance += rc_direct(d, direct - ALIGN_BITS) << ALIGN_BITS;
-    return distance + bit_tree_reverse(d, d->probs + ALIGN, ALIGN_BITS);
+        return distance + bit_tree_reverse(z, z->probs + SPEC_POS + distance - slot, direct);
+    distance += rc_direct(z, direct - ALIGN_BITS) << ALIGN_BITS;
+    return distance + bit_tree_reverse(z, z->probs + ALIGN, ALIGN_BITS);
 }
 
 static void lzma_reset_state(struct XzDecoder *d)
@@ -206,26 +220,40 @@ static void lzma_reset_state(struct XzDecoder *d)
     d->match_left = 0;
 }
 
-static unsigned char window_back(const struct XzDecoder *d, uint32_t distance)
+HOT unsigned char window_back(const struct Lzma *z, uint32_t distance)
 {
-    uint32_t at = d->pos > distance ? d->pos - distance - 1 : d->pos + d->size - distance - 1;
-    return d->window[at];
+    uint32_t at = z->pos > distance ? z->pos - distance - 1 : z->pos + z->size - distance - 1;
+    return z->window[at];
 }
 
-static void window_put(struct XzDecoder *d, unsigned char c)
+// `full` is brought up to date only where it is asked (window_full): the
+// position only grows while a chunk decodes, so it is the count at the
+// start plus what was written since, up to the ring's size.
+HOT void window_put(struct Lzma *z, unsigned char c)
 {
-    d->window[d->pos++] = c;
-    if (d->full < d->size)
-        d->full++;
+    z->window[z->pos++] = c;
 }
 
-// Copies what is left of the current match, up to `end`.
-static void copy_match(struct XzDecoder *d, uint32_t end)
+HOT uint32_t window_full(const struct Lzma *z, uint32_t pos0)
 {
-    while (d->match_left > 0 && d->pos < end) {
-        window_put(d, window_back(d, d->rep[0]));
-        d->match_left--;
+    uint32_t n = z->pos - pos0;
+    return z->size - z->full > n ? z->full + n : z->size;
+}
+
+// Copies *left bytes of the match at `distance`, up to `end`: a run
+// inside the ring at once, otherwise a byte at a time (a match may
+// overlap itself, and its source may wrap).
+HOT void copy_match(struct Lzma *z, uint32_t distance, uint32_t *left, uint32_t end)
+{
+    uint32_t n = *left < end - z->pos ? *left : end - z->pos;
+    *left -= n;
+    if (z->pos > distance && distance >= n) {
+        memcpy(z->window + z->pos, z->window + z->pos - distance - 1, n);
+        z->pos += n;
+        return;
     }
+    while (n-- > 0)
+        window_put(z, window_back(z, distance));
 }
 
 // Decodes symbols until the window's position reaches `end` (no further
@@ -233,82 +261,108 @@ static void copy_match(struct XzDecoder *d, uint32_t end)
 // damaged chunk.
 static int lzma_run(struct XzDecoder *d, uint32_t end)
 {
-    copy_match(d, end);
+    struct Lzma z = {d->range, d->code, d->rc_pos, d->chunk_in_size, d->chunk,
+                     d->window, d->pos, d->full, d->size, d->probs};
+    uint32_t rep0 = d->rep[0], rep1 = d->rep[1], rep2 = d->rep[2], rep3 = d->rep[3];
+    unsigned s = d->state;
+    uint32_t left = d->match_left;
+    const unsigned lc = d->lc;
     const uint32_t pos_mask = (1u << d->pb) - 1, lp_mask = (1u << d->lp) - 1;
-    while (d->pos < end) {
+    int status = 0;
+    const uint32_t pos0 = z.pos;
+    copy_match(&z, rep0, &left, end);
+    while (z.pos < end) {
+        if (rc_overrun(&z)) {
+            status = -1;
+            break;
+        }
         // The position in the stream since the dictionary's reset, as far
         // as its low bits go: the ring's size is a multiple of 16.
-        uint32_t pos = d->pos;
-        unsigned pos_state = pos & pos_mask;
-        unsigned s = d->state;
-        if (rc_bit(d, &d->probs[IS_MATCH + s * POS_STATES_MAX + pos_state]) == 0) {
-            unsigned prev = d->full > 0 ? window_back(d, 0) : 0;
-            uint16_t *probs = d->probs + LITERAL +
-                              LITERAL_CODER_SIZE * (((pos & lp_mask) << d->lc) + (prev >> (8 - d->lc)));
+        unsigned pos_state = z.pos & pos_mask;
+        if (rc_bit(&z, &z.probs[IS_MATCH + s * POS_STATES_MAX + pos_state]) == 0) {
+            // The byte before: the ring's last while nothing is written,
+            // which a reset makes zero.
+            unsigned prev = z.window[(z.pos ? z.pos : z.size) - 1];
+            uint16_t *probs = z.probs + LITERAL +
+                              LITERAL_CODER_SIZE * (((z.pos & lp_mask) << lc) + (prev >> (8 - lc)));
             uint32_t symbol = 1;
             if (s >= 7) {
-                unsigned match_byte = window_back(d, d->rep[0]);
+                unsigned match_byte = window_back(&z, rep0);
                 while (symbol < 0x100) {
                     unsigned match_bit = (match_byte >> 7) & 1;
                     match_byte <<= 1;
-                    unsigned bit = rc_bit(d, &probs[((1 + match_bit) << 8) + symbol]);
+                    unsigned bit = rc_bit(&z, &probs[((1 + match_bit) << 8) + symbol]);
                     symbol = symbol << 1 | bit;
                     if (bit != match_bit)
                         break;
                 }
             }
             while (symbol < 0x100)
-                symbol = symbol << 1 | rc_bit(d, &probs[symbol]);
-            window_put(d, (unsigned char)symbol);
-            d->state = s < 4 ? 0 : s < 10 ? s - 3 : s - 6;
-        } else {
-            uint32_t length;
-            if (rc_bit(d, &d->probs[IS_REP + s]) == 0) {
-                length = decode_length(d, d->probs + LEN_CODER, pos_state);
-                d->state = s < 7 ? 7 : 10;
-                uint32_t distance = decode_distance(d, length);
-                // LZMA2 has no end marker (distance 0xFFFFFFFF).
-                if (distance >= d->full)
-                    return -1;
-                d->rep[3] = d->rep[2];
-                d->rep[2] = d->rep[1];
-                d->rep[1] = d->rep[0];
-                d->rep[0] = distance;
-            } else {
-                if (d->full == 0)
-                    return -1;
-                if (rc_bit(d, &d->probs[IS_REP_G0 + s]) == 0) {
-                    if (rc_bit(d, &d->probs[IS_REP0_LONG + s * POS_STATES_MAX + pos_state]) == 0) {
-                        d->state = s < 7 ? 9 : 11;
-                        window_put(d, window_back(d, d->rep[0]));
-                        continue;
-                    }
-                } else {
-                    uint32_t distance;
-                    if (rc_bit(d, &d->probs[IS_REP_G1 + s]) == 0) {
-                        distance = d->rep[1];
-                    } else {
-                        if (rc_bit(d, &d->probs[IS_REP_G2 + s]) == 0) {
-                            distance = d->rep[2];
-                        } else {
-                            distance = d->rep[3];
-                            d->rep[3] = d->rep[2];
-                        }
-                        d->rep[2] = d->rep[1];
-                    }
-                    d->rep[1] = d->rep[0];
-                    d->rep[0] = distance;
-                }
-                length = decode_length(d, d->probs + REP_LEN_CODER, pos_state);
-                d->state = s < 7 ? 8 : 11;
-            }
-            d->match_left = length + MATCH_MIN;
-            copy_match(d, end);
+                symbol = symbol << 1 | rc_bit(&z, &probs[symbol]);
+            window_put(&z, (unsigned char)symbol);
+            s = s < 4 ? 0 : s < 10 ? s - 3 : s - 6;
+            continue;
         }
-        if (d->rc_error)
-            return -1;
+        uint32_t length;
+        if (rc_bit(&z, &z.probs[IS_REP + s]) == 0) {
+            length = decode_length(&z, z.probs + LEN_CODER, pos_state);
+            s = s < 7 ? 7 : 10;
+            uint32_t distance = decode_distance(&z, length);
+            // LZMA2 has no end marker (distance 0xFFFFFFFF).
+            if (distance >= window_full(&z, pos0)) {
+                status = -1;
+                break;
+            }
+            rep3 = rep2;
+            rep2 = rep1;
+            rep1 = rep0;
+            rep0 = distance;
+        } else {
+            if (window_full(&z, pos0) == 0) {
+                status = -1;
+                break;
+            }
+            if (rc_bit(&z, &z.probs[IS_REP_G0 + s]) == 0) {
+                if (rc_bit(&z, &z.probs[IS_REP0_LONG + s * POS_STATES_MAX + pos_state]) == 0) {
+                    s = s < 7 ? 9 : 11;
+                    window_put(&z, window_back(&z, rep0));
+                    continue;
+                }
+            } else {
+                uint32_t distance;
+                if (rc_bit(&z, &z.probs[IS_REP_G1 + s]) == 0) {
+                    distance = rep1;
+                } else {
+                    if (rc_bit(&z, &z.probs[IS_REP_G2 + s]) == 0) {
+                        distance = rep2;
+                    } else {
+                        distance = rep3;
+                        rep3 = rep2;
+                    }
+                    rep2 = rep1;
+                }
+                rep1 = rep0;
+                rep0 = distance;
+            }
+            length = decode_length(&z, z.probs + REP_LEN_CODER, pos_state);
+            s = s < 7 ? 8 : 11;
+        }
+        left = length + MATCH_MIN;
+        copy_match(&z, rep0, &left, end);
     }
-    return d->rc_error ? -1 : 0;
+    d->range = z.range;
+    d->code = z.code;
+    d->rc_pos = z.in_pos;
+    d->rc_error = rc_overrun(&z);
+    d->full = window_full(&z, pos0);
+    d->pos = z.pos;
+    d->rep[0] = rep0;
+    d->rep[1] = rep1;
+    d->rep[2] = rep2;
+    d->rep[3] = rep3;
+    d->state = s;
+    d->match_left = left;
+    return status != 0 || rc_overrun(&z) ? -1 : 0;
 }
 
 // ---- The .xz container and LZMA2's chunks
@@ -438,6 +492,7 @@ static enum XzResult chunk_control(struct XzDecoder *d, unsigned control)
         d->need_properties = 1;
         d->need_dictionary_reset = 0;
         d->full = d->pos = 0;
+        d->window[d->size - 1] = 0;  // the byte "before" the first
     } else if (d->need_dictionary_reset) {
         return XZ_BAD;
     }
@@ -535,8 +590,15 @@ static enum XzResult chunk_output(struct XzDecoder *d, unsigned char *out, size_
     // Every packed byte read (the range normalized once more, as the
     // encoder's flush leaves it), the range decoder's code run down to
     // zero, no match going on past the chunk.
-    if (d->chunk_is_lzma)
-        rc_normalize(d);
+    if (d->chunk_is_lzma) {
+        struct Lzma z = {d->range, d->code, d->rc_pos, d->chunk_in_size, d->chunk,
+                         NULL, 0, 0, 0, NULL};
+        rc_normalize(&z);
+        d->range = z.range;
+        d->code = z.code;
+        d->rc_pos = z.in_pos;
+        d->rc_error |= rc_overrun(&z);
+    }
     if (d->rc_error || d->rc_pos != d->chunk_in_size || (d->chunk_is_lzma && (d->code != 0 || d->match_left != 0)))
         return XZ_BAD;
     d->step = STEP_CHUNK_CONTROL;

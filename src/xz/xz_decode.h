@@ -19,7 +19,10 @@ enum XzResult {
 };
 
 // LZMA's probabilities: the fixed models, then literals for lc + lp <= 4.
-enum { XZ_PROBS = 1848 + (0x300 << 4), XZ_CHUNK_MAX = 65536, XZ_HEADER_MAX = 1024 };
+// A chunk is gathered with room after it: a damaged one may read past its
+// end within a symbol (at most some 60 bits' worth) before that is seen.
+enum { XZ_PROBS = 1848 + (0x300 << 4), XZ_CHUNK_MAX = 65536, XZ_CHUNK_SLACK = 64,
+       XZ_HEADER_MAX = 1024 };
 
 struct XzDecoder {
     uint64_t memory_limit;
@@ -42,7 +45,7 @@ struct XzDecoder {
     uint64_t index_field;
     int varint_shift;
     // LZMA2: the chunk being read, and what the next chunk may be.
-    unsigned char chunk[XZ_CHUNK_MAX];
+    unsigned char chunk[XZ_CHUNK_MAX + XZ_CHUNK_SLACK];
     uint32_t chunk_in_size, chunk_in_have, chunk_out_left;
     int chunk_is_lzma, need_dictionary_reset, need_properties, need_state_reset;
     // The dictionary: a ring of `size` bytes, `pos` the next to write, `full`

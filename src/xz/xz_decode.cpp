@@ -6,7 +6,8 @@
 
 #include "../bytes/le.h"
 
-// The .xz format's fields (its specification, sections 2 to 4).
+// The .xz format's fields (its documentation, xz-file-format.txt, sections 2
+// to 4).
 enum {
     STREAM_HEADER_SIZE = 12,  // magic (6), flags (2), CRC32 of the flags
     STREAM_FOOTER_SIZE = 12,  // CRC32, backward size, flags, magic "YZ"

@@ -264,7 +264,9 @@ std::vector<ArchiveEntry> import_archive(const std::string &path, const Options 
     if (plat_seek(f.get(), at, SEEK_SET) != 0)
         fail_errno(path);
     Import im;
-    im.recompress = o.recompress;
+    // A solid payload compresses the members' own bytes: none is kept
+    // encoded.
+    im.recompress = o.recompress || o.solid;
     im.mtime = stored_time(path_from_native(path));
     ArchiveSummary sum = scan_archive(f.get(), size, path, Scan::VERIFY, &im);
     // No reader looks past the end mark: what follows it (a CP/M file's

@@ -305,6 +305,19 @@ class Mkinstaller(Packing):
         packed = {k: v for k, v in files_of(src).items() if k == "readme.txt" or k.startswith("bin")}
         self.assertEqual((status, err, files_of(dest)), (0, b"", packed))
 
+        # Into the solid method: every member stored inside the stream, so
+        # that LZMA sees the data, not -lh5-'s bits.
+        status, _, err = self.pack("--sfx", self.sfx, "-m", "xz", "--archive", arc,
+                                   output="solid.exe")
+        self.assertEqual(status, 0, err)
+        self.assertIn(b"kept as they are 0", err)
+        status, out, _ = self.check(self.tmp / "solid.exe")
+        self.assertEqual(status, 0, out)
+        methods = {l.split()[0] for l in out.decode().splitlines() if l.startswith("  -l")}
+        self.assertEqual(methods, {"-lh0-", "-lhd-"})
+        status, _, err, dest = self.extract(self.archive_part("solid.exe"), "solid")
+        self.assertEqual((status, err, files_of(dest)), (0, b"", packed))
+
         own = fake_pe(9000, 9000)
         (self.tmp / "own.exe").write_bytes(own)
         self.assertEqual(self.pack("--payload", self.tmp / "own.exe", output="own-setup.exe")[0], 0)

@@ -99,6 +99,20 @@ TEST(XzDecoder, DamageAnywhereIsRefusedAsLiblzmaRefusesIt)
     EXPECT_EQ(got, data);
 }
 
+// What an encoder set up in s makes of data, in one call; s is ended.
+static std::string encoded(lzma_stream *s, const std::string &data)
+{
+    std::string out(data.size() * 2 + 4096, '\0');
+    s->next_in = reinterpret_cast<const uint8_t *>(data.data());
+    s->avail_in = data.size();
+    s->next_out = reinterpret_cast<uint8_t *>(out.data());
+    s->avail_out = out.size();
+    EXPECT_EQ(lzma_code(s, LZMA_FINISH), LZMA_STREAM_END);
+    out.resize(out.size() - s->avail_out);
+    lzma_end(s);
+    return out;
+}
+
 TEST(XzDecoder, WhatItDoesNotTakeIsSaid)
 {
     std::string data(100000, 'x'), got;
@@ -108,14 +122,7 @@ TEST(XzDecoder, WhatItDoesNotTakeIsSaid)
     // comes (its block naming no size) needs.
     lzma_stream streamed = LZMA_STREAM_INIT;
     ASSERT_EQ(lzma_easy_encoder(&streamed, 6, LZMA_CHECK_CRC32), LZMA_OK);
-    std::string unsized(200000, '\0');
-    streamed.next_in = reinterpret_cast<const uint8_t *>(data.data());
-    streamed.avail_in = data.size();
-    streamed.next_out = reinterpret_cast<uint8_t *>(unsized.data());
-    streamed.avail_out = unsized.size();
-    ASSERT_EQ(lzma_code(&streamed, LZMA_FINISH), LZMA_STREAM_END);
-    unsized.resize(unsized.size() - streamed.avail_out);
-    lzma_end(&streamed);
+    std::string unsized = encoded(&streamed, data);
     EXPECT_EQ(decode(unsized, &got, 1 << 20, 1 << 20, 8 << 20), XZ_END);
     EXPECT_EQ(decode(unsized, &got, 1 << 20, 1 << 20, (8 << 20) - 1), XZ_NO_MEMORY);
     EXPECT_EQ(decode("not an xz stream at all", &got), XZ_BAD);
@@ -128,14 +135,7 @@ TEST(XzDecoder, WhatItDoesNotTakeIsSaid)
     mt.check = LZMA_CHECK_CRC32;
     lzma_stream s = LZMA_STREAM_INIT;
     ASSERT_EQ(lzma_stream_encoder_mt(&s, &mt), LZMA_OK);
-    std::string sized(200000, '\0');
-    s.next_in = reinterpret_cast<const uint8_t *>(data.data());
-    s.avail_in = data.size();
-    s.next_out = reinterpret_cast<uint8_t *>(sized.data());
-    s.avail_out = sized.size();
-    ASSERT_EQ(lzma_code(&s, LZMA_FINISH), LZMA_STREAM_END);
-    sized.resize(sized.size() - s.avail_out);
-    lzma_end(&s);
+    std::string sized = encoded(&s, data);
     EXPECT_EQ(decode(sized, &got, 1 << 20, 1 << 20, 100000), XZ_END);
     EXPECT_EQ(got, data);
     EXPECT_EQ(decode(sized, &got, 1 << 20, 1 << 20, 99999), XZ_NO_MEMORY);

@@ -66,11 +66,10 @@ const char HELP[] = N_(  // xgettext:no-c-format (printed as it is)
     "Exit status: 0 done (or checked and sound), 1 failed (nothing is left\n"
     "half written), 2 usage error.\n");
 
-// A method as -m takes it: the header's name without its dashes, in any case.
-static std::optional<int> method_bits(std::string name)
+// A method as -m takes it, in lower case: the header's name without its
+// dashes.
+static std::optional<int> method_bits(const std::string &name)
 {
-    for (char &c : name)
-        c = char(tolower((unsigned char)c));
     for (int i = 0; i < LZH_METHOD_COUNT; i++)
         if (LZH_METHODS[i].packer_writes && name == std::string(LZH_METHODS[i].name + 1, 3))
             return LZH_METHODS[i].window_bits;
@@ -144,7 +143,7 @@ std::optional<Options> parse_args(int argc, char **argv, std::string *why)
         c = char(tolower((unsigned char)c));
     // The solid method: the archive stored, the whole of it compressed.
     o.solid = method == "xz";
-    std::optional<int> bits = o.solid ? 0 : method_bits(o.method.empty() ? "lh7" : o.method);
+    std::optional<int> bits = o.solid ? 0 : method_bits(method.empty() ? "lh7" : method);
     if (!bits)
         return usage_error(why, format(_("-m %s: no such method; lh7, lh6, lh5, lh0 or xz"),
                                        o.method.c_str()));

@@ -17,7 +17,6 @@
 #include "sfx/extract.h"
 #include "sfx/solid.h"
 #include "stub_properties.h"
-#include "xz/xz_decode.h"
 
 // A member's path as its components, as the extractor takes them: empty
 // ones and "." dropped.
@@ -355,37 +354,27 @@ static uint64_t signed_content_end(const std::string &path, FILE *f, const std::
 // the summary with `end` where the stream ends in the file.
 static ArchiveSummary check_solid(FILE *f, const std::string &path, uint64_t from)
 {
-    static XzDecoder d;
     std::unique_ptr<FILE, int (*)(FILE *)> spool(plat_create_spool(), fclose);
     if (!spool)
         fail_errno(_("temporary file"));
-    xz_decoder_init(&d, SOLID_MEMORY_LIMIT);
-    std::unique_ptr<XzDecoder, void (*)(XzDecoder *)> end(&d, xz_decoder_end);
-    std::vector<unsigned char> in(1 << 16), out(1 << 16);
-    size_t in_pos = 0, in_size = 0;
-    uint64_t stream = 0, archive = 0;
-    XzResult r;
-    do {
-        if (in_pos == in_size) {
-            in_size = fread(in.data(), 1, in.size(), f);
-            in_pos = 0;
-            if (ferror(f))
-                fail(path + ": " + _("read error"));
-            if (in_size == 0)
-                fail(format(_("%s: the payload's LZMA stream is cut short"), path.c_str()));
-        }
-        size_t out_pos = 0, before = in_pos;
-        r = xz_decode(&d, in.data(), &in_pos, in_size, out.data(), &out_pos, out.size());
-        stream += in_pos - before;
-        archive += out_pos;
-        if (out_pos > 0 && fwrite(out.data(), 1, out_pos, spool.get()) != out_pos)
-            fail_errno(_("temporary file"));
-    } while (r == XZ_MORE);
+    int io_failed;
+    uint64_t stream;
+    XzResult r = solid_decode(f, spool.get(), &io_failed, &stream);
+    if (io_failed == 1)
+        fail(path + ": " + _("read error"));
+    if (io_failed == 2)
+        fail_errno(_("temporary file"));
+    if (r == XZ_MORE)
+        fail(format(_("%s: the payload's LZMA stream is cut short"), path.c_str()));
     if (r != XZ_END)
         fail(format(_("%s: the payload's LZMA stream is %s"), path.c_str(),
                     r == XZ_NO_MEMORY ? _("larger than the extractor takes")
                     : r == XZ_UNSUPPORTED ? _("of a kind the extractor does not take")
                                           : _("damaged")));
+    int64_t decoded = plat_tell(spool.get());
+    if (decoded < 0)
+        fail_errno(_("temporary file"));
+    const uint64_t archive = uint64_t(decoded);
     show(stdout, format(_("  extractor %u bytes, LZMA stream %llu bytes, archive %llu bytes:\n"),
                         unsigned(from - PAYLOAD_OFFSET), (unsigned long long)stream,
                         (unsigned long long)archive));
@@ -452,8 +441,8 @@ int check(const Options &o)
     int64_t places[2] = {real_sfx.empty() ? 0 : int64_t(PAYLOAD_OFFSET + real_sfx.size()),
                          program == 0 ? 0 : int64_t(PAYLOAD_OFFSET + program)};
     // A solid payload (an .xz stream) where our extractor ends.
-    bool solid = places[0] > 0 && read_file(path, uint64_t(places[0]), 6) ==
-                                      std::string("\xFD" "7zXZ\0", 6);
+    bool solid = places[0] > 0 && plat_seek(f.get(), places[0], SEEK_SET) == 0 &&
+                 solid_at(f.get());
     int64_t at = solid ? places[0]
                        : lzh_locate_archive(f.get(), places, 2, int64_t(size), NULL,
                                             cp932_is_lead_byte);

@@ -23,7 +23,7 @@ enum {
     VARINT_MAX_BYTES = 9,
     DICTIONARY_MIN = 4096,
 };
-static const unsigned char HEADER_MAGIC[6] = {0xFD, '7', 'z', 'X', 'Z', 0x00};
+const unsigned char XZ_MAGIC[XZ_MAGIC_SIZE] = {0xFD, '7', 'z', 'X', 'Z', 0x00};
 static const uint64_t ABSENT = ~(uint64_t)0;
 
 // Where the stream parser is.
@@ -411,7 +411,7 @@ static void digest_pair(uint32_t *digest, uint64_t a, uint64_t b)
 static enum XzResult stream_header(struct XzDecoder *d)
 {
     const unsigned char *h = d->field;
-    if (memcmp(h, HEADER_MAGIC, sizeof HEADER_MAGIC) != 0 || le32(h + 8) != xz_crc32(0, h + 6, 2))
+    if (memcmp(h, XZ_MAGIC, XZ_MAGIC_SIZE) != 0 || le32(h + 8) != xz_crc32(0, h + 6, 2))
         return XZ_BAD;
     if (h[6] != 0 || (h[7] & ~CHECK_TYPE_MASK) != 0)
         return XZ_UNSUPPORTED;  // a later version of the format

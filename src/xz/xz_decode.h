@@ -10,6 +10,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// The bytes every .xz stream starts with.
+enum { XZ_MAGIC_SIZE = 6 };
+extern const unsigned char XZ_MAGIC[XZ_MAGIC_SIZE];
+
 enum XzResult {
     XZ_MORE,         // give more input, or take the output and call again
     XZ_END,          // the stream's footer is read: the output is whole

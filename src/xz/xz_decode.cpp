@@ -354,7 +354,6 @@ static int lzma_run(struct XzDecoder *d, uint32_t end)
     d->range = z.range;
     d->code = z.code;
     d->rc_pos = z.in_pos;
-    d->rc_error = rc_overrun(&z);
     d->full = window_full(&z, pos0);
     d->pos = z.pos;
     d->rep[0] = rep0;
@@ -545,7 +544,6 @@ static enum XzResult chunk_header(struct XzDecoder *d)
 static enum XzResult chunk_start(struct XzDecoder *d)
 {
     d->rc_pos = 0;
-    d->rc_error = 0;
     if (d->chunk_is_lzma) {
         // The range decoder starts anew in every chunk: a zero byte, then
         // the code's four bytes.
@@ -598,9 +596,10 @@ static enum XzResult chunk_output(struct XzDecoder *d, unsigned char *out, size_
         d->range = z.range;
         d->code = z.code;
         d->rc_pos = z.in_pos;
-        d->rc_error |= rc_overrun(&z);
     }
-    if (d->rc_error || d->rc_pos != d->chunk_in_size || (d->chunk_is_lzma && (d->code != 0 || d->match_left != 0)))
+    // A read past the chunk left rc_pos beyond its size.
+    if (d->rc_pos != d->chunk_in_size ||
+        (d->chunk_is_lzma && (d->code != 0 || d->match_left != 0)))
         return XZ_BAD;
     d->step = STEP_CHUNK_CONTROL;
     return XZ_MORE;

@@ -59,7 +59,6 @@ struct XzDecoder {
     // LZMA's state between symbols: the range decoder over the chunk, the
     // properties, the state, the last four distances and a match left to copy.
     uint32_t range, code, rc_pos;
-    int rc_error;
     unsigned lc, lp, pb, state;
     uint32_t rep[4];
     uint32_t match_left;

@@ -2,7 +2,7 @@
 # instrumented copy. DIR is the source folder.
 function(lzh_sources out dir)
     set(${out}
-        ${dir}/lzh/amiga.cpp ${dir}/lzh/crc16.cpp ${dir}/lzh/find.cpp ${dir}/lzh/header.cpp ${dir}/lzh/header_writer.cpp
+        ${dir}/lzh/amiga.cpp ${dir}/lzh/crc16.cpp ${dir}/lzh/find.cpp ${dir}/lzh/header.cpp ${dir}/lzh/header_writer.cpp ${dir}/lzh/input.cpp
         ${dir}/lzh/methods.cpp ${dir}/lzh/status.cpp
         ${dir}/lzh/decode/canonical.cpp ${dir}/lzh/decode/decode.cpp
         ${dir}/lzh/decode/decode_static.cpp ${dir}/lzh/decode/decode_adaptive.cpp

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FILE *f = fmemopen(const_cast<uint8_t *>(data + 4), size - 4 ? size - 4 : 1, "rb");
     uint64_t got = 0;
     uint16_t crc;
-    LzhStatus s = lzh_decode(f, size - 4, original, lzh_method(METHOD), discard, &got, &crc);
+    LzhInput in = lzh_file_input(f);
+    LzhStatus s = lzh_decode(&in, size - 4, original, lzh_method(METHOD), discard, &got, &crc);
     // A decoder that says it is done has handed over exactly the size asked.
     if (s == LZH_OK && got != original)
         __builtin_trap();

@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0)
         return 0;
     FILE *f = fmemopen(const_cast<uint8_t *>(data), size, "rb");
-    extract_archive(f, sink, sink);
+    LzhInput in = lzh_file_input(f);
+    extract_archive(&in, sink, sink);
     fclose(f);
 
     // Nothing beside the install folder, nor above it.

@@ -16,17 +16,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     FILE *f = fmemopen(const_cast<uint8_t *>(data), size, "rb");
     static LzhMember m;
+    LzhInput in = lzh_file_input(f);
     for (int i = 0; i < 64; i++) {
-        LzhStatus s = lzh_read_header(f, &m, cp932_is_lead_byte);
+        LzhStatus s = lzh_read_header(&in, &m, cp932_is_lead_byte);
         if (s != LZH_OK)
             break;
         // What the header reader promises of every member it accepts.
         if (strlen(m.path) >= sizeof m.path)
             __builtin_trap();
-        int64_t here = plat_tell(f);
-        if (here < 0 || m.packed > size - (uint64_t)here)
+        if (in.pos != plat_tell(f))
+            __builtin_trap();  // the input counts what it read
+        if (in.pos < 0 || m.packed > size - (uint64_t)in.pos)
             break;  // the extractor's own test: damage, not a seek
-        if (plat_seek(f, (int64_t)m.packed, SEEK_CUR) != 0)
+        if (lzh_skip(&in, m.packed) != 0)
             break;
     }
     int64_t end = 0;

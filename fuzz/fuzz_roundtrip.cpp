@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string out;
     uint16_t crc = 0;
     FILE *f = fmemopen(const_cast<char *>(packed.data()), packed.size() ? packed.size() : 1, "rb");
-    LzhStatus s = lzh_decode(f, packed.size(), input.size(), lzh_method_of_bits(window_bits), append, &out,
+    LzhInput in = lzh_file_input(f);
+    LzhStatus s = lzh_decode(&in, packed.size(), input.size(), lzh_method_of_bits(window_bits), append, &out,
                                &crc);
     fclose(f);
     if (s != LZH_OK || out != input || crc != want_crc)

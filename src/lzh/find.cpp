@@ -24,15 +24,15 @@ static int archive_from(FILE *f, int64_t at, int64_t size, int64_t *end, LeadByt
     static struct LzhMember m;
     if (plat_seek(f, at, SEEK_SET) != 0)
         return 0;
+    struct LzhInput in = lzh_file_input(f);
     for (int members = 0;; members++) {
-        LzhStatus s = lzh_read_header(f, &m, is_lead);
-        int64_t here = plat_tell(f);
+        LzhStatus s = lzh_read_header(&in, &m, is_lead);
         if (s == LZH_END) {
-            *end = here;
+            *end = in.pos;
             return members > 0;
         }
-        if (s != LZH_OK || here < 0 || m.packed > (uint64_t)(size - here) ||
-            plat_seek(f, (int64_t)m.packed, SEEK_CUR) != 0)
+        if (s != LZH_OK || in.pos < 0 || m.packed > (uint64_t)(size - in.pos) ||
+            lzh_skip(&in, m.packed) != 0)
             return 0;
     }
 }
@@ -63,10 +63,13 @@ int64_t lzh_locate_archive(FILE *f, const int64_t *places, int n, int64_t size, 
                            LeadByteRule is_lead)
 {
     static struct LzhMember m;
-    for (int i = 0; i < n; i++)
-        if (places[i] > 0 && places[i] < size && plat_seek(f, places[i], SEEK_SET) == 0 &&
-            lzh_read_header(f, &m, is_lead) == LZH_OK)
+    for (int i = 0; i < n; i++) {
+        if (places[i] <= 0 || places[i] >= size || plat_seek(f, places[i], SEEK_SET) != 0)
+            continue;
+        struct LzhInput in = lzh_file_input(f);
+        if (lzh_read_header(&in, &m, is_lead) == LZH_OK)
             return places[i];
+    }
     if (search == NULL)
         return -1;
     int64_t end, from = n > 0 && places[0] > 0 && places[0] < size ? places[0] : 0;

@@ -37,14 +37,14 @@ static LzhStatus reserve(struct Header *h, size_t n)
 }
 
 // Reads n bytes of the header into it at byte `at`.
-static LzhStatus read_exact(FILE *in, struct Header *h, size_t at, size_t n)
+static LzhStatus read_exact(struct LzhInput *in, struct Header *h, size_t at, size_t n)
 {
     LzhStatus s = reserve(h, at + n);
     if (s != LZH_OK)
         return s;
-    if (fread(h->b + at, 1, n, in) == n)
+    if (lzh_read(in, h->b + at, n) == n)
         return LZH_OK;
-    return ferror(in) ? LZH_READ_ERROR : LZH_HEADER_CUT;
+    return in->error != LZH_OK ? in->error : LZH_HEADER_CUT;
 }
 
 // MS-DOS date and time, in local time. Returns 0 for fields no clock shows
@@ -164,7 +164,7 @@ static size_t next_size(const struct Header *h, size_t end, int width)
 // the size of the next, `width` bytes. Level 1 reads them from the file as
 // it goes (limit is then how much may be read); levels 2 and 3 have them
 // already.
-static LzhStatus read_extensions(FILE *in, struct Header *h, struct LzhMember *m, size_t at,
+static LzhStatus read_extensions(struct LzhInput *in, struct Header *h, struct LzhMember *m, size_t at,
                                  size_t limit, size_t next, int width, int from_file,
                                  struct Parsed *p)
 {
@@ -192,7 +192,7 @@ static LzhStatus read_extensions(FILE *in, struct Header *h, struct LzhMember *m
     return LZH_OK;
 }
 
-static LzhStatus read_level01(FILE *in, struct Header *h, struct LzhMember *m, struct Parsed *p)
+static LzhStatus read_level01(struct LzhInput *in, struct Header *h, struct LzhMember *m, struct Parsed *p)
 {
     size_t base = (size_t)h->b[LZH_AT_SIZE] + 2;
     if (base < LZH_AT_NAME + 2)
@@ -228,7 +228,7 @@ static LzhStatus read_level01(FILE *in, struct Header *h, struct LzhMember *m, s
     return LZH_OK;
 }
 
-static LzhStatus read_level2(FILE *in, struct Header *h, struct LzhMember *m, struct Parsed *p)
+static LzhStatus read_level2(struct LzhInput *in, struct Header *h, struct LzhMember *m, struct Parsed *p)
 {
     size_t total = le16(h->b + LZH_AT_SIZE);
     if (total < LZH2_MIN_SIZE)
@@ -258,7 +258,7 @@ static LzhStatus read_level2(FILE *in, struct Header *h, struct LzhMember *m, st
 // Level 3 is level 2 with 4-byte sizes: the header's at 24, the first
 // extension's at 28, and each extension's next. Its first field is the
 // width, 4.
-static LzhStatus read_level3(FILE *in, struct Header *h, struct LzhMember *m, struct Parsed *p)
+static LzhStatus read_level3(struct LzhInput *in, struct Header *h, struct LzhMember *m, struct Parsed *p)
 {
     if (le16(h->b + LZH_AT_SIZE) != 4)
         return LZH_MALFORMED;
@@ -306,7 +306,7 @@ static LzhStatus build_path(const struct Header *h, struct LzhMember *m, const s
 }
 
 // The rest of the header, whose first 21 bytes are in h.
-static LzhStatus read_member(FILE *in, struct Header *h, struct LzhMember *m,
+static LzhStatus read_member(struct LzhInput *in, struct Header *h, struct LzhMember *m,
                              LeadByteRule is_lead)
 {
     m->level = h->b[LZH_AT_LEVEL];
@@ -332,20 +332,20 @@ static LzhStatus read_member(FILE *in, struct Header *h, struct LzhMember *m,
     return s;
 }
 
-LzhStatus lzh_read_header(FILE *in, struct LzhMember *m, LeadByteRule is_lead)
+LzhStatus lzh_read_header(struct LzhInput *in, struct LzhMember *m, LeadByteRule is_lead)
 {
     memset(m, 0, sizeof *m);
     // Archives end with a zero byte; without it, a file cut between two
     // members would pass for a whole archive.
-    int first = getc(in);
-    if (first == EOF)
-        return ferror(in) ? LZH_READ_ERROR : LZH_NO_END_MARK;
+    unsigned char first;
+    if (lzh_read(in, &first, 1) == 0)
+        return in->error != LZH_OK ? in->error : LZH_NO_END_MARK;
     if (first == 0)
         return LZH_END;
     struct Header h = {NULL, 0};
     LzhStatus s = reserve(&h, HEADER_FIRST);
     if (s == LZH_OK) {
-        h.b[0] = (unsigned char)first;
+        h.b[0] = first;
         s = read_exact(in, &h, 1, LZH_COMMON_SIZE - 1);
     }
     if (s == LZH_OK)

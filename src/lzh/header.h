@@ -7,6 +7,7 @@
 
 #include "../names/winname.h"
 #include "../platform/platform.h"
+#include "input.h"
 #include "status.h"
 
 enum { LZH_PATH_MAX = PATH_BUFFER_SIZE };
@@ -77,10 +78,11 @@ struct LzhMember {
     struct LzhWideName wide_file, wide_dir;
 };
 
-// Reads the header at the current position of in and leaves in at the
-// member's data. Returns LZH_OK, LZH_END at the end mark, or what is wrong.
-// is_lead is the code page's lead-byte rule, for separators in names.
-LzhStatus lzh_read_header(FILE *in, struct LzhMember *m, LeadByteRule is_lead);
+// Reads the header at in's position and leaves in at the member's data.
+// Returns LZH_OK, LZH_END at the end mark, or what is wrong (in's own error
+// where its bytes failed). is_lead is the code page's lead-byte rule, for
+// separators in names.
+LzhStatus lzh_read_header(struct LzhInput *in, struct LzhMember *m, LeadByteRule is_lead);
 
 // Appends a name as stored to a path of LZH_SEP-separated components: '\\',
 // '/' and LZH_SEP separate; a lead byte takes a trail byte after it with it

@@ -214,7 +214,7 @@ static FILE *create_temp(const char *path, char *temp, size_t size)
 
 // Decodes one member into path by way of a temporary file next to it, so a
 // failure never leaves a damaged file, nor destroys one already there.
-static int extract_file(FILE *in, const struct LzhMember *m, const struct LzhMethod *method,
+static int extract_file(struct LzhInput *in, const struct LzhMember *m, const struct LzhMethod *method,
                         char *path,
                         struct WrittenSet *written, FILE *out, FILE *err)
 {
@@ -282,13 +282,18 @@ static int extract_file(FILE *in, const struct LzhMember *m, const struct LzhMet
 
 // Where the file ends, found once: a seek discards the read buffer, and an
 // archive may hold tens of thousands of members. -1 if it can't be told.
-static int64_t end_of(FILE *in)
+// A stream's end is known only when it comes: every size is taken as it
+// stands, and one past the end is found short when read, before the file
+// is put in place.
+static int64_t end_of(const struct LzhInput *in)
 {
-    int64_t here = plat_tell(in);
-    if (here < 0 || plat_seek(in, 0, SEEK_END) != 0)
+    if (in->file == NULL)
+        return INT64_MAX;
+    int64_t here = plat_tell(in->file);
+    if (here < 0 || plat_seek(in->file, 0, SEEK_END) != 0)
         return -1;
-    int64_t end = plat_tell(in);
-    if (plat_seek(in, here, SEEK_SET) != 0)
+    int64_t end = plat_tell(in->file);
+    if (plat_seek(in->file, here, SEEK_SET) != 0)
         return -1;
     return end;
 }
@@ -325,17 +330,17 @@ static int check_member(const struct LzhMember *m, char *path, unsigned index, i
     return 0;
 }
 
-static int extract_members(FILE *in, struct WrittenSet *written, FILE *out, FILE *err)
+static int extract_members(struct LzhInput *in, struct WrittenSet *written, FILE *out, FILE *err)
 {
     static struct LzhMember m;
     static char path[LZH_PATH_MAX];
     int64_t end = end_of(in);
-    if (end < 0) {
+    if (end < 0 || in->pos < 0) {
         report(err, TEXT_ARCHIVE, errno_text(errno));
         return 1;
     }
     for (unsigned count = 0;; count++) {
-        int64_t at = plat_tell(in);
+        int64_t at = in->pos;
         LzhStatus hs = lzh_read_header(in, &m, cp932_is_lead_byte);
         if (hs == LZH_END && count == 0) {
             report(err, TEXT_ARCHIVE, TEXT_NO_MEMBERS);
@@ -347,20 +352,27 @@ static int extract_members(FILE *in, struct WrittenSet *written, FILE *out, FILE
             report(err, TEXT_ARCHIVE, TEXT_NO_ARCHIVE);
             return 1;
         }
+        // A stream that failed is damage to the whole payload, not to a
+        // member of it.
+        if (hs != LZH_OK && in->file == NULL && in->error != LZH_OK) {
+            report(err, TEXT_ARCHIVE, reason_text(in->error, errno));
+            return 1;
+        }
         if (hs != LZH_OK) {
             say(err, TEXT_BAD_MEMBER, count + 1, (long long)at, reason_text(hs, errno));
             return 1;
         }
-        int64_t here = plat_tell(in);
-        if (check_member(&m, path, count + 1, here < 0 ? -1 : end - here, err) != 0)
+        if (check_member(&m, path, count + 1, end - in->pos, err) != 0)
             return 1;
         if (m.is_dir) {
-            if (path[0] != '\0' && make_dirs(path, 1, err) != 0)
-                return 1;
-            if (m.packed > 0 && plat_seek(in, (int64_t)m.packed, SEEK_CUR) != 0) {
-                report(err, TEXT_ARCHIVE, errno_text(errno));
+            // Its data (none in archives we write) is passed over first: a
+            // stream's size is only found wrong there.
+            if (m.packed > 0 && lzh_skip(in, m.packed) != 0) {
+                not_extracted(err, path[0] ? path : TEXT_ARCHIVE, in->error, errno);
                 return 1;
             }
+            if (path[0] != '\0' && make_dirs(path, 1, err) != 0)
+                return 1;
             continue;
         }
         if (extract_file(in, &m, lzh_method(m.method), path, written, out, err) != 0)
@@ -369,7 +381,7 @@ static int extract_members(FILE *in, struct WrittenSet *written, FILE *out, FILE
     }
 }
 
-int extract_archive(FILE *in, FILE *out, FILE *err)
+int extract_archive(struct LzhInput *in, FILE *out, FILE *err)
 {
     struct WrittenSet written = {NULL, 0, 0};
     int status = extract_members(in, &written, out, err);

@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include "../lzh/input.h"
+
 // Turns a member's path (components separated by LZH_SEP) into a path
 // relative to the current directory, with `sep` between components. Refuses
 // (-1) what could land outside it or somewhere unexpected: an absolute path,
@@ -27,12 +29,13 @@ int install_folder_sddl(const char *user_sid, char *out, size_t size);
 // and the installation then stops.
 int protect_install_folder(FILE *err);
 
-// Extracts every member of the archive at in's position, listing each file
+// Extracts every member of the archive at in's position (a file, or a
+// solid payload's stream), listing each file
 // on out (with progress for large ones) and reporting trouble on err, in
 // Japanese (texts.h). Stops at the first failure: what was
 // extracted and verified before it stays, the failing file never appears,
 // and no file the extractor did not create is removed.
 // Returns 0 only when every member was extracted and its CRC verified.
-int extract_archive(FILE *in, FILE *out, FILE *err);
+int extract_archive(struct LzhInput *in, FILE *out, FILE *err);
 
 #endif

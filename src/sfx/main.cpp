@@ -90,15 +90,25 @@ int main(int argc, char **argv)
         fclose(in);
         return finish(1);
     }
-    // A solid payload is decoded whole first, then unpacked as any archive.
+    int status;
     if (solid_at(in)) {
-        FILE *archive = solid_archive(in, stderr);
-        fclose(in);
-        if (archive == NULL)
-            return finish(1);
-        in = archive;
+        // A solid payload is unpacked as it is decoded; once the archive's
+        // end mark is read, the rest of the stream is read too, so that
+        // its checks (the block's CRC32, the index) are all verified.
+        static struct SolidInput solid;
+        solid_open(&solid, in);
+        status = extract_archive(&solid.archive, stdout, stderr);
+        uint64_t after;
+        enum XzResult r = solid_close(&solid, &after);
+        if (status == 0 && r != XZ_END) {
+            say(stderr, TEXT_REPORT, TEXT_ARCHIVE,
+                reason_text(solid.archive.error != LZH_OK ? solid.archive.error : LZH_CORRUPT, 0));
+            status = 1;
+        }
+    } else {
+        struct LzhInput archive = lzh_file_input(in);
+        status = extract_archive(&archive, stdout, stderr);
     }
-    int status = extract_archive(in, stdout, stderr);
     fclose(in);
     return finish(status);
 }

@@ -1,12 +1,8 @@
 #include "solid.h"
 
-#include <errno.h>
 #include <string.h>
 
 #include "../platform/platform.h"
-#include "../xz/xz_decode.h"
-#include "messages.h"
-#include "texts.h"
 
 int solid_at(FILE *in)
 {
@@ -18,58 +14,65 @@ int solid_at(FILE *in)
     return n == sizeof head && memcmp(head, XZ_MAGIC, sizeof head) == 0;
 }
 
-static FILE *failed(FILE *spool, FILE *err, const char *why)
+static LzhStatus status_of(const struct SolidInput *s)
 {
-    say(err, TEXT_REPORT, TEXT_ARCHIVE, why);
-    if (spool != NULL)
-        fclose(spool);
-    return NULL;
+    if (s->read_failed)
+        return LZH_READ_ERROR;
+    switch (s->result) {
+    case XZ_MORE: return LZH_DATA_CUT;  // the file ended inside the stream
+    case XZ_END: return LZH_OK;         // the archive ended inside it
+    case XZ_BAD: return LZH_CORRUPT;
+    case XZ_UNSUPPORTED: return LZH_UNSUPPORTED;
+    case XZ_NO_MEMORY: return LZH_NO_MEMORY;
+    }
+    return LZH_CORRUPT;
 }
 
-enum XzResult solid_decode(FILE *in, FILE *out, int *io_failed, uint64_t *stream)
+// Decodes straight into the reader's buffer: the archive's bytes are never
+// copied on the way.
+static size_t read_stream(struct LzhInput *in, unsigned char *p, size_t n)
 {
-    static struct XzDecoder d;
-    static unsigned char input[1 << 16], output[1 << 16];
-    xz_decoder_init(&d, SOLID_MEMORY_LIMIT);
-    size_t in_pos = 0, in_size = 0;
-    enum XzResult r = XZ_MORE;
-    *io_failed = 0;
-    *stream = 0;
-    do {
-        if (in_pos == in_size) {
-            in_size = fread(input, 1, sizeof input, in);
-            in_pos = 0;
-            if (in_size == 0) {
-                *io_failed = ferror(in) ? 1 : 0;
+    struct SolidInput *s = (struct SolidInput *)in;
+    size_t done = 0;
+    while (done < n && s->result == XZ_MORE && !s->read_failed) {
+        if (s->at == s->size) {
+            s->size = fread(s->buffer, 1, sizeof s->buffer, s->file);
+            s->at = 0;
+            if (s->size == 0) {
+                s->read_failed = ferror(s->file) != 0;
                 break;
             }
         }
-        size_t out_pos = 0, before = in_pos;
-        r = xz_decode(&d, input, &in_pos, in_size, output, &out_pos, sizeof output);
-        *stream += in_pos - before;
-        if (out_pos > 0 && fwrite(output, 1, out_pos, out) != out_pos) {
-            *io_failed = 2;
-            break;
-        }
-    } while (r == XZ_MORE);
-    xz_decoder_end(&d);
-    return r;
+        size_t before = s->at;
+        s->result = xz_decode(&s->decoder, s->buffer, &s->at, s->size, p, &done, n);
+        s->stream += s->at - before;
+    }
+    if (done < n)
+        in->error = status_of(s);
+    return done;
 }
 
-FILE *solid_archive(FILE *in, FILE *err)
+void solid_open(struct SolidInput *s, FILE *file)
 {
-    FILE *spool = plat_create_spool();
-    if (spool == NULL)
-        return failed(NULL, err, errno_text(errno));
-    int io_failed;
-    uint64_t stream;
-    enum XzResult r = solid_decode(in, spool, &io_failed, &stream);
-    if (io_failed != 0)
-        return failed(spool, err, io_failed == 1 ? TEXT_READ_ERROR : errno_text(errno));
-    if (r != XZ_END)
-        return failed(spool, err, r == XZ_MORE ? TEXT_DATA_CUT
-                                  : r == XZ_NO_MEMORY ? TEXT_ENOMEM : TEXT_CORRUPT);
-    if (fflush(spool) != 0 || plat_seek(spool, 0, SEEK_SET) != 0)
-        return failed(spool, err, errno_text(errno));
-    return spool;
+    s->archive.read = read_stream;
+    s->archive.file = NULL;
+    s->archive.pos = 0;
+    s->archive.error = LZH_OK;
+    s->file = file;
+    xz_decoder_init(&s->decoder, SOLID_MEMORY_LIMIT);
+    s->result = XZ_MORE;
+    s->read_failed = 0;
+    s->stream = 0;
+    s->at = s->size = 0;
+}
+
+enum XzResult solid_close(struct SolidInput *s, uint64_t *after)
+{
+    *after = 0;
+    unsigned char rest[4096];
+    size_t got;
+    while ((got = lzh_read(&s->archive, rest, sizeof rest)) > 0)
+        *after += got;
+    xz_decoder_end(&s->decoder);
+    return s->read_failed ? XZ_MORE : s->result;
 }

@@ -177,8 +177,9 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
     ArchiveSummary sum;
     static LzhMember m;
     std::vector<MemberPath> paths;
+    LzhInput in = lzh_file_input(f);
     for (unsigned index = 1;; index++) {
-        LzhStatus hs = lzh_read_header(f, &m, cp932_is_lead_byte);
+        LzhStatus hs = lzh_read_header(&in, &m, cp932_is_lead_byte);
         if (hs == LZH_END)
             break;
         // LHA tools take the end of the file for the end mark; an archive
@@ -231,13 +232,13 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
         const LzhMethod *method = lzh_method(m.method);
         if (!m.is_dir && method == NULL)
             fail(format(_("%s (%s): unsupported method %s"), at.c_str(), name.c_str(), m.method));
-        int64_t here = plat_tell(f);
+        int64_t here = in.pos;
         if (here < 0 || uint64_t(here) > end || m.packed > end - uint64_t(here))
             fail(at + " (" + name + "): " + _(lzh_status_text(LZH_DATA_CUT, 0)));
         Spool *spool = import ? import_member(*import, m, method, parts, what, uint64_t(here))
                               : nullptr;
         if (m.is_dir) {
-            if (plat_seek(f, int64_t(m.packed), SEEK_CUR) != 0)
+            if (lzh_skip(&in, m.packed) != 0)
                 fail_errno(what);
             sum.dirs++;
             if (mode == Scan::LIST)
@@ -256,7 +257,7 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
                         (unsigned long long)free_space));
         uint16_t crc;
         errno = 0;
-        LzhStatus s = lzh_decode(f, m.packed, m.original, method, spool ? to_spool : discard,
+        LzhStatus s = lzh_decode(&in, m.packed, m.original, method, spool ? to_spool : discard,
                                  spool, &crc);
         if (s == LZH_OK && crc != m.crc)
             s = LZH_BAD_CRC;
@@ -279,10 +280,9 @@ ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan
                       "second"),
                     what.c_str(), unsigned(both->first + 1), both->first_name.c_str(),
                     unsigned(both->second + 1), both->second_name.c_str(), _(both->rule)));
-    int64_t here = plat_tell(f);
-    if (here < 0)
+    if (in.pos < 0)
         fail_errno(what);
-    sum.end = uint64_t(here);
+    sum.end = uint64_t(in.pos);
     return sum;
 }
 
@@ -349,21 +349,23 @@ static uint64_t signed_content_end(const std::string &path, FILE *f, const std::
     return at;
 }
 
-// A solid payload at `from`: the .xz stream decoded as the extractor
-// decodes it, into a spool, and its archive listed and verified. Returns
-// the summary with `end` where the stream ends in the file.
-static ArchiveSummary check_solid(FILE *f, const std::string &path, uint64_t from)
+SolidSpool decode_solid(FILE *f, const std::string &path)
 {
-    std::unique_ptr<FILE, int (*)(FILE *)> spool(plat_create_spool(), fclose);
-    if (!spool)
+    SolidSpool out{std::unique_ptr<FILE, int (*)(FILE *)>(plat_create_spool(), fclose), 0, 0};
+    if (!out.spool)
         fail_errno(_("temporary file"));
-    int io_failed;
-    uint64_t stream;
-    XzResult r = solid_decode(f, spool.get(), &io_failed, &stream);
-    if (io_failed == 1)
+    static SolidInput solid;
+    solid_open(&solid, f);
+    std::vector<unsigned char> buffer(1 << 16);
+    while (size_t n = lzh_read(&solid.archive, buffer.data(), buffer.size())) {
+        if (fwrite(buffer.data(), 1, n, out.spool.get()) != n)
+            fail_errno(_("temporary file"));
+        out.archive += n;
+    }
+    uint64_t after;
+    XzResult r = solid_close(&solid, &after);
+    if (solid.read_failed)
         fail(path + ": " + _("read error"));
-    if (io_failed == 2)
-        fail_errno(_("temporary file"));
     if (r == XZ_MORE)
         fail(format(_("%s: the payload's LZMA stream is cut short"), path.c_str()));
     if (r != XZ_END)
@@ -371,21 +373,27 @@ static ArchiveSummary check_solid(FILE *f, const std::string &path, uint64_t fro
                     r == XZ_NO_MEMORY ? _("larger than the extractor takes")
                     : r == XZ_UNSUPPORTED ? _("of a kind the extractor does not take")
                                           : _("damaged")));
-    int64_t decoded = plat_tell(spool.get());
-    if (decoded < 0)
+    out.stream = solid.stream;
+    if (fflush(out.spool.get()) != 0 || plat_seek(out.spool.get(), 0, SEEK_SET) != 0)
         fail_errno(_("temporary file"));
-    const uint64_t archive = uint64_t(decoded);
+    return out;
+}
+
+// A solid payload at `from`: the .xz stream decoded whole and verified,
+// then its archive listed and verified. Returns the summary with `end`
+// where the stream ends in the file.
+static ArchiveSummary check_solid(FILE *f, const std::string &path, uint64_t from)
+{
+    SolidSpool decoded = decode_solid(f, path);
     show(stdout, format(_("  extractor %u bytes, LZMA stream %llu bytes, archive %llu bytes:\n"),
-                        unsigned(from - PAYLOAD_OFFSET), (unsigned long long)stream,
-                        (unsigned long long)archive));
-    if (fflush(spool.get()) != 0 || plat_seek(spool.get(), 0, SEEK_SET) != 0)
-        fail_errno(_("temporary file"));
-    ArchiveSummary sum = scan_archive(spool.get(), archive, path, Scan::LIST);
-    if (sum.end != archive)
+                        unsigned(from - PAYLOAD_OFFSET), (unsigned long long)decoded.stream,
+                        (unsigned long long)decoded.archive));
+    ArchiveSummary sum = scan_archive(decoded.spool.get(), decoded.archive, path, Scan::LIST);
+    if (sum.end != decoded.archive)
         fail(format(_("%s: %llu bytes after the archive's end mark in the LZMA stream, which no "
                       "one reads"),
-                    path.c_str(), (unsigned long long)(archive - sum.end)));
-    sum.end = from + stream;
+                    path.c_str(), (unsigned long long)(decoded.archive - sum.end)));
+    sum.end = from + decoded.stream;
     return sum;
 }
 

@@ -15,6 +15,7 @@
 #include "mkinstaller.h"
 #include "platform/codepage.h"
 #include "platform/platform.h"
+#include "sfx/solid.h"
 
 uint32_t image_end(const std::string &bytes)
 {
@@ -244,6 +245,7 @@ std::vector<ArchiveEntry> import_archive(const std::string &path, const Options 
     uint64_t size = regular_file_size(path);
     File f = open_at(path);
     int64_t at = 0;
+    bool solid = false;
     if (lzh_is_program(f.get(), path.c_str())) {
         // Where the program's image ends; in a whole installer (ours or
         // another's of the same layout), where its payload's image ends.
@@ -252,8 +254,13 @@ std::vector<ArchiveEntry> import_archive(const std::string &path, const Options 
         int64_t places[2 + LZH_OVERLAY_PLACES] = {pe_file_image_end(f.get(), 0),
                                                   inner ? PAYLOAD_OFFSET + inner : 0};
         int n = 2 + lzh_amiga_overlay_places(f.get(), places + 2, LZH_OVERLAY_PLACES);
-        at = lzh_locate_archive(f.get(), places, n, int64_t(size), lzh_find_archive,
-                                cp932_is_lead_byte);
+        // A whole installer with a solid payload: its archive is the
+        // stream's content, decoded and verified whole first.
+        solid = places[1] > 0 && plat_seek(f.get(), places[1], SEEK_SET) == 0 &&
+                solid_at(f.get());
+        at = solid ? places[1]
+                   : lzh_locate_archive(f.get(), places, n, int64_t(size), lzh_find_archive,
+                                        cp932_is_lead_byte);
         if (at == -2)
             fail(path + ": " + _("read error"));
         if (at < 0)
@@ -263,23 +270,32 @@ std::vector<ArchiveEntry> import_archive(const std::string &path, const Options 
     }
     if (plat_seek(f.get(), at, SEEK_SET) != 0)
         fail_errno(path);
+    std::optional<SolidSpool> decoded;
+    if (solid)
+        decoded = decode_solid(f.get(), path);
     Import im;
     // A solid payload compresses the members' own bytes: none is kept
-    // encoded.
-    im.recompress = o.recompress || o.solid;
+    // encoded. Nor is one of a stream, which has no place in the file.
+    im.recompress = o.recompress || o.solid || solid;
     im.mtime = stored_time(path_from_native(path));
-    ArchiveSummary sum = scan_archive(f.get(), size, path, Scan::VERIFY, &im);
+    const uint64_t end = solid ? decoded->archive : size;
+    ArchiveSummary sum = scan_archive(solid ? decoded->spool.get() : f.get(), end, path,
+                                      Scan::VERIFY, &im);
     // No reader looks past the end mark: what follows it (a CP/M file's
     // padding to its 128-byte records, a program's own data) is no part of
     // the archive, and is left out.
-    if (at > 0)
+    if (solid)
+        note(format(_("%s: the archive in the LZMA stream at bytes %lld to %llu is packed, "
+                      "without the program around it"),
+                    path.c_str(), (long long)at, (unsigned long long)(at + decoded->stream)));
+    else if (at > 0)
         note(format(_("%s: the archive at bytes %lld to %llu is packed, without the program "
                       "around it"),
                     path.c_str(), (long long)at, (unsigned long long)sum.end));
-    else if (sum.end != size)
+    if ((solid || at == 0) && sum.end != end)
         note(format(_("%s: the %llu bytes after the archive's end mark (at byte %llu) are not "
                       "packed"),
-                    path.c_str(), (unsigned long long)(size - sum.end),
+                    path.c_str(), (unsigned long long)(end - sum.end),
                     (unsigned long long)sum.end));
     if (im.rooted > 0)
         note(format(trn("%s: %u name had a root, dropped as LHA tools unpack them (%s)",

@@ -131,6 +131,14 @@ struct Import {
 ArchiveSummary scan_archive(FILE *f, uint64_t end, const std::string &what, Scan mode,
                             Import *import = nullptr);
 int check(const Options &o);
+// A solid payload's archive: the .xz stream at f's position decoded whole
+// into a spool (at its start), every check of the stream verified, or a
+// failure saying what is wrong with it.
+struct SolidSpool {
+    std::unique_ptr<FILE, int (*)(FILE *)> spool;
+    uint64_t stream, archive;  // bytes of the stream, and of the archive in it
+};
+SolidSpool decode_solid(FILE *f, const std::string &path);
 
 // pack.cpp
 int pack(Options o);

@@ -12,9 +12,9 @@
 void lzh_fill_input(struct Bits *b)
 {
     size_t want = b->file_left < IN_SIZE ? (size_t)b->file_left : (size_t)IN_SIZE;
-    size_t got = want ? fread(b->buf, 1, want, b->in) : 0;
+    size_t got = lzh_read(b->in, b->buf, want);
     if (got < want && b->error == LZH_OK)
-        b->error = ferror(b->in) ? LZH_READ_ERROR : LZH_DATA_CUT;
+        b->error = b->in->error != LZH_OK ? b->in->error : LZH_DATA_CUT;
     b->file_left -= got;
     b->p = b->buf;
     b->end = b->buf + got;
@@ -83,7 +83,7 @@ int lzh_can_decode(const struct LzhMethod *m)
     return decoder_of(m) != NULL;
 }
 
-LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original,
+LzhStatus lzh_decode(struct LzhInput *in, uint64_t packed, uint64_t original,
                      const struct LzhMethod *m, LzhSink sink, void *ctx, uint16_t *crc)
 {
     *crc = 0;
@@ -104,10 +104,14 @@ LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original,
     z->left = original;
     z->pos = HIST;
     LzhStatus s = d->decode ? d->decode(z, m) : copy_stored(z);
+    // Codes read from the zeros past input that ended early: the data was
+    // cut short, not damaged.
+    if (s == LZH_CORRUPT && z->b.error != LZH_OK)
+        s = z->b.error;
     *crc = z->o.crc;
     // Leftover bytes of the member are skipped so the next header follows.
-    if (s == LZH_OK && z->b.file_left > 0 && plat_seek(in, (int64_t)z->b.file_left, SEEK_CUR) != 0)
-        s = LZH_READ_ERROR;
+    if (s == LZH_OK && z->b.file_left > 0 && lzh_skip(in, z->b.file_left) != 0)
+        s = in->error;
     free(z);
     return s;
 }

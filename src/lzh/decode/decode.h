@@ -6,6 +6,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "../input.h"
 #include "../methods.h"
 #include "../status.h"
 
@@ -23,10 +24,10 @@ int lzh_can_decode(const struct LzhMethod *method);
 
 // Reads exactly `packed` bytes from in and hands `original` decoded bytes to
 // sink; *crc receives their CRC-16. Returns LZH_OK, LZH_DATA_CUT, LZH_CORRUPT,
-// LZH_READ_ERROR, LZH_WRITE_ERROR, LZH_UNSUPPORTED or LZH_NO_MEMORY. Memory
-// use is fixed (under 1 MiB), whatever the sizes; reentrant, each call
-// allocating its own state.
-LzhStatus lzh_decode(FILE *in, uint64_t packed, uint64_t original,
+// LZH_WRITE_ERROR, LZH_UNSUPPORTED, LZH_NO_MEMORY, or in's own error where
+// its bytes failed. Memory use is fixed (under 1 MiB), whatever the sizes;
+// reentrant, each call allocating its own state.
+LzhStatus lzh_decode(struct LzhInput *in, uint64_t packed, uint64_t original,
                      const struct LzhMethod *method, LzhSink sink, void *ctx, uint16_t *crc);
 
 #endif

@@ -25,8 +25,8 @@ struct Bits {
     uint64_t acc;       // unread bits, left-aligned
     int n;              // how many of them
     const unsigned char *p, *end;
-    FILE *in;
-    uint64_t file_left;  // bytes of the member not yet read from the file
+    struct LzhInput *in;
+    uint64_t file_left;  // bytes of the member not yet read
     uint64_t fed;        // bytes put into acc, padding zeros included
     LzhStatus error;
     unsigned char buf[IN_SIZE];

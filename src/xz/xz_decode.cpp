@@ -44,19 +44,37 @@ enum Step {
     STEP_DONE,
 };
 
+// Eight tables, eight bytes a step (slicing by 8, as the archive's CRC-16
+// does): every decoded byte goes through here once.
+enum { CRC_SLICES = 8 };
+static uint32_t crc_table[CRC_SLICES][256];
+
+static void crc_make_tables(void)
+{
+    for (uint32_t i = 0; i < 256; i++) {
+        uint32_t c = i;
+        for (int k = 0; k < 8; k++)
+            c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        crc_table[0][i] = c;
+    }
+    for (int k = 1; k < CRC_SLICES; k++)
+        for (uint32_t i = 0; i < 256; i++)
+            crc_table[k][i] = (crc_table[k - 1][i] >> 8) ^ crc_table[0][crc_table[k - 1][i] & 0xFF];
+}
+
 uint32_t xz_crc32(uint32_t crc, const unsigned char *p, size_t n)
 {
-    static uint32_t table[256];
-    if (table[1] == 0)
-        for (uint32_t i = 0; i < 256; i++) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; k++)
-                c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[i] = c;
-        }
+    if (crc_table[0][1] == 0)
+        crc_make_tables();
     crc = ~crc;
-    for (size_t i = 0; i < n; i++)
-        crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    for (; n >= CRC_SLICES; n -= CRC_SLICES, p += CRC_SLICES) {
+        uint32_t low = crc ^ le32(p);
+        crc = crc_table[7][low & 0xFF] ^ crc_table[6][(low >> 8) & 0xFF] ^
+              crc_table[5][(low >> 16) & 0xFF] ^ crc_table[4][low >> 24] ^
+              crc_table[3][p[4]] ^ crc_table[2][p[5]] ^ crc_table[1][p[6]] ^ crc_table[0][p[7]];
+    }
+    for (; n > 0; n--)
+        crc = crc_table[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
     return ~crc;
 }
 
@@ -287,7 +305,12 @@ static int lzma_run(struct XzDecoder *d, uint32_t end)
             uint16_t *probs = z.probs + LITERAL +
                               LITERAL_CODER_SIZE * (((z.pos & lp_mask) << lc) + (prev >> (8 - lc)));
             uint32_t symbol = 1;
-            if (s >= 7) {
+            if (s < 7) {
+                // The common case, eight bits of one tree, unrolled.
+#pragma GCC unroll 8
+                for (int i = 0; i < 8; i++)
+                    symbol = symbol << 1 | rc_bit(&z, &probs[symbol]);
+            } else {
                 unsigned match_byte = window_back(&z, rep0);
                 while (symbol < 0x100) {
                     unsigned match_bit = (match_byte >> 7) & 1;
@@ -297,9 +320,9 @@ static int lzma_run(struct XzDecoder *d, uint32_t end)
                     if (bit != match_bit)
                         break;
                 }
+                while (symbol < 0x100)
+                    symbol = symbol << 1 | rc_bit(&z, &probs[symbol]);
             }
-            while (symbol < 0x100)
-                symbol = symbol << 1 | rc_bit(&z, &probs[symbol]);
             window_put(&z, (unsigned char)symbol);
             s = s < 4 ? 0 : s < 10 ? s - 3 : s - 6;
             continue;

@@ -278,28 +278,42 @@ class WideMember(FaultTest):
             f.truncate(size)
         self.addCleanup(shutil.rmtree, self.work, True)
         tools = ["--stub", self.build / "stub.exe", "--sfx", self.build / "sfx.exe"]
-        r = subprocess.run([native, "-o", self.work / "setup.exe", *tools, self.work / "product"],
-                           capture_output=True)
-        self.assertEqual((r.returncode, r.stderr), (0, b""))
-        r = subprocess.run([native, "--check", self.work / "setup.exe", *tools], capture_output=True)
-        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
-        self.assertIn(b"%d" % size, r.stdout)
-        arc = self.work / "archive.lzh"
-        arc.write_bytes((self.work / "setup.exe").read_bytes()[self.payload_offset +
-                                                              len(self.build_file("sfx.exe")):])
         native_sfx = Path(native).parent / "sfx"
-        for name, cmd in (("jlha", ["jlha", "xq", arc]), ("native", [native_sfx, arc])):
-            with self.subTest(extractor=name):
-                out = self.work / name
-                out.mkdir()
-                r = subprocess.run(cmd, cwd=out, capture_output=True)
-                self.assertEqual(r.returncode, 0, r.stderr)
-                self.is_zeros(out / "huge.bin", size)
-                shutil.rmtree(out)
-        status, out, err = self.wine(["setup.exe"], stdin=b"inst\r\ny\r\n", timeout=1800)
-        self.assertEqual((status, err), (0, b""))
-        self.is_zeros(self.work / "inst" / "huge.bin", size)
-
+        # The solid payload too: its stream is read by xz, and its archive
+        # by jlha.
+        for method in ("lh7", "xz"):
+            setup = self.work / f"setup-{method}.exe"
+            r = subprocess.run([native, "-o", setup, "-m", method, *tools, self.work / "product"],
+                               capture_output=True)
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            r = subprocess.run([native, "--check", setup, *tools], capture_output=True)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            self.assertIn(b"%d" % size, r.stdout)
+            payload = self.work / f"payload-{method}"
+            payload.write_bytes(setup.read_bytes()[self.payload_offset +
+                                                   len(self.build_file("sfx.exe")):])
+            arc = self.work / "archive.lzh"
+            if method == "xz":
+                with open(arc, "wb") as f:
+                    r = subprocess.run(["xz", "-dc", payload], stdout=f, stderr=subprocess.PIPE)
+                self.assertEqual((r.returncode, r.stderr), (0, b""))
+            else:
+                payload.rename(arc)
+            for name, cmd in (("jlha", ["jlha", "xq", arc]), ("native", [native_sfx, setup])):
+                with self.subTest(method=method, extractor=name):
+                    out = self.work / name
+                    out.mkdir()
+                    r = subprocess.run(cmd, cwd=out, capture_output=True)
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    self.is_zeros(out / "huge.bin", size)
+                    shutil.rmtree(out)
+            arc.unlink()
+            payload.unlink(missing_ok=True)
+            shutil.copy(setup, self.work / "setup.exe")
+            status, out, err = self.wine(["setup.exe"], stdin=b"inst\r\ny\r\n", timeout=1800)
+            self.assertEqual((status, err), (0, b""), method)
+            self.is_zeros(self.work / "inst" / "huge.bin", size)
+            shutil.rmtree(self.work / "inst")
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

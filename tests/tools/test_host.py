@@ -317,6 +317,13 @@ class Mkinstaller(Packing):
         self.assertEqual(methods, {"-lh0-", "-lhd-"})
         status, _, err, dest = self.extract(self.archive_part("solid.exe"), "solid")
         self.assertEqual((status, err, files_of(dest)), (0, b"", packed))
+        # And out of it again: a solid installer's archive is the stream's.
+        status, _, err = self.pack("--sfx", self.sfx, "-m", "lh7", "--archive",
+                                   self.tmp / "solid.exe", output="from-solid.exe")
+        self.assertEqual(status, 0, err)
+        self.assertIn(b"in the LZMA stream at bytes", err)
+        status, _, err, dest = self.extract(self.archive_part("from-solid.exe"), "from-solid")
+        self.assertEqual((status, err, files_of(dest)), (0, b"", packed))
 
         own = fake_pe(9000, 9000)
         (self.tmp / "own.exe").write_bytes(own)
@@ -601,6 +608,16 @@ class Mkinstaller(Packing):
                 status, out, err = self.check(self.tmp / "bad.exe")
                 self.assertEqual(status, 1, out)
                 self.assertIn(message, err)
+        # The extractor, which unpacks as it decodes, reads the stream to
+        # its end all the same: a damaged or cut one fails the install,
+        # and nothing damaged is left in place.
+        for i, data in enumerate(d for d, _ in cases[-3:-1]):
+            with self.subTest(extracted=i):
+                (self.tmp / "bad.exe").write_bytes(data)
+                status, _, err, dest = self.extract(self.tmp / "bad.exe", f"bad{i}")
+                self.assertEqual(status, 1)
+                self.assertNotEqual(err, b"")
+                self.assertIn(files_of(dest), ({}, {"f": b"abc" * 1000}))
 
     def test_refusals_leave_no_output_behind(self):
         (self.tmp / "f").write_bytes(b"data")

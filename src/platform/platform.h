@@ -87,6 +87,10 @@ FILE *plat_create_spool(void);
 // (TMPDIR natively, %TEMP% on Windows). 0, or -1 with errno.
 int plat_spool_free_space(uint64_t *bytes);
 
+// The memory this program may take for a while: half the machine's, within
+// what is left of its address space. 0, or -1.
+int plat_memory_room(uint64_t *bytes);
+
 // Cuts an unbuffered stream's file to size bytes. 0, or -1 with errno.
 int plat_truncate(FILE *f, int64_t size);
 

@@ -153,6 +153,15 @@ FILE *plat_create_spool(void)
     return stream_of_fd(fd, "w+b");
 }
 
+int plat_memory_room(uint64_t *bytes)
+{
+    long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page <= 0)
+        return -1;
+    *bytes = (uint64_t)pages * (uint64_t)page / 2;
+    return 0;
+}
+
 int plat_spool_free_space(uint64_t *bytes)
 {
     struct statvfs fs;

@@ -181,6 +181,16 @@ FILE *plat_create_spool(void)
     return stream_of_handle(h, _O_RDWR, "w+b");
 }
 
+int plat_memory_room(uint64_t *bytes)
+{
+    MEMORYSTATUSEX m;
+    m.dwLength = sizeof m;
+    if (!GlobalMemoryStatusEx(&m))
+        return -1;
+    *bytes = m.ullTotalPhys / 2 < m.ullAvailVirtual ? m.ullTotalPhys / 2 : m.ullAvailVirtual;
+    return 0;
+}
+
 int plat_spool_free_space(uint64_t *bytes)
 {
     wchar_t dir[MAX_PATH + 1];

@@ -15,6 +15,9 @@
 // The dictionaries: the extractor needs about this much memory, and never
 // more than the archive's own size.
 enum : uint64_t { SOLID_DICTIONARY = 64 << 20, SOLID_DICTIONARY_BEST = 128 << 20 };
+// A block is this many dictionaries of the archive (the last one less);
+// threads encode blocks side by side, as many as memory takes.
+enum : uint64_t { SOLID_BLOCK_DICTIONARIES = 3 };
 
 // Whether this build can write solid payloads (it has the encoder).
 bool solid_available();

@@ -16,6 +16,23 @@ bool solid_available()
     return true;
 }
 
+// As many threads as asked, as there are blocks, and as fit in memory:
+// each takes some 1.2 GiB with the default dictionary (2.4 GiB with
+// --best's), which a 32-bit program has room for once.
+static uint32_t solid_threads(lzma_mt *mt, uint64_t size, int asked)
+{
+    uint64_t blocks = std::max<uint64_t>(1, (size + mt->block_size - 1) / mt->block_size);
+    uint64_t room = 0;
+    plat_memory_room(&room);
+    uint32_t threads = uint32_t(std::min<uint64_t>(std::max(asked, 1), blocks));
+    for (; threads > 1; threads--) {
+        mt->threads = threads;
+        if (lzma_stream_encoder_mt_memusage(mt) <= room)
+            break;
+    }
+    return threads;
+}
+
 uint64_t write_solid(FILE *out, const std::vector<ArchiveEntry> &entries, bool best, int threads,
                      bool progress_shown)
 {
@@ -35,14 +52,16 @@ uint64_t write_solid(FILE *out, const std::vector<ArchiveEntry> &entries, bool b
     uint64_t dictionary = best ? SOLID_DICTIONARY_BEST : SOLID_DICTIONARY;
     options.dict_size = uint32_t(std::max<uint64_t>(LZMA_DICT_SIZE_MIN, std::min(dictionary, size)));
     lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, NULL}};
-    // One block, whose header names both its sizes: the output does not
-    // depend on the threads, and the extractor knows how much it will
-    // decode.
+    // Blocks of a size fixed by the method alone, never by the threads:
+    // the output is the same for any -j. Each block starts with an empty
+    // dictionary, so they are as large as the encoder's threads can take:
+    // three dictionaries (liblzma's own choice), one block for most
+    // products.
     lzma_mt mt = {};
-    mt.threads = 1;
-    mt.block_size = std::max<uint64_t>(size, 1);
+    mt.block_size = std::max<uint64_t>(SOLID_BLOCK_DICTIONARIES * dictionary, 1);
     mt.filters = filters;
     mt.check = LZMA_CHECK_CRC32;
+    mt.threads = solid_threads(&mt, size, threads);
     lzma_stream s = LZMA_STREAM_INIT;
     if (lzma_stream_encoder_mt(&s, &mt) != LZMA_OK)
         fail(_("the LZMA encoder could not start: too little memory"));

@@ -139,6 +139,16 @@ TEST(XzDecoder, WhatItDoesNotTakeIsSaid)
     EXPECT_EQ(decode(sized, &got, 1 << 20, 1 << 20, 100000), XZ_END);
     EXPECT_EQ(got, data);
     EXPECT_EQ(decode(sized, &got, 1 << 20, 1 << 20, 99999), XZ_NO_MEMORY);
+    // Cut into blocks, as threads write it: each block's window is its own
+    // size, the largest of them what the stream needs.
+    mt.block_size = 30000;
+    mt.threads = 2;
+    s = LZMA_STREAM_INIT;
+    ASSERT_EQ(lzma_stream_encoder_mt(&s, &mt), LZMA_OK);
+    std::string blocks = encoded(&s, data);
+    EXPECT_EQ(decode(blocks, &got, 777, 1 << 20, 30000), XZ_END);
+    EXPECT_EQ(got, data);
+    EXPECT_EQ(decode(blocks, &got, 777, 1 << 20, 29999), XZ_NO_MEMORY);
     // Another filter before LZMA2 (x86), as liblzma writes it.
     lzma_options_lzma lzma;
     lzma_lzma_preset(&lzma, 6);

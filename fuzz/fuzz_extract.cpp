@@ -1,17 +1,23 @@
 // Whole extractions into a scratch folder. Findings besides memory errors: a
 // file or folder made outside the install folder, one whose name Windows
-// would take for a device or can't hold, and a temporary file left behind.
+// would take for a device or can't hold, and a temporary file left behind;
+// and for inputs of odd size, an archive unpacked from a solid
+// payload's stream otherwise than from a file: another status, other files.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <lzma.h>
+
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "names/winname.h"
 #include "platform/platform.h"
 #include "sfx/extract.h"
+#include "sfx/solid.h"
 
 namespace fs = std::filesystem;
 
@@ -32,6 +38,47 @@ static void set_up()
     atexit([] { fs::remove_all(root); });
 }
 
+// What the install folder holds: every path, with its bytes.
+static std::map<std::string, std::string> installed()
+{
+    std::map<std::string, std::string> files;
+    for (const auto &e : fs::recursive_directory_iterator(inst)) {
+        std::string bytes;
+        if (e.is_regular_file()) {
+            FILE *f = fopen(e.path().c_str(), "rb");
+            char buf[4096];
+            size_t n;
+            while (f && (n = fread(buf, 1, sizeof buf, f)) > 0)
+                bytes.append(buf, n);
+            if (f)
+                fclose(f);
+        }
+        files[e.path().string()] = e.is_directory() ? "<dir>" : bytes;
+    }
+    return files;
+}
+
+// The archive in data, compressed as the packer's solid payloads are, and
+// unpacked as it is decoded. Returns the extractor's status.
+static int extract_solid(const uint8_t *data, size_t size)
+{
+    static uint8_t stream[1 << 21];
+    size_t packed = 0;
+    if (size > (1 << 20) ||
+        lzma_easy_buffer_encode(0, LZMA_CHECK_CRC32, NULL, data, size, stream, &packed,
+                                sizeof stream) != LZMA_OK)
+        abort();
+    FILE *f = fmemopen(stream, packed, "rb");
+    static SolidInput solid;
+    solid_open(&solid, f);
+    int status = extract_archive(&solid.archive, sink, sink);
+    uint64_t after;
+    if (solid_close(&solid, &after) != XZ_END)
+        __builtin_trap();  // liblzma's stream, whole: ours reads it all
+    fclose(f);
+    return status;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (root.empty())
@@ -40,8 +87,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     FILE *f = fmemopen(const_cast<uint8_t *>(data), size, "rb");
     LzhInput in = lzh_file_input(f);
-    extract_archive(&in, sink, sink);
+    int status = extract_archive(&in, sink, sink);
     fclose(f);
+    if (size % 2 == 1 && size <= (1 << 20)) {
+        std::map<std::string, std::string> files = installed();
+        for (const auto &e : fs::directory_iterator(inst))
+            fs::remove_all(e.path());
+        if (extract_solid(data, size) != status || installed() != files)
+            __builtin_trap();
+    }
 
     // Nothing beside the install folder, nor above it.
     for (const fs::path &dir : {root, root / "a"})

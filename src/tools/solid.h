@@ -12,12 +12,24 @@
 
 #include "piece_pipeline.h"
 
-// The dictionaries: the extractor needs about this much memory, and never
-// more than the archive's own size.
-enum : uint64_t { SOLID_DICTIONARY = 64 << 20, SOLID_DICTIONARY_BEST = 128 << 20 };
-// A block is this many dictionaries of the archive (the last one less);
-// threads encode blocks side by side, as many as memory takes.
-enum : uint64_t { SOLID_BLOCK_DICTIONARIES = 3 };
+// The method's two levels. The dictionary: the extractor needs about this
+// much memory, and never more than the archive's own size. The blocks,
+// which threads encode side by side and each of which starts with an
+// empty dictionary: the archive is cut in `blocks_at_least` blocks or more, none
+// smaller than a dictionary nor larger than three (liblzma's own choice).
+// The default is cut in two, for two cores, at some 3% of its size;
+// --best is one block up to 384 MiB. Sizes alone decide, never threads:
+// the output is the same for any -j.
+struct SolidLevel {
+    uint32_t preset;
+    uint64_t dictionary;
+    uint64_t blocks_at_least;
+};
+extern const SolidLevel SOLID_DEFAULT, SOLID_BEST;
+enum : uint64_t { SOLID_BLOCK_DICTIONARIES_MAX = 3 };
+
+// The size of the blocks of an archive of `size` bytes at a level.
+uint64_t solid_block_size(const SolidLevel &level, uint64_t size);
 
 // Whether this build can write solid payloads (it has the encoder).
 bool solid_available();

@@ -16,9 +16,18 @@ bool solid_available()
     return true;
 }
 
+const SolidLevel SOLID_DEFAULT = {9, 64 << 20, 2};
+const SolidLevel SOLID_BEST = {9 | LZMA_PRESET_EXTREME, 128 << 20, 1};
+
+uint64_t solid_block_size(const SolidLevel &level, uint64_t size)
+{
+    uint64_t share = (size + level.blocks_at_least - 1) / level.blocks_at_least;
+    return std::clamp(share, level.dictionary, SOLID_BLOCK_DICTIONARIES_MAX * level.dictionary);
+}
+
 // As many threads as asked, as there are blocks, and as fit in memory:
-// each takes some 1.2 GiB with the default dictionary (2.4 GiB with
-// --best's), which a 32-bit program has room for once.
+// each takes some 0.9 GiB with the default dictionary (up to 2.4 GiB with
+// --best's).
 static uint32_t solid_threads(lzma_mt *mt, uint64_t size, int asked)
 {
     uint64_t blocks = std::max<uint64_t>(1, (size + mt->block_size - 1) / mt->block_size);
@@ -45,20 +54,16 @@ uint64_t write_solid(FILE *out, const std::vector<ArchiveEntry> &entries, bool b
     if (fflush(archive.get()) != 0 || plat_seek(archive.get(), 0, SEEK_SET) != 0)
         fail_errno(_("temporary file"));
 
+    const SolidLevel &level = best ? SOLID_BEST : SOLID_DEFAULT;
     lzma_options_lzma options;
-    lzma_lzma_preset(&options, best ? 9 | LZMA_PRESET_EXTREME : 9);
+    lzma_lzma_preset(&options, level.preset);
     // No larger than the archive: the extractor allocates what the stream
     // names, and a larger window finds nothing more.
-    uint64_t dictionary = best ? SOLID_DICTIONARY_BEST : SOLID_DICTIONARY;
-    options.dict_size = uint32_t(std::max<uint64_t>(LZMA_DICT_SIZE_MIN, std::min(dictionary, size)));
+    options.dict_size =
+        uint32_t(std::max<uint64_t>(LZMA_DICT_SIZE_MIN, std::min(level.dictionary, size)));
     lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, NULL}};
-    // Blocks of a size fixed by the method alone, never by the threads:
-    // the output is the same for any -j. Each block starts with an empty
-    // dictionary, so they are as large as the encoder's threads can take:
-    // three dictionaries (liblzma's own choice), one block for most
-    // products.
     lzma_mt mt = {};
-    mt.block_size = std::max<uint64_t>(SOLID_BLOCK_DICTIONARIES * dictionary, 1);
+    mt.block_size = solid_block_size(level, size);
     mt.filters = filters;
     mt.check = LZMA_CHECK_CRC32;
     mt.threads = solid_threads(&mt, size, threads);

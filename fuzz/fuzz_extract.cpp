@@ -93,7 +93,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::map<std::string, std::string> files = installed();
         for (const auto &e : fs::directory_iterator(inst))
             fs::remove_all(e.path());
-        if (extract_solid(data, size) != status || installed() != files)
+        if (extract_solid(data, size) != status)
+            __builtin_trap();
+        // A stream finds a size past its end only when the data ends: the
+        // folders of a failed member may be made by then, as where its data
+        // is damaged. Empty folders, then, and only in a failed install.
+        std::map<std::string, std::string> again = installed();
+        for (auto it = again.begin(); status != 0 && it != again.end();)
+            it = it->second == "<dir>" && !files.count(it->first) ? again.erase(it) : ++it;
+        if (again != files)
             __builtin_trap();
     }
 

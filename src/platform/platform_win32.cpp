@@ -187,7 +187,11 @@ int plat_memory_room(uint64_t *bytes)
     m.dwLength = sizeof m;
     if (!GlobalMemoryStatusEx(&m))
         return -1;
-    *bytes = m.ullTotalPhys / 2 < m.ullAvailVirtual ? m.ullTotalPhys / 2 : m.ullAvailVirtual;
+    // Less a margin: a 32-bit program's free address space is in pieces,
+    // and the largest of them is what an allocation needs.
+    enum : uint64_t { MARGIN = 512ull << 20 };
+    uint64_t space = m.ullAvailVirtual > MARGIN ? m.ullAvailVirtual - MARGIN : 0;
+    *bytes = m.ullTotalPhys / 2 < space ? m.ullTotalPhys / 2 : space;
     return 0;
 }
 

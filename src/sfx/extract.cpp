@@ -214,8 +214,8 @@ static FILE *create_temp(const char *path, char *temp, size_t size)
 
 // Decodes one member into path by way of a temporary file next to it, so a
 // failure never leaves a damaged file, nor destroys one already there.
-static int extract_file(struct LzhInput *in, const struct LzhMember *m, const struct LzhMethod *method,
-                        char *path,
+static int extract_file(struct LzhInput *in, const struct LzhMember *m,
+                        const struct LzhMethod *method, char *path,
                         struct WrittenSet *written, FILE *out, FILE *err)
 {
     static char temp[LZH_PATH_MAX + 32];

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "lzh/header.h"
 #include "mkinstaller.h"
+#include "names/winname.h"
 #include "platform/platform.h"
 #include "progress.h"
 
@@ -23,6 +25,36 @@ uint64_t solid_block_size(const SolidLevel &level, uint64_t size)
 {
     uint64_t share = (size + level.blocks_at_least - 1) / level.blocks_at_least;
     return std::clamp(share, level.dictionary, SOLID_BLOCK_DICTIONARIES_MAX * level.dictionary);
+}
+
+// LZMA's literal context bits and position bits, by what the product
+// mostly is. x86 code keeps no 4-byte rhythm and its literals follow the
+// byte before less than text's do: Wine's DLLs come out 0.43% smaller with
+// lc 2 and pb 0 (--best). Text and data keep liblzma's lc 3 and pb 2:
+// Python's library is 0.6% larger with those of code.
+static const struct {
+    uint32_t lc, pb;
+} LZMA_CONTEXT[] = {{3, 2}, {2, 0}};  // by whether programs are the most of it
+
+// Whether Windows programs (data starting "MZ") are more than half the
+// bytes of the stored archive at the start of f, which is left there.
+static bool mostly_programs(FILE *f)
+{
+    static LzhMember m;
+    LzhInput in = lzh_file_input(f);
+    uint64_t programs = 0, all = 0;
+    while (lzh_read_header(&in, &m, cp932_is_lead_byte) == LZH_OK) {
+        unsigned char head[2] = {0, 0};
+        uint64_t read = m.is_dir ? 0 : lzh_read(&in, head, std::min<uint64_t>(2, m.packed));
+        if (lzh_skip(&in, m.packed - read) != 0)
+            break;
+        all += m.original;
+        if (head[0] == 'M' && head[1] == 'Z')
+            programs += m.original;
+    }
+    if (plat_seek(f, 0, SEEK_SET) != 0)
+        fail_errno(_("temporary file"));
+    return programs > all / 2;
 }
 
 // As many threads as asked, as there are blocks, and as fit in memory:
@@ -57,6 +89,9 @@ uint64_t write_solid(FILE *out, const std::vector<ArchiveEntry> &entries, bool b
     const SolidLevel &level = best ? SOLID_BEST : SOLID_DEFAULT;
     lzma_options_lzma options;
     lzma_lzma_preset(&options, level.preset);
+    const auto &context = LZMA_CONTEXT[mostly_programs(archive.get())];
+    options.lc = context.lc;
+    options.pb = context.pb;
     // No larger than the archive: the extractor allocates what the stream
     // names, and a larger window finds nothing more.
     options.dict_size =

@@ -1081,5 +1081,24 @@ class Compression(Packing):
             self.assertEqual(files_of(ours), files_of(src))
         self.assertEqual([p.name for p in self.tmp.iterdir() if ".tmp" in p.name], [])
 
+    def test_solid_lzma_context_follows_what_the_product_mostly_is(self):
+        """Mostly Windows programs: lc 2, pb 0; else liblzma's lc 3, pb 2.
+        The properties are the first LZMA2 chunk's byte after its sizes."""
+        text = self.cases()["text"][:300_000]
+        for programs, props in ((0.6, 2), (0.4, (2 * 5 + 0) * 9 + 3)):
+            with self.subTest(programs=programs):
+                src = self.tmp / f"src{programs}"
+                src.mkdir()
+                cut = int(len(text) * programs)
+                (src / "app.exe").write_bytes(b"MZ" + text[:cut])
+                (src / "readme.txt").write_bytes(text[cut:])
+                out = f"context{programs}.exe"
+                self.assertEqual(self.pack("--sfx", self.sfx, "-m", "xz", src, output=out)[0], 0)
+                stream = self.archive_part(out).read_bytes()
+                chunk = 12 + (stream[12] + 1) * 4
+                self.assertEqual((stream[chunk] & 0xE0, stream[chunk + 5]), (0xE0, props))
+                status, _, err, ours = self.extract(self.tmp / out, f"ours{programs}")
+                self.assertEqual((status, err, files_of(ours)), (0, b"", files_of(src)))
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -98,8 +98,7 @@ int main(int argc, char **argv)
         static struct SolidInput solid;
         solid_open(&solid, in);
         status = extract_archive(&solid.archive, stdout, stderr);
-        uint64_t after;
-        enum XzResult r = solid_close(&solid, &after);
+        enum XzResult r = solid_close(&solid);
         if (status == 0 && r != XZ_END) {
             say(stderr, TEXT_REPORT, TEXT_ARCHIVE,
                 reason_text(solid.archive.error != LZH_OK ? solid.archive.error : LZH_CORRUPT, 0));

@@ -66,13 +66,11 @@ void solid_open(struct SolidInput *s, FILE *file)
     s->at = s->size = 0;
 }
 
-enum XzResult solid_close(struct SolidInput *s, uint64_t *after)
+enum XzResult solid_close(struct SolidInput *s)
 {
-    *after = 0;
     unsigned char rest[4096];
-    size_t got;
-    while ((got = lzh_read(&s->archive, rest, sizeof rest)) > 0)
-        *after += got;
+    while (lzh_read(&s->archive, rest, sizeof rest) > 0) {
+    }
     xz_decoder_end(&s->decoder);
     return s->read_failed ? XZ_MORE : s->result;
 }

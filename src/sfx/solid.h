@@ -32,9 +32,9 @@ void solid_open(struct SolidInput *s, FILE *file);
 
 // Reads the rest of the stream, after the archive's end mark, to its
 // footer, so that all of it is verified; returns the decoder's verdict
-// (XZ_MORE: the stream was cut short, or the file could not be read), and
-// *after how many archive bytes followed the end mark. Frees the decoder.
-enum XzResult solid_close(struct SolidInput *s, uint64_t *after);
+// (XZ_MORE: the stream was cut short, or the file could not be read).
+// Frees the decoder.
+enum XzResult solid_close(struct SolidInput *s);
 
 // The dictionary the extractor allows a stream: more than the packer ever
 // asks (128 MiB), less than a 32-bit process can hope to find in one piece.

@@ -362,8 +362,7 @@ SolidSpool decode_solid(FILE *f, const std::string &path)
             fail_errno(_("temporary file"));
         out.archive += n;
     }
-    uint64_t after;
-    XzResult r = solid_close(&solid, &after);
+    XzResult r = solid_close(&solid);
     if (solid.read_failed)
         fail(path + ": " + _("read error"));
     if (r == XZ_MORE)

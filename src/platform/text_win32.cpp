@@ -184,7 +184,18 @@ static int write_ansi(void *stream, const wchar_t *w, int n)
     return b > 0 && fwrite(bytes, 1, (size_t)b, (FILE *)stream) == (size_t)b ? 0 : -1;
 }
 
-int plat_put_text(FILE *f, const char *text)
+// Held while a text is written. The console's handler runs on a thread of
+// its own: it takes the lock and never gives it back, so its words come
+// after a whole line, never inside one, and nothing follows them.
+static volatile LONG text_lock;
+
+static void take_text_lock(void)
+{
+    while (InterlockedCompareExchange(&text_lock, 1, 0) != 0)
+        Sleep(1);
+}
+
+static int put_text(FILE *f, const char *text)
 {
     if (HANDLE console = console_of(f)) {
         if (fflush(f) != 0 || for_each_wide_piece(text, write_console, console) != 0)
@@ -195,6 +206,14 @@ int plat_put_text(FILE *f, const char *text)
                   ? for_each_wide_piece(text, write_ansi, f) != 0
                   : fputs(text, f) == EOF;
     return fflush(f) != 0 || bad ? EOF : 0;
+}
+
+int plat_put_text(FILE *f, const char *text)
+{
+    take_text_lock();
+    int result = put_text(f, text);
+    InterlockedExchange(&text_lock, 0);
+    return result;
 }
 
 int plat_user_reads_japanese(void)
@@ -222,13 +241,19 @@ size_t plat_text_columns(const char *text)
 }
 
 // Text written by a handler that may not take the C library's locks: to a
-// pipe or a file, the bytes with the line ends text mode would give them.
+// pipe or a file, the bytes with the line ends text mode would give them,
+// in as few writes as a small buffer allows.
 static int write_raw(void *handle, const char *text)
 {
-    for (const char *p = text; *p != '\0'; p++) {
-        DWORD done;
-        const char *bytes = *p == '\n' ? "\r\n" : p;
-        if (!WriteFile((HANDLE)handle, bytes, *p == '\n' ? 2 : 1, &done, NULL))
+    char bytes[256];
+    while (*text != '\0') {
+        DWORD n = 0, done;
+        for (; *text != '\0' && n + 2 <= sizeof bytes; text++) {
+            if (*text == '\n')
+                bytes[n++] = '\r';
+            bytes[n++] = *text;
+        }
+        if (!WriteFile((HANDLE)handle, bytes, n, &done, NULL) || done != n)
             return -1;
     }
     return 0;
@@ -254,6 +279,7 @@ static BOOL WINAPI on_console_event(DWORD)
     const char *words = plat_interrupt_words();
     if (words == NULL)
         return FALSE;
+    take_text_lock();
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode;
     if (GetConsoleMode(out, &mode))

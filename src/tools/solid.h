@@ -13,23 +13,42 @@
 #include "piece_pipeline.h"
 
 // The method's two levels. The dictionary: the extractor needs about this
-// much memory, and never more than the archive's own size. The blocks,
-// which threads encode side by side and each of which starts with an
-// empty dictionary: the archive is cut in `blocks_at_least` blocks or more, none
-// smaller than a dictionary nor larger than three (liblzma's own choice).
-// The default is cut in two, for two cores, at some 3% of its size;
-// --best is one block up to 384 MiB. Sizes alone decide, never threads:
-// the output is the same for any -j.
+// much memory, and never more than the archive's own size. The blocks, each
+// of which starts with an empty dictionary: the archive is cut in
+// `blocks_at_least` blocks or more, none smaller than a dictionary nor
+// larger than three (liblzma's own choice). Each block is cut in up to
+// `pieces_per_block` pieces, none under SOLID_PIECE_MIN, which threads
+// encode side by side. A piece after the first starts from the window
+// before it, which its encoder must hash first (two thirds of the time
+// encoding it takes with --best, as long as that at the default, which is
+// why the default cuts blocks instead), and the block decodes as one LZMA2
+// stream. On Wine's DLLs the default's two blocks cost 3% of its size and
+// take half the time on two cores; --best's two pieces cost 0.01% and take
+// two thirds. Sizes alone decide, never threads: the output is the same
+// for any -j.
 struct SolidLevel {
     uint32_t preset;
     uint64_t dictionary;
     uint64_t blocks_at_least;
+    uint64_t pieces_per_block;
 };
 extern const SolidLevel SOLID_DEFAULT, SOLID_BEST;
-enum : uint64_t { SOLID_BLOCK_DICTIONARIES_MAX = 3 };
+enum : uint64_t { SOLID_BLOCK_DICTIONARIES_MAX = 3, SOLID_PIECE_MIN = 1 << 20 };
 
 // The size of the blocks of an archive of `size` bytes at a level.
 uint64_t solid_block_size(const SolidLevel &level, uint64_t size);
+
+// A piece of the archive: bytes [start, end), the `window` bytes before
+// them in its block, and whether it is its block's last.
+struct SolidPiece {
+    uint64_t start, end, window;
+    bool ends_block;
+};
+
+// The pieces, in order, of an archive of `size` bytes at a level with a
+// dictionary of that size: at least one, even for an empty archive.
+std::vector<SolidPiece> solid_pieces(const SolidLevel &level, uint64_t size,
+                                     uint64_t dictionary);
 
 // Whether this build can write solid payloads (it has the encoder).
 bool solid_available();

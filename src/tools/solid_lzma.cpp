@@ -5,6 +5,10 @@
 #include <lzma.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "lzh/header.h"
@@ -18,13 +22,33 @@ bool solid_available()
     return true;
 }
 
-const SolidLevel SOLID_DEFAULT = {9, 64 << 20, 2};
-const SolidLevel SOLID_BEST = {9 | LZMA_PRESET_EXTREME, 128 << 20, 1};
+const SolidLevel SOLID_DEFAULT = {9, 64 << 20, 2, 1};
+const SolidLevel SOLID_BEST = {9 | LZMA_PRESET_EXTREME, 128 << 20, 1, 2};
 
 uint64_t solid_block_size(const SolidLevel &level, uint64_t size)
 {
     uint64_t share = (size + level.blocks_at_least - 1) / level.blocks_at_least;
     return std::clamp(share, level.dictionary, SOLID_BLOCK_DICTIONARIES_MAX * level.dictionary);
+}
+
+std::vector<SolidPiece> solid_pieces(const SolidLevel &level, uint64_t size, uint64_t dictionary)
+{
+    std::vector<SolidPiece> pieces;
+    const uint64_t block = solid_block_size(level, size);
+    for (uint64_t at = 0; at < size || pieces.empty(); at += block) {
+        const uint64_t end = std::min(size, at + block);
+        const uint64_t n = std::clamp<uint64_t>((end - at) / SOLID_PIECE_MIN, 1,
+                                                level.pieces_per_block);
+        for (uint64_t i = 0; i < n; i++) {
+            SolidPiece piece;
+            piece.start = at + (end - at) * i / n;
+            piece.end = at + (end - at) * (i + 1) / n;
+            piece.window = std::min(dictionary, piece.start - at);
+            piece.ends_block = i + 1 == n;
+            pieces.push_back(piece);
+        }
+    }
+    return pieces;
 }
 
 // LZMA's literal context bits and position bits, by what the product
@@ -57,21 +81,139 @@ static bool mostly_programs(FILE *f)
     return programs > all / 2;
 }
 
-// As many threads as asked, as there are blocks, and as fit in memory:
-// each takes some 0.9 GiB with the default dictionary (up to 2.4 GiB with
-// --best's).
-static uint32_t solid_threads(lzma_mt *mt, uint64_t size, int asked)
+// The stored archive, which threads read at once, and the progress its
+// reading makes.
+struct SolidSource {
+    FILE *archive;
+    PackingProgress *progress;
+    std::mutex lock;
+
+    bool read(uint64_t at, uint8_t *p, size_t n, bool counted)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (plat_seek(archive, int64_t(at), SEEK_SET) != 0 || fread(p, 1, n, archive) != n)
+            return false;
+        if (counted)
+            progress->bytes_done(n);
+        return true;
+    }
+};
+
+// One piece's LZMA2 chunks, in a file of their own until all are done.
+struct PieceOutput {
+    std::unique_ptr<FILE, int (*)(FILE *)> file{nullptr, fclose};
+    uint64_t bytes = 0;
+    enum { WAITING, DONE, NO_SPOOL, NO_READ, NO_MEMORY } status = WAITING;
+    int errnum = 0;
+};
+
+// A piece as raw LZMA2 (liblzma's end mark included), its encoder started
+// from the window before it: LZMA2 then keeps the dictionary across the
+// seam, so the block decodes as one stream.
+static void encode_piece(SolidSource &source, const SolidPiece &piece,
+                         const lzma_options_lzma &block_options, PieceOutput &out)
 {
-    uint64_t blocks = std::max<uint64_t>(1, (size + mt->block_size - 1) / mt->block_size);
+    out.file.reset(plat_create_spool());
+    if (!out.file) {
+        out.errnum = errno, out.status = PieceOutput::NO_SPOOL;
+        return;
+    }
+    lzma_options_lzma options = block_options;
+    lzma_stream s = LZMA_STREAM_INIT;
+    std::unique_ptr<lzma_stream, void (*)(lzma_stream *)> end(&s, lzma_end);
+    {
+        std::vector<uint8_t> window(piece.window);
+        if (!source.read(piece.start - piece.window, window.data(), window.size(), false)) {
+            out.errnum = errno, out.status = PieceOutput::NO_READ;
+            return;
+        }
+        options.preset_dict = window.empty() ? NULL : window.data();
+        options.preset_dict_size = uint32_t(window.size());
+        lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, NULL}};
+        // The encoder takes its own copy of the window here.
+        if (lzma_raw_encoder(&s, filters) != LZMA_OK) {
+            out.status = PieceOutput::NO_MEMORY;
+            return;
+        }
+    }
+    std::vector<uint8_t> in(1 << 20), buffer(1 << 20);
+    uint64_t at = piece.start;
+    for (lzma_action action = LZMA_RUN;;) {
+        if (s.avail_in == 0 && action == LZMA_RUN) {
+            size_t n = size_t(std::min<uint64_t>(in.size(), piece.end - at));
+            if (!source.read(at, in.data(), n, true)) {
+                out.errnum = errno, out.status = PieceOutput::NO_READ;
+                return;
+            }
+            at += n;
+            s.next_in = in.data();
+            s.avail_in = n;
+            if (at == piece.end)
+                action = LZMA_FINISH;
+        }
+        s.next_out = buffer.data();
+        s.avail_out = buffer.size();
+        lzma_ret r = lzma_code(&s, action);
+        size_t n = buffer.size() - s.avail_out;
+        if (fwrite(buffer.data(), 1, n, out.file.get()) != n) {
+            out.errnum = errno, out.status = PieceOutput::NO_SPOOL;
+            return;
+        }
+        out.bytes += n;
+        if (r == LZMA_STREAM_END)
+            break;
+        if (r != LZMA_OK) {
+            out.status = PieceOutput::NO_MEMORY;
+            return;
+        }
+    }
+    out.status = fflush(out.file.get()) == 0 && plat_seek(out.file.get(), 0, SEEK_SET) == 0
+                     ? PieceOutput::DONE
+                     : (out.errnum = errno, PieceOutput::NO_SPOOL);
+}
+
+// As many threads as asked, as there are pieces, and as fit in memory:
+// each takes some 0.7 GiB with the default dictionary and 1.4 GiB with
+// --best's, and a window's copy while it starts.
+static unsigned solid_threads(const lzma_options_lzma &options, size_t pieces, int asked)
+{
+    lzma_filter filters[] = {{LZMA_FILTER_LZMA2, const_cast<lzma_options_lzma *>(&options)},
+                             {LZMA_VLI_UNKNOWN, NULL}};
+    const uint64_t each = lzma_raw_encoder_memusage(filters) + options.dict_size + (4 << 20);
     uint64_t room = 0;
     plat_memory_room(&room);
-    uint32_t threads = uint32_t(std::min<uint64_t>(std::max(asked, 1), blocks));
-    for (; threads > 1; threads--) {
-        mt->threads = threads;
-        if (lzma_stream_encoder_mt_memusage(mt) <= room)
-            break;
+    uint64_t threads = std::min<uint64_t>(std::max(asked, 1), pieces);
+    while (threads > 1 && threads * each > room)
+        threads--;
+    return unsigned(threads);
+}
+
+// Copies n bytes of a finished piece's file to out.
+static void copy_piece(FILE *out, PieceOutput &piece, uint64_t n)
+{
+    std::vector<uint8_t> buffer(1 << 20);
+    for (uint64_t left = n; left > 0;) {
+        size_t step = size_t(std::min<uint64_t>(buffer.size(), left));
+        if (fread(buffer.data(), 1, step, piece.file.get()) != step)
+            fail_errno(_("temporary file"));
+        put(out, buffer.data(), step);
+        left -= step;
     }
-    return threads;
+}
+
+// The CRC32 of archive bytes [start, end).
+static uint32_t archive_crc32(SolidSource &source, uint64_t start, uint64_t end)
+{
+    std::vector<uint8_t> buffer(1 << 20);
+    uint32_t crc = 0;
+    for (uint64_t at = start; at < end;) {
+        size_t n = size_t(std::min<uint64_t>(buffer.size(), end - at));
+        if (!source.read(at, buffer.data(), n, false))
+            fail_errno(_("temporary file"));
+        crc = lzma_crc32(buffer.data(), n, crc);
+        at += n;
+    }
+    return crc;
 }
 
 uint64_t write_solid(FILE *out, const std::vector<ArchiveEntry> &entries, bool best, int threads,
@@ -96,39 +238,93 @@ uint64_t write_solid(FILE *out, const std::vector<ArchiveEntry> &entries, bool b
     // names, and a larger window finds nothing more.
     options.dict_size =
         uint32_t(std::max<uint64_t>(LZMA_DICT_SIZE_MIN, std::min(level.dictionary, size)));
-    lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, NULL}};
-    lzma_mt mt = {};
-    mt.block_size = solid_block_size(level, size);
-    mt.filters = filters;
-    mt.check = LZMA_CHECK_CRC32;
-    mt.threads = solid_threads(&mt, size, threads);
-    lzma_stream s = LZMA_STREAM_INIT;
-    if (lzma_stream_encoder_mt(&s, &mt) != LZMA_OK)
-        fail(_("the LZMA encoder could not start: too little memory"));
-    std::unique_ptr<lzma_stream, void (*)(lzma_stream *)> end(&s, lzma_end);
+    const std::vector<SolidPiece> pieces = solid_pieces(level, size, options.dict_size);
 
-    PackingProgress progress(stderr, progress_shown && plat_is_terminal(stderr), entries.size(),
-                             size);
-    std::vector<uint8_t> in(1 << 20), buffer(1 << 20);
-    lzma_action action = LZMA_RUN;
-    for (;;) {
-        if (s.avail_in == 0 && action == LZMA_RUN) {
-            size_t n = fread(in.data(), 1, in.size(), archive.get());
-            if (ferror(archive.get()))
-                fail_errno(_("temporary file"));
-            s.next_in = in.data();
-            s.avail_in = n;
-            progress.bytes_done(n);
-            if (n == 0)
-                action = LZMA_FINISH;
+    // Threads take the pieces in order, each into a file of its own.
+    std::vector<PieceOutput> outputs(pieces.size());
+    {
+        PackingProgress progress(stderr, progress_shown && plat_is_terminal(stderr),
+                                 entries.size(), size);
+        SolidSource source{archive.get(), &progress, {}};
+        std::atomic<size_t> next{0};
+        std::atomic<bool> failed{false};
+        auto work = [&] {
+            for (size_t i; !failed && (i = next++) < pieces.size();) {
+                encode_piece(source, pieces[i], options, outputs[i]);
+                if (outputs[i].status != PieceOutput::DONE)
+                    failed = true;
+            }
+        };
+        std::vector<std::thread> helpers;
+        const unsigned count = solid_threads(options, pieces.size(), threads);
+        try {
+            for (unsigned i = 1; i < count; i++)
+                helpers.emplace_back(work);
+        } catch (const std::system_error &) {
+            // Fewer threads, the same bytes.
         }
-        s.next_out = buffer.data();
-        s.avail_out = buffer.size();
-        lzma_ret r = lzma_code(&s, action);
-        put(out, buffer.data(), buffer.size() - s.avail_out);
-        if (r == LZMA_STREAM_END)
-            return size;
-        if (r != LZMA_OK)
+        work();
+        for (auto &t : helpers)
+            t.join();
+    }
+    for (const PieceOutput &piece : outputs) {
+        errno = piece.errnum;
+        if (piece.status == PieceOutput::NO_SPOOL || piece.status == PieceOutput::NO_READ)
+            fail_errno(_("temporary file"));
+        if (piece.status != PieceOutput::DONE)
+            fail(_("the LZMA encoder could not start: too little memory"));
+    }
+
+    // The .xz container (its format's stream header, blocks, index and
+    // footer), by liblzma's coders of each part.
+    SolidSource source{archive.get(), nullptr, {}};
+    lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, NULL}};
+    lzma_stream_flags flags = {};
+    flags.check = LZMA_CHECK_CRC32;
+    uint8_t head[LZMA_STREAM_HEADER_SIZE];
+    if (lzma_stream_header_encode(&flags, head) != LZMA_OK)
+        fail(_("the LZMA encoder failed: too little memory"));
+    put(out, head, sizeof head);
+    std::unique_ptr<lzma_index, void (*)(lzma_index *)> index(lzma_index_init(NULL),
+                                                              [](lzma_index *i) { lzma_index_end(i, NULL); });
+    for (size_t first = 0, last; first < pieces.size(); first = last + 1) {
+        uint64_t packed = 0;
+        for (last = first;; last++) {
+            // A piece before another of its block leaves its end mark off.
+            packed += outputs[last].bytes - !pieces[last].ends_block;
+            if (pieces[last].ends_block)
+                break;
+        }
+        lzma_block block = {};
+        block.check = LZMA_CHECK_CRC32;
+        block.filters = filters;
+        block.compressed_size = packed;
+        block.uncompressed_size = pieces[last].end - pieces[first].start;
+        uint8_t header[LZMA_BLOCK_HEADER_SIZE_MAX];
+        if (!index || lzma_block_header_size(&block) != LZMA_OK ||
+            lzma_block_header_encode(&block, header) != LZMA_OK)
+            fail(_("the LZMA encoder failed: too little memory"));
+        put(out, header, block.header_size);
+        for (size_t i = first; i <= last; i++)
+            copy_piece(out, outputs[i], outputs[i].bytes - !pieces[i].ends_block);
+        uint32_t crc = archive_crc32(source, pieces[first].start, pieces[last].end);
+        const uint8_t tail[7] = {0, 0, 0, uint8_t(crc), uint8_t(crc >> 8), uint8_t(crc >> 16),
+                                 uint8_t(crc >> 24)};
+        size_t padding = (4 - packed % 4) % 4;
+        put(out, tail + 3 - padding, padding + 4);
+        if (lzma_index_append(index.get(), NULL, lzma_block_unpadded_size(&block),
+                               block.uncompressed_size) != LZMA_OK)
             fail(_("the LZMA encoder failed: too little memory"));
     }
+    std::vector<uint8_t> encoded(lzma_index_size(index.get()));
+    size_t at = 0;
+    if (lzma_index_buffer_encode(index.get(), encoded.data(), &at, encoded.size()) != LZMA_OK)
+        fail(_("the LZMA encoder failed: too little memory"));
+    put(out, encoded.data(), encoded.size());
+    flags.backward_size = encoded.size();
+    uint8_t foot[LZMA_STREAM_HEADER_SIZE];
+    if (lzma_stream_footer_encode(&flags, foot) != LZMA_OK)
+        fail(_("the LZMA encoder failed: too little memory"));
+    put(out, foot, sizeof foot);
+    return size;
 }

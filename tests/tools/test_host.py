@@ -37,6 +37,22 @@ def fake_pe(size, image_end):
     return bytes(head)
 
 
+def lzma2_pieces(stream):
+    """The pieces of a one-block .xz stream: the LZMA2 chunks that reset the
+    state and set new properties (control byte 0xC0 and up), of which the
+    block's first chunk is one."""
+    at = 12 + (stream[12] + 1) * 4  # stream header, block header
+    pieces = 0
+    while stream[at] != 0:
+        control = stream[at]
+        if control < 0x80:  # stored: 2 bytes of size less 1
+            at += 3 + int.from_bytes(stream[at + 1:at + 3], "big") + 1
+            continue
+        pieces += control >= 0xC0
+        at += 5 + (control >= 0xC0) + int.from_bytes(stream[at + 3:at + 5], "big") + 1
+    return pieces
+
+
 def run(cmd, cwd=None):
     r = subprocess.run([str(c) for c in cmd], cwd=cwd, capture_output=True)
     return r.returncode, r.stdout, r.stderr
@@ -1062,16 +1078,23 @@ class Compression(Packing):
         # One piece exactly, and one byte into the next.
         (src / "piece").write_bytes(big[-(4 << 20):])
         (src / "piece+1").write_bytes(big[-(4 << 20) - 1:])
+        # --best's LZMA2 block in two pieces that threads encode apart, the
+        # default's in one: the pieces are counted where LZMA2 resets its
+        # state and properties.
+        methods = {"lh5": [], "lh7": [], "xz": [], "xz-best": ["--best"]}
         for jobs in ("1", "2", "5"):
-            for method in ("lh5", "lh7", "xz"):
+            for method, more in methods.items():
                 out = f"{method}-j{jobs}.exe"
-                self.assertEqual(self.pack("--sfx", self.sfx, "-m", method, "-j", jobs, src,
-                                           output=out)[0], 0)
-        for method in ("lh5", "lh7", "xz"):
+                self.assertEqual(self.pack("--sfx", self.sfx, "-m", method.split("-")[0], *more, "-j", jobs,
+                                           src, output=out)[0], 0)
+        for method in methods:
             one = (self.tmp / f"{method}-j1.exe").read_bytes()
             self.assertEqual((self.tmp / f"{method}-j2.exe").read_bytes(), one)
             self.assertEqual((self.tmp / f"{method}-j5.exe").read_bytes(), one)
-            if method == "xz":
+            if method.startswith("xz"):
+                arc = self.archive_part(f"{method}-j1.exe")
+                self.assertEqual(lzma2_pieces(arc.read_bytes()), 2 if "best" in method else 1)
+                self.check_solid(arc, f"{method}-j1.exe", files_of(src))
                 continue
             arc = self.archive_part(f"{method}-j1.exe")
             status, log, err = run(["lhasa", "t", arc])

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <lzma.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "tools/solid.h"
 #include "xz/xz_decode.h"
 
 static std::string xz(const std::string &data, uint32_t preset, lzma_check check)
@@ -162,4 +164,43 @@ TEST(XzDecoder, WhatItDoesNotTakeIsSaid)
               LZMA_OK);
     out.resize(size);
     EXPECT_EQ(decode(out, &got), XZ_UNSUPPORTED);
+}
+
+// The packer's plan of its stream: pieces cover the archive in order, each
+// block's first piece starts from nothing, and a later one's window lies in
+// its block and within the dictionary. Sizes alone decide.
+TEST(SolidPlan, PiecesCoverTheArchiveAndWindowsStayInTheirBlock)
+{
+    const uint64_t MiB = 1 << 20;
+    struct Case {
+        const SolidLevel *level;
+        uint64_t size, dictionary;
+        size_t pieces, blocks;
+    } cases[] = {
+        {&SOLID_DEFAULT, 0, LZMA_DICT_SIZE_MIN, 1, 1},
+        {&SOLID_BEST, 2 * MiB - 1, 2 * MiB - 1, 1, 1},  // a second piece would be under 1 MiB
+        {&SOLID_BEST, 2 * MiB, 2 * MiB, 2, 1},
+        {&SOLID_DEFAULT, 144 * MiB, 64 * MiB, 2, 2},     // two blocks of 72 MiB
+        {&SOLID_BEST, 144 * MiB, 128 * MiB, 2, 1},
+        {&SOLID_BEST, 1000 * MiB, 128 * MiB, 6, 3},      // blocks of 384, 384 and 232 MiB
+    };
+    for (const Case &c : cases) {
+        std::vector<SolidPiece> pieces = solid_pieces(*c.level, c.size, c.dictionary);
+        ASSERT_EQ(pieces.size(), c.pieces) << c.size;
+        uint64_t at = 0, block_start = 0;
+        size_t blocks = 0;
+        for (const SolidPiece &p : pieces) {
+            EXPECT_EQ(p.start, at);
+            if (c.size > 0) {
+                EXPECT_GE(p.end - p.start, SOLID_PIECE_MIN);
+            }
+            EXPECT_EQ(p.window, std::min(c.dictionary, p.start - block_start)) << p.start;
+            at = p.end;
+            if (p.ends_block)
+                block_start = p.end, blocks++;
+        }
+        EXPECT_EQ(at, c.size);
+        EXPECT_EQ(blocks, c.blocks) << c.size;
+        EXPECT_TRUE(pieces.back().ends_block);
+    }
 }

@@ -103,7 +103,7 @@ struct SolidSource {
 struct PieceOutput {
     std::unique_ptr<FILE, int (*)(FILE *)> file{nullptr, fclose};
     uint64_t bytes = 0;
-    enum { WAITING, DONE, NO_SPOOL, NO_READ, NO_MEMORY } status = WAITING;
+    enum { WAITING, DONE, NO_SPOOL, NO_READ, NO_START, FAILED } status = WAITING;
     int errnum = 0;
 };
 
@@ -132,7 +132,7 @@ static void encode_piece(SolidSource &source, const SolidPiece &piece,
         lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, NULL}};
         // The encoder takes its own copy of the window here.
         if (lzma_raw_encoder(&s, filters) != LZMA_OK) {
-            out.status = PieceOutput::NO_MEMORY;
+            out.status = PieceOutput::NO_START;
             return;
         }
     }
@@ -163,7 +163,7 @@ static void encode_piece(SolidSource &source, const SolidPiece &piece,
         if (r == LZMA_STREAM_END)
             break;
         if (r != LZMA_OK) {
-            out.status = PieceOutput::NO_MEMORY;
+            out.status = PieceOutput::FAILED;
             return;
         }
     }
@@ -271,8 +271,10 @@ uint64_t write_solid(FILE *out, const std::vector<ArchiveEntry> &entries, bool b
         errno = piece.errnum;
         if (piece.status == PieceOutput::NO_SPOOL || piece.status == PieceOutput::NO_READ)
             fail_errno(_("temporary file"));
-        if (piece.status != PieceOutput::DONE)
+        if (piece.status == PieceOutput::NO_START)
             fail(_("the LZMA encoder could not start: too little memory"));
+        if (piece.status != PieceOutput::DONE)
+            fail(_("the LZMA encoder failed: too little memory"));
     }
 
     // The .xz container (its format's stream header, blocks, index and
@@ -285,8 +287,8 @@ uint64_t write_solid(FILE *out, const std::vector<ArchiveEntry> &entries, bool b
     if (lzma_stream_header_encode(&flags, head) != LZMA_OK)
         fail(_("the LZMA encoder failed: too little memory"));
     put(out, head, sizeof head);
-    std::unique_ptr<lzma_index, void (*)(lzma_index *)> index(lzma_index_init(NULL),
-                                                              [](lzma_index *i) { lzma_index_end(i, NULL); });
+    auto end_index = [](lzma_index *i) { lzma_index_end(i, NULL); };
+    std::unique_ptr<lzma_index, decltype(end_index)> index(lzma_index_init(NULL), end_index);
     for (size_t first = 0, last; first < pieces.size(); first = last + 1) {
         uint64_t packed = 0;
         for (last = first;; last++) {

@@ -19,18 +19,21 @@
 // larger than three (liblzma's own choice). Each block is cut in up to
 // `pieces_per_block` pieces, none under SOLID_PIECE_MIN, which threads
 // encode side by side. A piece after the first starts from the window
-// before it, which its encoder must hash first (two thirds of the time
-// encoding it takes with --best, as long as that at the default, which is
-// why the default cuts blocks instead), and the block decodes as one LZMA2
-// stream. On Wine's DLLs the default's two blocks cost 3% of its size and
-// take half the time on two cores; --best's two pieces cost 0.01% and take
-// two thirds. Sizes alone decide, never threads: the output is the same
-// for any -j.
+// before it, which its encoder hashes first, each byte at `window_cost`
+// percent of what encoding one takes; pieces are cut so that each takes
+// about the same time, and the block decodes as one LZMA2 stream. With
+// --best a window costs 62% (Wine's DLLs: hashing 72 MiB took 30 s,
+// encoding them 44 s, and their code is slower to encode at the start);
+// at the default it costs as much as encoding, so the default cuts blocks
+// instead. On Wine's DLLs the default's two blocks cost 3% of its size and
+// take half the time on two cores; --best's two pieces cost 0.01%. Sizes
+// alone decide, never threads: the output is the same for any -j.
 struct SolidLevel {
     uint32_t preset;
     uint64_t dictionary;
     uint64_t blocks_at_least;
     uint64_t pieces_per_block;
+    uint64_t window_cost;
 };
 extern const SolidLevel SOLID_DEFAULT, SOLID_BEST;
 enum : uint64_t { SOLID_BLOCK_DICTIONARIES_MAX = 3, SOLID_PIECE_MIN = 1 << 20 };

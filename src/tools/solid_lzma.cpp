@@ -22,8 +22,8 @@ bool solid_available()
     return true;
 }
 
-const SolidLevel SOLID_DEFAULT = {9, 64 << 20, 2, 1};
-const SolidLevel SOLID_BEST = {9 | LZMA_PRESET_EXTREME, 128 << 20, 1, 2};
+const SolidLevel SOLID_DEFAULT = {9, 64 << 20, 2, 1, 100};
+const SolidLevel SOLID_BEST = {9 | LZMA_PRESET_EXTREME, 128 << 20, 1, 2, 62};
 
 uint64_t solid_block_size(const SolidLevel &level, uint64_t size)
 {
@@ -31,20 +31,58 @@ uint64_t solid_block_size(const SolidLevel &level, uint64_t size)
     return std::clamp(share, level.dictionary, SOLID_BLOCK_DICTIONARIES_MAX * level.dictionary);
 }
 
+// The ends of a block's n pieces (of `length` bytes) that take about the
+// same time: a piece after the first hashes its window before it encodes,
+// each byte of it costing window_cost percent of a byte encoded, so each
+// takes the same `work` less its window's share.
+static std::vector<uint64_t> balanced_ends(const SolidLevel &level, uint64_t length, uint64_t n,
+                                           uint64_t dictionary)
+{
+    std::vector<uint64_t> ends;
+    auto covers = [&](uint64_t work) {
+        ends.clear();
+        for (uint64_t at = 0; ends.size() < n;) {
+            uint64_t hashing = std::min(dictionary, at) * level.window_cost / 100;
+            at = std::min(length, at + (work > hashing ? work - hashing : 0));
+            ends.push_back(at);
+        }
+        return ends.back() == length;
+    };
+    // The least work that covers the block.
+    uint64_t low = (length + n - 1) / n, high = length;
+    while (low < high) {
+        uint64_t mid = low + (high - low) / 2;
+        if (covers(mid))
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    covers(low);
+    return ends;
+}
+
 std::vector<SolidPiece> solid_pieces(const SolidLevel &level, uint64_t size, uint64_t dictionary)
 {
     std::vector<SolidPiece> pieces;
     const uint64_t block = solid_block_size(level, size);
     for (uint64_t at = 0; at < size || pieces.empty(); at += block) {
-        const uint64_t end = std::min(size, at + block);
-        const uint64_t n = std::clamp<uint64_t>((end - at) / SOLID_PIECE_MIN, 1,
-                                                level.pieces_per_block);
-        for (uint64_t i = 0; i < n; i++) {
+        const uint64_t length = std::min(size - at, block);
+        // As many pieces as the level asks, none under SOLID_PIECE_MIN.
+        std::vector<uint64_t> ends;
+        for (uint64_t n = level.pieces_per_block; n > 0; n--) {
+            ends = balanced_ends(level, length, n, dictionary);
+            uint64_t shortest = ends[0];
+            for (size_t i = 1; i < ends.size(); i++)
+                shortest = std::min(shortest, ends[i] - ends[i - 1]);
+            if (shortest >= SOLID_PIECE_MIN)
+                break;
+        }
+        for (uint64_t i = 0, start = 0; i < ends.size(); start = ends[i++]) {
             SolidPiece piece;
-            piece.start = at + (end - at) * i / n;
-            piece.end = at + (end - at) * (i + 1) / n;
-            piece.window = std::min(dictionary, piece.start - at);
-            piece.ends_block = i + 1 == n;
+            piece.start = at + start;
+            piece.end = at + ends[i];
+            piece.window = std::min(dictionary, start);
+            piece.ends_block = i + 1 == ends.size();
             pieces.push_back(piece);
         }
     }

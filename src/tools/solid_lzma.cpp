@@ -151,6 +151,8 @@ struct PieceOutput {
 static void encode_piece(SolidSource &source, const SolidPiece &piece,
                          const lzma_options_lzma &block_options, PieceOutput &out)
 {
+    out.bytes = 0;
+    out.errnum = 0;
     out.file.reset(plat_create_spool());
     if (!out.file) {
         out.errnum = errno, out.status = PieceOutput::NO_SPOOL;
@@ -286,9 +288,13 @@ uint64_t write_solid(FILE *out, const std::vector<ArchiveEntry> &entries, bool b
         SolidSource source{archive.get(), &progress, {}};
         std::atomic<size_t> next{0};
         std::atomic<bool> failed{false};
+        // A thread whose encoder finds no memory beside the others' leaves
+        // its piece for later and stops.
         auto work = [&] {
             for (size_t i; !failed && (i = next++) < pieces.size();) {
                 encode_piece(source, pieces[i], options, outputs[i]);
+                if (outputs[i].status == PieceOutput::NO_START)
+                    break;
                 if (outputs[i].status != PieceOutput::DONE)
                     failed = true;
             }
@@ -304,6 +310,12 @@ uint64_t write_solid(FILE *out, const std::vector<ArchiveEntry> &entries, bool b
         work();
         for (auto &t : helpers)
             t.join();
+        // What is left, one piece at a time: fewer threads, the same bytes.
+        for (size_t i = 0; i < pieces.size() && !failed; i++)
+            if (outputs[i].status != PieceOutput::DONE) {
+                encode_piece(source, pieces[i], options, outputs[i]);
+                failed = outputs[i].status != PieceOutput::DONE;
+            }
     }
     for (const PieceOutput &piece : outputs) {
         errno = piece.errnum;

@@ -2,6 +2,7 @@
 moved elsewhere, used from a separate CMake project, and as a Debian
 package's contents."""
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -89,6 +90,24 @@ class Installed(unittest.TestCase):
             self.assertEqual((status, err), (0, ""))
             self.assertIn("オプション", shown)
             self.assertIn("SOURCE_DATE_EPOCH", shown)
+
+    def test_best_packs_one_thread_at_a_time_where_two_encoders_do_not_fit(self):
+        """Address space for one --best encoder of an 18 MB product (some
+        180 MB) and not for two: the thread that gets none leaves its piece
+        for later, and the installer is -j 1's. Optimized build alone: a
+        sanitizer's shadow memory takes no such limit."""
+        product = self.tmp / "big-text"
+        product.mkdir()
+        rnd = random.Random(3)
+        words = [bytes(rnd.choices(b"abcdefghij", k=rnd.randrange(2, 9))) for _ in range(5000)]
+        (product / "words.txt").write_bytes(b" ".join(rnd.choices(words, k=3_000_000)))
+        tool = self.prefix / "bin/mkinstaller"
+        for jobs, limit in (("1", []), ("2", ["prlimit", f"--as={500 << 20}"])):
+            status, _, err = run([*limit, tool, "-q", "-m", "xz", "--best", "-j", jobs,
+                                  "-o", self.tmp / f"best-j{jobs}.exe", product])
+            self.assertEqual((status, err), (0, ""), jobs)
+        self.assertEqual((self.tmp / "best-j2.exe").read_bytes(),
+                         (self.tmp / "best-j1.exe").read_bytes())
 
     def test_the_installed_tree_works_wherever_it_is_moved(self):
         moved = self.tmp / "elsewhere" / "opt"

@@ -38,9 +38,6 @@ struct SolidLevel {
 extern const SolidLevel SOLID_DEFAULT, SOLID_BEST;
 enum : uint64_t { SOLID_BLOCK_DICTIONARIES_MAX = 3, SOLID_PIECE_MIN = 1 << 20 };
 
-// The size of the blocks of an archive of `size` bytes at a level.
-uint64_t solid_block_size(const SolidLevel &level, uint64_t size);
-
 // A piece of the archive: bytes [start, end), the `window` bytes before
 // them in its block, and whether it is its block's last.
 struct SolidPiece {

@@ -25,7 +25,8 @@ bool solid_available()
 const SolidLevel SOLID_DEFAULT = {9, 64 << 20, 2, 1, 100};
 const SolidLevel SOLID_BEST = {9 | LZMA_PRESET_EXTREME, 128 << 20, 1, 2, 62};
 
-uint64_t solid_block_size(const SolidLevel &level, uint64_t size)
+// The size of the blocks of an archive of `size` bytes at a level.
+static uint64_t solid_block_size(const SolidLevel &level, uint64_t size)
 {
     uint64_t share = (size + level.blocks_at_least - 1) / level.blocks_at_least;
     return std::clamp(share, level.dictionary, SOLID_BLOCK_DICTIONARIES_MAX * level.dictionary);

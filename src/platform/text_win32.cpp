@@ -184,6 +184,27 @@ static int write_ansi(void *stream, const wchar_t *w, int n)
     return b > 0 && fwrite(bytes, 1, (size_t)b, (FILE *)stream) == (size_t)b ? 0 : -1;
 }
 
+// Text for a pipe or a file, with the line ends text mode would give it,
+// in as few writes as a small buffer allows. Not through the C library: a
+// console handler may not take its locks, and Wine's msvcrt asks the
+// system for the handle's console mode once per byte of a text-mode
+// write, which made a large install's progress lines cost a second.
+static int write_raw(void *handle, const char *text)
+{
+    char bytes[256];
+    while (*text != '\0') {
+        DWORD n = 0, done;
+        for (; *text != '\0' && n + 2 <= sizeof bytes; text++) {
+            if (*text == '\n')
+                bytes[n++] = '\r';
+            bytes[n++] = *text;
+        }
+        if (!WriteFile((HANDLE)handle, bytes, n, &done, NULL) || done != n)
+            return -1;
+    }
+    return 0;
+}
+
 // Held while a text is written. The console's handler runs on a thread of
 // its own: it takes the lock and never gives it back, so its words come
 // after a whole line, never inside one, and nothing follows them.
@@ -202,10 +223,11 @@ static int put_text(FILE *f, const char *text)
             return EOF;
         return 0;
     }
-    int bad = PLAT_CHARSET == PLAT_CHARSET_UTF8 && GetACP() != CP_UTF8
-                  ? for_each_wide_piece(text, write_ansi, f) != 0
-                  : fputs(text, f) == EOF;
-    return fflush(f) != 0 || bad ? EOF : 0;
+    if (PLAT_CHARSET == PLAT_CHARSET_UTF8 && GetACP() != CP_UTF8) {
+        int bad = for_each_wide_piece(text, write_ansi, f) != 0;
+        return fflush(f) != 0 || bad ? EOF : 0;
+    }
+    return fflush(f) != 0 || write_raw((HANDLE)_get_osfhandle(_fileno(f)), text) != 0 ? EOF : 0;
 }
 
 int plat_put_text(FILE *f, const char *text)
@@ -238,25 +260,6 @@ size_t plat_text_columns(const char *text)
     if (for_each_wide_piece(text, count_columns, &columns) != 0)
         return strlen(text);
     return columns;
-}
-
-// Text written by a handler that may not take the C library's locks: to a
-// pipe or a file, the bytes with the line ends text mode would give them,
-// in as few writes as a small buffer allows.
-static int write_raw(void *handle, const char *text)
-{
-    char bytes[256];
-    while (*text != '\0') {
-        DWORD n = 0, done;
-        for (; *text != '\0' && n + 2 <= sizeof bytes; text++) {
-            if (*text == '\n')
-                bytes[n++] = '\r';
-            bytes[n++] = *text;
-        }
-        if (!WriteFile((HANDLE)handle, bytes, n, &done, NULL) || done != n)
-            return -1;
-    }
-    return 0;
 }
 
 // The file is open for writing; it was created shared for deletion, so it

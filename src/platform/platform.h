@@ -91,6 +91,22 @@ int plat_spool_free_space(uint64_t *bytes);
 // what is left of its address space. 0, or -1.
 int plat_memory_room(uint64_t *bytes);
 
+// The processors this program may run on: 1 at least.
+unsigned plat_processors(void);
+
+// A thread of the program's own, running run(arg).
+struct PlatThread {
+    uintptr_t handle;
+    void (*run)(void *arg);
+    void *arg;
+};
+
+// Starts run(arg) on a new thread. 0, or -1 if none could be had.
+int plat_thread_start(struct PlatThread *t, void (*run)(void *arg), void *arg);
+
+// Waits until the thread's run has returned.
+void plat_thread_join(struct PlatThread *t);
+
 // Cuts an unbuffered stream's file to size bytes. 0, or -1 with errno.
 int plat_truncate(FILE *f, int64_t size);
 

@@ -13,6 +13,7 @@
 #include <time.h>
 #include <wchar.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -160,6 +161,35 @@ int plat_memory_room(uint64_t *bytes)
         return -1;
     *bytes = (uint64_t)pages * (uint64_t)page / 2;
     return 0;
+}
+
+unsigned plat_processors(void)
+{
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 1 ? (unsigned)n : 1;
+}
+
+static void *thread_main(void *t)
+{
+    struct PlatThread *thread = (struct PlatThread *)t;
+    thread->run(thread->arg);
+    return NULL;
+}
+
+int plat_thread_start(struct PlatThread *t, void (*run)(void *arg), void *arg)
+{
+    t->run = run;
+    t->arg = arg;
+    pthread_t id;
+    if (pthread_create(&id, NULL, thread_main, t) != 0)
+        return -1;
+    t->handle = (uintptr_t)id;
+    return 0;
+}
+
+void plat_thread_join(struct PlatThread *t)
+{
+    pthread_join((pthread_t)t->handle, NULL);
 }
 
 int plat_spool_free_space(uint64_t *bytes)

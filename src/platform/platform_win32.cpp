@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -206,6 +207,36 @@ int plat_spool_free_space(uint64_t *bytes)
     }
     *bytes = available.QuadPart;
     return 0;
+}
+
+unsigned plat_processors(void)
+{
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 1 ? info.dwNumberOfProcessors : 1;
+}
+
+// By way of the C library's own start, which gives the thread what the
+// library keeps per thread (errno, its stream locks' state).
+static unsigned __stdcall thread_main(void *t)
+{
+    struct PlatThread *thread = (struct PlatThread *)t;
+    thread->run(thread->arg);
+    return 0;
+}
+
+int plat_thread_start(struct PlatThread *t, void (*run)(void *arg), void *arg)
+{
+    t->run = run;
+    t->arg = arg;
+    t->handle = _beginthreadex(NULL, 0, thread_main, t, 0, NULL);
+    return t->handle != 0 ? 0 : -1;
+}
+
+void plat_thread_join(struct PlatThread *t)
+{
+    WaitForSingleObject((HANDLE)t->handle, INFINITE);
+    CloseHandle((HANDLE)t->handle);
 }
 
 FILE *plat_create_new(const char *path)

@@ -97,6 +97,7 @@ int main(int argc, char **argv)
         // its checks (the block's CRC32, the index) are all verified.
         static struct SolidInput solid;
         solid_open(&solid, in);
+        solid_decode_ahead(&solid, argc > 1 ? plat_open_read(name) : plat_open_own_file());
         status = extract_archive(&solid.archive, stdout, stderr);
         enum XzResult r = solid_close(&solid);
         if (status == 0 && r != XZ_END) {

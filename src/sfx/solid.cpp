@@ -1,8 +1,13 @@
 #include "solid.h"
 
+#include <stddef.h>
 #include <string.h>
 
-#include "../platform/platform.h"
+#include "../bytes/le.h"
+
+// The .xz format's stream header (section 2.1.1): magic, flags (the check's
+// type in the second's low bits), their CRC32.
+enum { STREAM_HEADER_SIZE = 12, CHECK_CRC32 = 1 };
 
 int solid_at(FILE *in)
 {
@@ -24,8 +29,128 @@ static LzhStatus status_of(const struct SolidInput *s)
     case XZ_BAD: return LZH_CORRUPT;
     case XZ_UNSUPPORTED: return LZH_UNSUPPORTED;
     case XZ_NO_MEMORY: return LZH_NO_MEMORY;
+    case XZ_PAUSED: break;
     }
     return LZH_CORRUPT;
+}
+
+// The second thread: its blocks, from their place in the file, into the
+// spool. Anything amiss (a damaged block, no memory, a full disk) only
+// leaves done unset: the first thread then decodes those blocks itself and
+// finds what is wrong with them as it would have.
+static void decode_ahead(void *arg)
+{
+    struct SolidAhead *a = (struct SolidAhead *)arg;
+    // The stream header comes first, in `in` already: it names the check.
+    size_t at = 0, size = STREAM_HEADER_SIZE;
+    uint64_t left = (uint64_t)(a->to - a->from), decoded = 0;
+    enum XzResult r = XZ_MORE;
+    xz_decoder_init(&a->decoder, SOLID_MEMORY_LIMIT);
+    xz_decoder_stop_before(&a->decoder, a->count);
+    if (plat_seek(a->file, a->from, SEEK_SET) != 0)
+        return;
+    while (r == XZ_MORE && !a->abandon) {
+        if (at == size) {
+            size = fread(a->in, 1, left < sizeof a->in ? (size_t)left : sizeof a->in, a->file);
+            left -= size;
+            at = 0;
+            if (size == 0)
+                break;
+        }
+        size_t out = 0;
+        r = xz_decode(&a->decoder, a->in, &at, size, a->out, &out, sizeof a->out);
+        if (out > 0 && plat_write(a->spool, a->out, out) != 0)
+            break;
+        decoded += out;
+    }
+    xz_decoder_end(&a->decoder);
+    a->done = r == XZ_PAUSED && decoded == a->bytes;
+}
+
+// Reads the header of every block up to the index, or SOLID_BLOCKS_SEEN of
+// them, into the second thread's tables; how many, and their decoded size.
+static uint64_t walk_blocks(struct SolidAhead *a, int64_t at, uint32_t check_size, uint64_t *total,
+                            int64_t *starts)
+{
+    unsigned char h[XZ_HEADER_MAX];
+    uint64_t n = 0, compressed;
+    *total = 0;
+    for (; n < SOLID_BLOCKS_SEEN; n++) {
+        starts[n] = at;
+        if (plat_seek(a->file, at, SEEK_SET) != 0 || fread(h, 1, 1, a->file) != 1 || h[0] == 0)
+            break;  // the index, or nothing readable
+        uint32_t size = ((uint32_t)h[0] + 1) * 4;
+        if (fread(h + 1, 1, size - 1, a->file) != size - 1 ||
+            !xz_block_sizes(h, size, &compressed, &a->uncompressed[n]))
+            break;
+        a->unpadded[n] = size + compressed + check_size;
+        at += (int64_t)(((size + compressed + 3) & ~(uint64_t)3) + check_size);
+        *total += a->uncompressed[n];
+    }
+    starts[n] = at;
+    return n;
+}
+
+void solid_decode_ahead(struct SolidInput *s, FILE *again)
+{
+    struct SolidAhead *a = &s->ahead;
+    int64_t starts[SOLID_BLOCKS_SEEN + 1];
+    uint64_t total, room, share = 0;
+    a->file = again;
+    if (again == NULL || plat_processors() < 2 || plat_seek(again, s->start, SEEK_SET) != 0 ||
+        fread(a->in, 1, STREAM_HEADER_SIZE, again) != STREAM_HEADER_SIZE)
+        return;
+    uint32_t check_size = (a->in[7] & 0x0F) == CHECK_CRC32 ? 4 : 0;
+    uint64_t n = walk_blocks(a, s->start + STREAM_HEADER_SIZE, check_size, &total, starts);
+    // The later blocks, no more than three fifths of the bytes: the first
+    // thread also writes the files, and then copies the spool's.
+    a->first = n;
+    while (a->first > 1 && (share + a->uncompressed[a->first - 1]) * 5 <= total * 3)
+        share += a->uncompressed[--a->first];
+    if (a->first == n)
+        return;
+    // The spool's disk keeps room for the whole product too, as it may be
+    // the install's own.
+    enum : uint64_t { MARGIN = 16 << 20 };
+    if (plat_spool_free_space(&room) != 0 || room < share + total + MARGIN ||
+        (a->spool = plat_create_spool()) == NULL)
+        return;
+    a->count = n - a->first;
+    a->from = starts[a->first];
+    a->to = starts[n];
+    a->bytes = share;
+    a->running = plat_thread_start(&a->thread, decode_ahead, a) == 0;
+    if (a->running)
+        xz_decoder_stop_before(&s->decoder, a->first);
+}
+
+// Where the first thread's decoder pauses, before the second thread's
+// blocks: waits for those and, if they are whole, takes them over and goes
+// on after them; if not, decodes them itself.
+static void join_ahead(struct SolidInput *s)
+{
+    struct SolidAhead *a = &s->ahead;
+    plat_thread_join(&a->thread);
+    a->running = 0;
+    xz_decoder_stop_before(&s->decoder, ~(uint64_t)0);
+    s->result = XZ_MORE;
+    if (!a->done || s->start + (int64_t)s->stream != a->from ||
+        plat_seek(a->spool, 0, SEEK_SET) != 0 || plat_seek(s->file, a->to, SEEK_SET) != 0)
+        return;
+    for (uint64_t i = 0; i < a->count; i++)
+        xz_decoder_count_block(&s->decoder, a->unpadded[a->first + i], a->uncompressed[a->first + i]);
+    s->stream = (uint64_t)(a->to - s->start);
+    s->at = s->size = 0;
+    s->spooled = a->bytes;
+}
+
+static size_t read_spool(struct SolidInput *s, unsigned char *p, size_t n)
+{
+    size_t got = fread(p, 1, s->spooled < n ? (size_t)s->spooled : n, s->ahead.spool);
+    s->spooled -= got;
+    if (got == 0)
+        s->read_failed = 1;
+    return got;
 }
 
 // Decodes straight into the reader's buffer: the archive's bytes are never
@@ -35,6 +160,10 @@ static size_t read_stream(struct LzhInput *in, unsigned char *p, size_t n)
     struct SolidInput *s = (struct SolidInput *)in;
     size_t done = 0;
     while (done < n && s->result == XZ_MORE && !s->read_failed) {
+        if (s->spooled > 0) {
+            done += read_spool(s, p + done, n - done);
+            continue;
+        }
         if (s->at == s->size) {
             s->size = fread(s->buffer, 1, sizeof s->buffer, s->file);
             s->at = 0;
@@ -46,6 +175,8 @@ static size_t read_stream(struct LzhInput *in, unsigned char *p, size_t n)
         size_t before = s->at;
         s->result = xz_decode(&s->decoder, s->buffer, &s->at, s->size, p, &done, n);
         s->stream += s->at - before;
+        if (s->result == XZ_PAUSED)
+            join_ahead(s);
     }
     if (done < n)
         in->error = status_of(s);
@@ -62,15 +193,26 @@ void solid_open(struct SolidInput *s, FILE *file)
     xz_decoder_init(&s->decoder, SOLID_MEMORY_LIMIT);
     s->result = XZ_MORE;
     s->read_failed = 0;
-    s->stream = 0;
+    s->start = plat_tell(file);
+    s->stream = s->spooled = 0;
     s->at = s->size = 0;
+    memset(&s->ahead, 0, offsetof(struct SolidAhead, decoder));
 }
 
 enum XzResult solid_close(struct SolidInput *s)
 {
     unsigned char rest[4096];
+    struct SolidAhead *a = &s->ahead;
     while (lzh_read(&s->archive, rest, sizeof rest) > 0) {
     }
+    if (a->running) {
+        a->abandon = 1;
+        plat_thread_join(&a->thread);
+    }
+    if (a->spool != NULL)
+        fclose(a->spool);
+    if (a->file != NULL)
+        fclose(a->file);
     xz_decoder_end(&s->decoder);
     return s->read_failed ? XZ_MORE : s->result;
 }

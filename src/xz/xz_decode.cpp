@@ -133,6 +133,8 @@ struct Lzma {
 };
 
 #define HOT static inline __attribute__((always_inline))
+// Once a block or a chunk: built small and kept out of the hot loop.
+#define COLD __attribute__((cold, noinline))
 
 // A byte of the chunk. Reading past its packed size is damage, which is
 // seen after each symbol (rc_overrun): the slack after the chunk holds what
@@ -229,7 +231,7 @@ HOT uint32_t decode_distance(struct Lzma *z, uint32_t length)
     return distance + bit_tree_reverse(z, z->probs + ALIGN, ALIGN_BITS);
 }
 
-static void lzma_reset_state(struct XzDecoder *d)
+COLD static void lzma_reset_state(struct XzDecoder *d)
 {
     unsigned literal_probs = LITERAL_CODER_SIZE << (d->lc + d->lp);
     for (unsigned i = 0; i < LITERAL + literal_probs; i++)
@@ -392,7 +394,7 @@ static int lzma_run(struct XzDecoder *d, uint32_t end)
 
 // A variable-length integer (section 1.2): 7 bits a byte, low first, at
 // most 9 bytes, no needless last zero byte.
-static int read_varint(const unsigned char *p, uint32_t n, uint32_t *at, uint64_t *value)
+COLD static int read_varint(const unsigned char *p, uint32_t n, uint32_t *at, uint64_t *value)
 {
     *value = 0;
     for (unsigned i = 0; i < VARINT_MAX_BYTES; i++) {
@@ -422,7 +424,7 @@ static int gather(struct XzDecoder *d, const unsigned char *in, size_t *in_pos, 
     return 1;
 }
 
-static void digest_pair(uint32_t *digest, uint64_t a, uint64_t b)
+COLD static void digest_pair(uint32_t *digest, uint64_t a, uint64_t b)
 {
     unsigned char bytes[16];
     put_le64(bytes, a);
@@ -430,7 +432,7 @@ static void digest_pair(uint32_t *digest, uint64_t a, uint64_t b)
     *digest = xz_crc32(*digest, bytes, sizeof bytes);
 }
 
-static enum XzResult stream_header(struct XzDecoder *d)
+COLD static enum XzResult stream_header(struct XzDecoder *d)
 {
     const unsigned char *h = d->field;
     if (memcmp(h, XZ_MAGIC, XZ_MAGIC_SIZE) != 0 || le32(h + 8) != xz_crc32(0, h + 6, 2))
@@ -445,7 +447,17 @@ static enum XzResult stream_header(struct XzDecoder *d)
     return XZ_MORE;
 }
 
-static enum XzResult block_header(struct XzDecoder *d)
+COLD int xz_block_sizes(const unsigned char *h, uint32_t size, uint64_t *compressed,
+                   uint64_t *uncompressed)
+{
+    uint32_t at = 2, both = BLOCK_FLAGS_COMPRESSED | BLOCK_FLAGS_UNCOMPRESSED;
+    return size >= 8 && size == ((uint32_t)h[0] + 1) * 4 &&
+           le32(h + size - 4) == xz_crc32(0, h, size - 4) && (h[1] & both) == both &&
+           read_varint(h, size - 4, &at, compressed) && *compressed > 0 &&
+           read_varint(h, size - 4, &at, uncompressed);
+}
+
+COLD static enum XzResult block_header(struct XzDecoder *d)
 {
     const unsigned char *h = d->field;
     uint32_t size = d->block_header_size, at = 2;
@@ -504,7 +516,7 @@ static enum XzResult block_header(struct XzDecoder *d)
     return XZ_MORE;
 }
 
-static enum XzResult chunk_control(struct XzDecoder *d, unsigned control)
+COLD static enum XzResult chunk_control(struct XzDecoder *d, unsigned control)
 {
     d->block_compressed++;
     if (control == 0x00) {
@@ -536,7 +548,7 @@ static enum XzResult chunk_control(struct XzDecoder *d, unsigned control)
     return XZ_MORE;
 }
 
-static enum XzResult chunk_header(struct XzDecoder *d)
+COLD static enum XzResult chunk_header(struct XzDecoder *d)
 {
     const unsigned char *h = d->field;
     d->block_compressed += d->field_size;
@@ -628,23 +640,33 @@ static enum XzResult chunk_output(struct XzDecoder *d, unsigned char *out, size_
     return XZ_MORE;
 }
 
-static enum XzResult block_end(struct XzDecoder *d)
+COLD static enum XzResult block_end(struct XzDecoder *d)
 {
     if ((d->header_compressed != ABSENT && d->header_compressed != d->block_compressed) ||
         (d->header_uncompressed != ABSENT && d->header_uncompressed != d->block_uncompressed))
         return XZ_BAD;
     if (d->check_type == CHECK_CRC32 && le32(d->field) != d->crc)
         return XZ_BAD;
-    uint64_t unpadded = d->block_header_size + d->block_compressed + d->check_size;
-    digest_pair(&d->blocks_digest, unpadded, d->block_uncompressed);
+    xz_decoder_count_block(d, d->block_header_size + d->block_compressed + d->check_size,
+                           d->block_uncompressed);
+    return XZ_MORE;
+}
+
+COLD void xz_decoder_count_block(struct XzDecoder *d, uint64_t unpadded, uint64_t uncompressed)
+{
+    digest_pair(&d->blocks_digest, unpadded, uncompressed);
     d->blocks++;
     d->step = STEP_BLOCK_START;
-    return XZ_MORE;
+}
+
+void xz_decoder_stop_before(struct XzDecoder *d, uint64_t block)
+{
+    d->stop_before = block;
 }
 
 // The index, a byte at a time: the count of records, then each record's
 // unpadded and uncompressed size.
-static enum XzResult index_byte(struct XzDecoder *d, unsigned char b)
+COLD static enum XzResult index_byte(struct XzDecoder *d, unsigned char b)
 {
     d->index_size++;
     uint64_t *value = &d->index_value[d->index_field == 0 ? 0 : (d->index_field - 1) % 2];
@@ -669,7 +691,7 @@ static enum XzResult index_byte(struct XzDecoder *d, unsigned char b)
     return XZ_MORE;
 }
 
-static enum XzResult stream_footer(struct XzDecoder *d, const unsigned char *header_flags)
+COLD static enum XzResult stream_footer(struct XzDecoder *d, const unsigned char *header_flags)
 {
     const unsigned char *f = d->field;
     if (le32(f) != xz_crc32(0, f + 4, 6) || f[10] != 'Y' || f[11] != 'Z' ||
@@ -683,6 +705,7 @@ void xz_decoder_init(struct XzDecoder *d, uint64_t memory_limit)
 {
     memset(d, 0, offsetof(struct XzDecoder, probs));
     d->memory_limit = memory_limit;
+    d->stop_before = ABSENT;
     d->step = STEP_STREAM_HEADER;
 }
 
@@ -707,6 +730,8 @@ enum XzResult xz_decode(struct XzDecoder *d, const unsigned char *in, size_t *in
             r = stream_header(d);
             break;
         case STEP_BLOCK_START:
+            if (d->blocks == d->stop_before)
+                return XZ_PAUSED;
             if (!gather(d, in, in_pos, in_size, d->field, 1))
                 return XZ_MORE;
             if (d->field[0] == 0) {

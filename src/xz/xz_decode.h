@@ -20,6 +20,7 @@ enum XzResult {
     XZ_BAD,          // the stream is damaged, or is no .xz stream
     XZ_UNSUPPORTED,  // a filter, check or dictionary this decoder does not take
     XZ_NO_MEMORY,    // the dictionary would exceed the limit, or malloc failed
+    XZ_PAUSED,       // stopped before the block it was asked to stop before
 };
 
 // LZMA's probabilities: the fixed models, then literals for lc + lp <= 4.
@@ -44,6 +45,7 @@ struct XzDecoder {
     // What the index must say: the count and a digest of every block's
     // unpadded and uncompressed size, as decoded, and as the index lists them.
     uint64_t blocks, index_records, index_size;
+    uint64_t stop_before;  // the block to pause before; ~0: none
     uint32_t blocks_digest, index_digest;
     uint64_t index_value[2];
     uint64_t index_field;
@@ -73,6 +75,22 @@ void xz_decoder_init(struct XzDecoder *d, uint64_t memory_limit);
 // otherwise for room; any other result is final.
 enum XzResult xz_decode(struct XzDecoder *d, const unsigned char *in, size_t *in_pos,
                         size_t in_size, unsigned char *out, size_t *out_pos, size_t out_size);
+
+// Makes xz_decode pause with XZ_PAUSED before it reads anything of block
+// number `block` (the first is 0); ~0 lets it go on. Another decoder may
+// then decode the blocks that follow, from their own place in the file.
+void xz_decoder_stop_before(struct XzDecoder *d, uint64_t block);
+
+// Counts a block another decoder decoded and verified in this one's place,
+// by its unpadded and uncompressed size: the index must list it there. The
+// input is then to go on where that block ends.
+void xz_decoder_count_block(struct XzDecoder *d, uint64_t unpadded, uint64_t uncompressed);
+
+// The sizes a block header stores (its documentation, section 3.1): h holds
+// the header, whose first byte gives its size. 0 if it lacks either size or
+// is damaged. The block's own decoding verifies them.
+int xz_block_sizes(const unsigned char *h, uint32_t size, uint64_t *compressed,
+                   uint64_t *uncompressed);
 
 // Frees the dictionary.
 void xz_decoder_end(struct XzDecoder *d);

@@ -6,7 +6,7 @@ set -euo pipefail
 need=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 wine wine32:i386
       locales lhasa jlha-utils python3 time file clang libclang-rt-14-dev g++-multilib 7zip
       osslsigncode openssl libssl-dev dpkg-dev groff-base gettext tmux icoutils python3-pefile
-      libxml2-utils liblzma-dev liblzma-dev:i386)
+      libxml2-utils liblzma-dev liblzma-dev:i386 strace)
 
 if [ "$(id -u)" != 0 ]; then
     echo "install-deps: run as root (apt-get needs it)" >&2

@@ -13,7 +13,10 @@
 #include "piece_pipeline.h"
 
 // The method's two levels. The dictionary: the extractor needs about this
-// much memory, and never more than the archive's own size. The blocks, each
+// much memory, and never more than the archive's own size; twice as much
+// where it decodes two blocks at once, which is why the default's is 32
+// MiB (on Wine's DLLs 0.3% larger than 64 MiB, installing in 60% of the
+// time). The blocks, each
 // of which starts with an empty dictionary: the archive is cut in
 // `blocks_at_least` blocks or more, none smaller than a dictionary nor
 // larger than three (liblzma's own choice). Each block is cut in up to

@@ -14,6 +14,7 @@ import termios
 import time
 import unicodedata
 import unittest
+import zlib
 from pathlib import Path
 
 from lzhdata import (Said, archive, files_of, jlha, level2_members, make_tree, lh1_encode,
@@ -1103,6 +1104,84 @@ class Compression(Packing):
             self.assertEqual((status, err), (0, b""))
             self.assertEqual(files_of(ours), files_of(src))
         self.assertEqual([p.name for p in self.tmp.iterdir() if ".tmp" in p.name], [])
+
+    def test_later_blocks_decoded_ahead_give_what_one_thread_gives(self):
+        """A stream of blocks that name their sizes, as xz -T2 writes them:
+        a second thread decodes the later ones into a spool in TMPDIR. Whole,
+        damaged or cut anywhere, the files, status and words are those of
+        one thread alone, which a TMPDIR that is not there makes."""
+        cases = self.cases()
+        src = self.tmp / "src"
+        src.mkdir()
+        for name in ("text", "random", "zeros", "one", "empty", "program.dll"):
+            if name in cases:
+                (src / name).write_bytes(cases[name])
+        self.assertEqual(self.pack("--sfx", self.sfx, "-m", "lh0", src, output="lh0.exe")[0], 0)
+        r = subprocess.run(["xz", "-6", "-T2", "--block-size=300KiB", "--check=crc32", "-c",
+                            self.archive_part("lh0.exe")], capture_output=True, check=True)
+        whole = r.stdout
+        blocks = []  # (start, header size, compressed size) of each block
+        at = 12
+        while whole[at] != 0:
+            size = (whole[at] + 1) * 4
+            self.assertEqual(whole[at + 1] & 0xC0, 0xC0)  # both sizes stored
+            compressed = 0
+            for i, b in enumerate(whole[at + 2:at + 12]):
+                compressed |= (b & 0x7F) << (7 * i)
+                if b < 0x80:
+                    break
+            blocks.append((at, size, compressed))
+            at += (size + compressed + 3) // 4 * 4 + 4
+        self.assertGreaterEqual(len(blocks), 4)
+        last, first_ahead = blocks[-1], blocks[len(blocks) // 2]
+
+        def lying(stream):
+            """The uncompressed size of a block the second thread takes, one
+            more, under a header CRC that matches again."""
+            start, size, _ = first_ahead
+            h = bytearray(stream[start:start + size])
+            at = 2
+            while h[at] & 0x80:
+                at += 1
+            h[at + 1] += 1
+            h[-4:] = struct.pack("<I", zlib.crc32(h[:-4]))
+            return stream[:start] + bytes(h) + stream[start + size:]
+
+        def flip(at):
+            return lambda s: s[:at] + bytes([s[at] ^ 0x40]) + s[at + 1:]
+
+        variants = {"whole": lambda s: s,
+                    "first block's data": flip(blocks[0][0] + blocks[0][1] + 100),
+                    "an ahead block's header": flip(first_ahead[0] + 1),
+                    "the last block's data": flip(last[0] + last[1] + last[2] // 2),
+                    "the index": flip(len(whole) - 14),
+                    "cut in the last block": lambda s: s[:last[0] + 50],
+                    "a size that lies": lying}
+        for name, change in variants.items():
+            with self.subTest(name):
+                stream = self.tmp / "stream.xz"
+                stream.write_bytes(change(whole))
+                seen = []
+                for tmpdir in (self.tmp, self.tmp / "missing"):
+                    dest = self.tmp / f"out-{name}-{tmpdir.name}"
+                    dest.mkdir()
+                    cmd = [self.extractor, stream]
+                    env = {**os.environ, "TMPDIR": str(tmpdir)}
+                    if shutil.which("strace"):  # the threads it started
+                        cmd = ["strace", "-f", "-qq", "-e", "trace=clone,clone3", "-o",
+                               self.tmp / "threads", *cmd]
+                        # The leak checker's own clone fails under ptrace.
+                        env["ASAN_OPTIONS"] = "detect_leaks=0"
+                    r = subprocess.run(cmd, cwd=dest, capture_output=True, env=env)
+                    seen.append((r.returncode, r.stdout, r.stderr.replace(os.fsencode(dest), b""),
+                                 files_of(dest)))
+                    if shutil.which("strace"):
+                        threads = (self.tmp / "threads").read_text().count("CLONE_THREAD")
+                        self.assertEqual(threads > 0, tmpdir == self.tmp, name)
+                self.assertEqual(seen[0], seen[1])
+                self.assertEqual(seen[0][0], 0 if name == "whole" else 1)
+                if name == "whole":
+                    self.assertEqual(seen[0][3], files_of(src))
 
     def test_solid_lzma_context_follows_what_the_product_mostly_is(self):
         """Mostly Windows programs: lc 2, pb 0; else liblzma's lc 3, pb 2.

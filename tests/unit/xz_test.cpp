@@ -166,6 +166,76 @@ TEST(XzDecoder, WhatItDoesNotTakeIsSaid)
     EXPECT_EQ(decode(out, &got), XZ_UNSUPPORTED);
 }
 
+// A stream decoded in two places, as the extractor's two threads do: the
+// first decoder pauses before block `first`, a second decodes the blocks
+// from there (given the stream header, then their bytes), and the first
+// counts them by the sizes their headers store and reads on after them.
+// The index must list every block as counted: a wrong size is damage.
+TEST(XzDecoder, BlocksDecodedApartCountAsTheirOwn)
+{
+    std::string data;
+    for (int i = 0; data.size() < 100000; i++)
+        data += std::to_string(i * 7919 % 1000) + (i % 3 ? " " : "\n");
+    lzma_mt mt = {};
+    mt.threads = 2;
+    mt.block_size = 30000;
+    mt.preset = 6;
+    mt.check = LZMA_CHECK_CRC32;
+    lzma_stream s = LZMA_STREAM_INIT;
+    ASSERT_EQ(lzma_stream_encoder_mt(&s, &mt), LZMA_OK);
+    const std::string stream = encoded(&s, data);
+    const unsigned char *in = reinterpret_cast<const unsigned char *>(stream.data());
+    // Where each block starts, and its sizes, as the headers say.
+    std::vector<size_t> starts;
+    std::vector<uint64_t> unpadded, sizes;
+    for (size_t at = 12; in[at] != 0;) {
+        uint32_t size = (in[at] + 1u) * 4;
+        uint64_t compressed, uncompressed;
+        ASSERT_TRUE(xz_block_sizes(in + at, size, &compressed, &uncompressed));
+        std::string bad(stream.substr(at, size));
+        bad[1] ^= 1;  // the flags: the header's CRC32 no longer matches
+        EXPECT_FALSE(xz_block_sizes(reinterpret_cast<const unsigned char *>(bad.data()), size,
+                                    &compressed, &uncompressed));
+        starts.push_back(at);
+        unpadded.push_back(size + compressed + 4);
+        sizes.push_back(uncompressed);
+        at += ((size + compressed + 3) & ~uint64_t(3)) + 4;
+    }
+    ASSERT_EQ(sizes.size(), 4u);
+    static XzDecoder first, second;
+    for (size_t cut = 1; cut < sizes.size(); cut++)
+        for (int wrong = 0; wrong < 2; wrong++) {
+            SCOPED_TRACE(cut);
+            std::string got(data.size(), '\0'), rest(data.size(), '\0');
+            unsigned char *out = reinterpret_cast<unsigned char *>(got.data());
+            size_t in_pos = 0, out_pos = 0;
+            xz_decoder_init(&first, 1 << 30);
+            xz_decoder_stop_before(&first, cut);
+            EXPECT_EQ(xz_decode(&first, in, &in_pos, stream.size(), out, &out_pos, got.size()),
+                      XZ_PAUSED);
+            EXPECT_EQ(in_pos, starts[cut]);
+            // The second: the stream header, then its blocks from their place.
+            std::string apart = stream.substr(0, 12) + stream.substr(starts[cut]);
+            size_t apart_pos = 0, rest_pos = 0;
+            xz_decoder_init(&second, 1 << 30);
+            xz_decoder_stop_before(&second, sizes.size() - cut);
+            EXPECT_EQ(xz_decode(&second, reinterpret_cast<const unsigned char *>(apart.data()),
+                                &apart_pos, apart.size(),
+                                reinterpret_cast<unsigned char *>(rest.data()), &rest_pos,
+                                rest.size()),
+                      XZ_PAUSED);
+            xz_decoder_end(&second);
+            EXPECT_EQ(got.substr(0, out_pos) + rest.substr(0, rest_pos), data);
+            for (size_t b = cut; b < sizes.size(); b++)
+                xz_decoder_count_block(&first, unpadded[b], sizes[b] + (wrong && b == cut));
+            in_pos = starts[cut] + (apart_pos - 12);  // on after the second's blocks
+            xz_decoder_stop_before(&first, ~uint64_t(0));
+            EXPECT_EQ(xz_decode(&first, in, &in_pos, stream.size(), out, &out_pos, got.size()),
+                      wrong ? XZ_BAD : XZ_END);
+            xz_decoder_end(&first);
+        }
+}
+
 // The packer's plan of its stream: pieces cover the archive in order, each
 // block's first piece starts from nothing, and a later one's window lies in
 // its block and within the dictionary. Sizes alone decide.
@@ -180,7 +250,8 @@ TEST(SolidPlan, PiecesCoverTheArchiveAndWindowsStayInTheirBlock)
         {&SOLID_DEFAULT, 0, LZMA_DICT_SIZE_MIN, 1, 1},
         {&SOLID_BEST, 3 * MiB, 3 * MiB, 1, 1},  // a second piece would be under 1 MiB
         {&SOLID_BEST, 4 * MiB, 4 * MiB, 2, 1},
-        {&SOLID_DEFAULT, 144 * MiB, 64 * MiB, 2, 2},     // two blocks of 72 MiB
+        {&SOLID_DEFAULT, 144 * MiB, 32 * MiB, 2, 2},     // two blocks of 72 MiB
+        {&SOLID_DEFAULT, 300 * MiB, 32 * MiB, 4, 4},     // none over three dictionaries
         {&SOLID_BEST, 144 * MiB, 128 * MiB, 2, 1},
         {&SOLID_BEST, 1000 * MiB, 128 * MiB, 6, 3},      // blocks of 384, 384 and 232 MiB
     };

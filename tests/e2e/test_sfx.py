@@ -116,6 +116,34 @@ class Extractor(WineTest):
             for p in self.dest.iterdir():
                 p.unlink()
 
+    def test_a_stream_of_blocks_installs_alike_with_a_second_thread(self):
+        """A solid payload of blocks that name their sizes, as xz -T2
+        writes it: a second thread decodes the later ones into a spool in
+        %TEMP%. Whole or damaged, what it installs and says is what one
+        thread does, which a %TEMP% that is not there makes."""
+        words = [os.urandom(6).hex().encode() for _ in range(400)]
+        parts = {f"part{i}.txt": b" ".join(words[(i * 31 + j * 7919) % 400] for j in range(30_000))
+                 for i in range(4)}
+        arc = archive(*(member(n.encode(), d) for n, d in parts.items()))
+        stream = subprocess.run(["xz", "-6", "-T2", "--block-size=128KiB", "--check=crc32", "-c"],
+                                input=arc, capture_output=True, check=True).stdout
+        damaged = bytearray(stream)
+        damaged[-1000] ^= 0x40  # in the last block
+        for name, data in (("whole", stream), ("damaged", bytes(damaged))):
+            seen = []
+            for temp in (None, "C:\\nowhere"):
+                (self.dest / "x.exe").write_bytes(self.sfx + data)
+                cmd = ["x.exe"] if temp is None else \
+                    ["cmd", "/c", f"set TMP={temp}&& set TEMP={temp}&& x.exe"]
+                status, out, err = self.wine(cmd, cwd=self.dest)
+                (self.dest / "x.exe").unlink()
+                seen.append((status, out, err, files_of(self.dest)))
+                shutil.rmtree(self.dest)
+                self.dest.mkdir()
+            self.assertEqual(seen[0], seen[1], name)
+            self.assertEqual(seen[0][0], 0 if name == "whole" else 1, name)
+            if name == "whole":
+                self.assertEqual(seen[0][3], {n: d for n, d in parts.items()})
 
     def test_large_files_show_their_progress_on_one_line(self):
         big = os.urandom(5 << 20)

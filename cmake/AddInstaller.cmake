@@ -1,6 +1,6 @@
 # add_installer(<target> OUTPUT <setup.exe>
 #               FILES <file|dir>... | ARCHIVE <product.lzh> | PAYLOAD <own.exe>
-#               [METHOD lh7|lh6|lh5|lh0] [BEST] [STUB <stub.exe>] [SFX <sfx.exe>]
+#               [METHOD xz|lh7|lh6|lh5|lh0] [BEST] [STUB <stub.exe>] [SFX <sfx.exe>]
 #               [PRODUCT <name>] [PRODUCT_VERSION <1.2.3.4>] [COMPANY <name>]
 #               [DESCRIPTION <text>] [COPYRIGHT <text>] [ICON <app.ico>]
 #               [DEFAULT_FOLDER <name>]
@@ -86,7 +86,8 @@ function(add_installer target)
     if(ARG_ARCHIVE)
         list(APPEND payload_args --archive ${ARG_ARCHIVE})
     elseif(NOT ARG_PAYLOAD)
-        # FILES are compressed: lh7 unless METHOD says otherwise.
+        # FILES are compressed as mkinstaller does by default (xz, solid)
+        # unless METHOD says otherwise.
         if(ARG_METHOD)
             list(APPEND payload_args -m ${ARG_METHOD})
         endif()

@@ -119,6 +119,8 @@ void solid_decode_ahead(struct SolidInput *s, FILE *again)
     a->from = starts[a->first];
     a->to = starts[n];
     a->bytes = share;
+    // The CRC32 tables are made by now (the walk checked the headers), so
+    // the second thread never sees them half made.
     a->running = plat_thread_start(&a->thread, decode_ahead, a) == 0;
     if (a->running)
         xz_decoder_stop_before(&s->decoder, a->first);

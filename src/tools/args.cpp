@@ -7,6 +7,7 @@
 #include "lzh/methods.h"
 
 #include "mkinstaller.h"
+#include "solid.h"
 
 const char USAGE[] = N_(  // xgettext:no-c-format
     "usage: mkinstaller -o OUTPUT [--no-stub | --stub STUB] [STUB OPTIONS] [--sfx SFX]\n"
@@ -20,14 +21,16 @@ const char USAGE[] = N_(  // xgettext:no-c-format
 const char HELP[] = N_(  // xgettext:no-c-format (printed as it is)
     "Puts together installers for 32-bit Windows: the installer stub, which asks\n"
     "in Japanese where to install, then a payload it runs there as tmp.exe; the\n"
-    "usual payload is the self-extractor with an LZH archive of the product.\n"
+    "usual payload is the self-extractor with an LZH archive of the product,\n"
+    "compressed whole as one LZMA stream by default.\n"
     "\n"
     "  -o OUTPUT          the installer to write (replaced only once complete)\n"
     "  FILE|DIR...        pack these: a FILE under its name, a DIR's contents\n"
-    "  -m METHOD          lh7 (default), lh6, lh5, or lh0 (stored), in any case;\n"
-    "                     xz: the whole product in one LZMA stream (solid), far\n"
-    "                     smaller; installing needs some 64 MiB of memory (128 MiB\n"
-    "                     with --best), never more than the product's size\n"
+    "  -m METHOD          xz (default): the whole product in one LZMA stream\n"
+    "                     (solid), about half lh7's size; installing needs some\n"
+    "                     64 MiB of memory (128 MiB with --best), never more than\n"
+    "                     the product's size; or lh7, lh6, lh5, lh0 (stored): an\n"
+    "                     LZH archive, which needs under 1 MiB; in any case\n"
     "  --best             a thorough parse: some 3% smaller, about 4 times slower\n"
     "                     (xz: a larger dictionary and a deeper search)\n"
     "  -j N               threads that compress, 1 to 64 (default: one per core)\n"
@@ -35,7 +38,8 @@ const char HELP[] = N_(  // xgettext:no-c-format (printed as it is)
     "  --archive ARCHIVE  pack the members of an LZH archive made by any LHA tool,\n"
     "                     in their order, each verified first; those in lh0, lh5,\n"
     "                     lh6 or lh7 are kept as they are, the others encoded\n"
-    "                     again with -m; a root on names (\\, C:) is dropped. In a\n"
+    "                     again with -m (lh7 unless given); a root on names (\\, C:)\n"
+    "                     is dropped. In a\n"
     "                     program (.exe or .com: a self-extractor, an old installer)\n"
     "                     the archive is looked for in the 1 MiB after its image\n"
     "  --recompress       with --archive: encode every member again with -m\n"
@@ -141,9 +145,12 @@ std::optional<Options> parse_args(int argc, char **argv, std::string *why)
     std::string method = o.method;
     for (char &c : method)
         c = char(tolower((unsigned char)c));
-    // The solid method: the archive stored, the whole of it compressed.
+    // Files and folders are packed solid by default, where this build has
+    // the encoder; an archive's members are kept as they are.
+    if (method.empty())
+        method = o.archive.empty() && solid_available() ? "xz" : "lh7";
     o.solid = method == "xz";
-    std::optional<int> bits = o.solid ? 0 : method_bits(method.empty() ? "lh7" : method);
+    std::optional<int> bits = o.solid ? 0 : method_bits(method);
     if (!bits)
         return usage_error(why, format(_("-m %s: no such method; lh7, lh6, lh5, lh0 or xz"),
                                        o.method.c_str()));

@@ -257,19 +257,26 @@ class Mkinstaller(Packing):
         os.utime(src / "readme.txt", (1_000_000_000, 1_000_000_000))
         os.utime(src / "empty", ns=(1_234_567_890_999_999_999, 1_234_567_890_999_999_999))
         os.utime(self.tmp / "extra.txt", (-5, -5))
+        # -lh7-, and by default the same archive in an .xz stream.
+        self.assertEqual(self.pack("--sfx", self.sfx, "-m", "lh7", src, self.tmp / "extra.txt",
+                                   output="lh7.exe")[:2], (0, b""))
         status, out, err = self.pack("--sfx", self.sfx, src, self.tmp / "extra.txt")
         self.assertEqual((status, err), (0, b""))
         arc = self.archive_part()
-        status, out, err = run(["lhasa", "t", arc])
-        self.assertEqual(status, 0, out + err)
-        self.assertEqual(out.count(b"Tested"), len(files_of(src)) + 1)
-        status, _, err, dest = self.extract(arc)
-        self.assertEqual((status, err), (0, b""))
-        self.assertEqual(files_of(dest, decode_names=True),
-                         {**files_of(src), "extra.txt": b"extra"})
-        self.assertEqual(os.stat(dest / "readme.txt").st_mtime, 1_000_000_000)
-        self.assertEqual(os.stat(dest / "empty").st_mtime, 1_234_567_890)
-        self.assertEqual(os.stat(dest / "extra.txt").st_mtime, 0)
+        inner = self.tmp / "inner.lzh"
+        with open(inner, "wb") as f:
+            self.assertEqual(subprocess.run(["xz", "-dc", arc], stdout=f).returncode, 0)
+        for lzh, stream in ((self.archive_part("lh7.exe"), None), (inner, arc)):
+            status, out, err = run(["lhasa", "t", lzh])
+            self.assertEqual(status, 0, out + err)
+            self.assertEqual(out.count(b"Tested"), len(files_of(src)) + 1)
+            status, _, err, dest = self.extract(stream or lzh, f"out-{lzh.stem}")
+            self.assertEqual((status, err), (0, b""))
+            self.assertEqual(files_of(dest, decode_names=True),
+                             {**files_of(src), "extra.txt": b"extra"})
+            self.assertEqual(os.stat(dest / "readme.txt").st_mtime, 1_000_000_000)
+            self.assertEqual(os.stat(dest / "empty").st_mtime, 1_234_567_890)
+            self.assertEqual(os.stat(dest / "extra.txt").st_mtime, 0)
 
         status, out, err = self.check(self.tmp / "setup.exe")
         self.assertEqual((status, err), (0, b""))

@@ -1164,6 +1164,9 @@ class Compression(Packing):
                     "the index": flip(len(whole) - 14),
                     "cut in the last block": lambda s: s[:last[0] + 50],
                     "a size that lies": lying}
+        rnd = random.Random(6)
+        for at in sorted(rnd.sample(range(12, len(whole)), 8)):
+            variants[f"byte {at}"] = flip(at)
         for name, change in variants.items():
             with self.subTest(name):
                 stream = self.tmp / "stream.xz"
@@ -1186,7 +1189,7 @@ class Compression(Packing):
                         threads = (self.tmp / "threads").read_text().count("CLONE_THREAD")
                         self.assertEqual(threads > 0, tmpdir == self.tmp, name)
                 self.assertEqual(seen[0], seen[1])
-                self.assertEqual(seen[0][0], 0 if name == "whole" else 1)
+                self.assertEqual(seen[0][0], 0 if name == "whole" else 1, seen[0][2])
                 if name == "whole":
                     self.assertEqual(seen[0][3], files_of(src))
 

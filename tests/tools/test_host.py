@@ -1112,11 +1112,9 @@ class Compression(Packing):
             self.assertEqual(files_of(ours), files_of(src))
         self.assertEqual([p.name for p in self.tmp.iterdir() if ".tmp" in p.name], [])
 
-    def test_later_blocks_decoded_ahead_give_what_one_thread_gives(self):
-        """A stream of blocks that name their sizes, as xz -T2 writes them:
-        a second thread decodes the later ones into a spool in TMPDIR. Whole,
-        damaged or cut anywhere, the files, status and words are those of
-        one thread alone, which a TMPDIR that is not there makes."""
+    def stream_of_blocks(self):
+        """A product, and an .xz stream of its -lh0- archive in blocks that
+        name their sizes, as xz -T2 writes them."""
         cases = self.cases()
         src = self.tmp / "src"
         src.mkdir()
@@ -1126,7 +1124,40 @@ class Compression(Packing):
         self.assertEqual(self.pack("--sfx", self.sfx, "-m", "lh0", src, output="lh0.exe")[0], 0)
         r = subprocess.run(["xz", "-6", "-T2", "--block-size=300KiB", "--check=crc32", "-c",
                             self.archive_part("lh0.exe")], capture_output=True, check=True)
-        whole = r.stdout
+        return src, r.stdout
+
+    def extract_counting_threads(self, stream, dest, tmpdir):
+        """Our extractor's run on stream in dest, with TMPDIR tmpdir, and
+        the threads it started (None without strace)."""
+        cmd = [self.extractor, stream]
+        env = {**os.environ, "TMPDIR": str(tmpdir)}
+        if shutil.which("strace"):
+            cmd = ["strace", "-f", "-qq", "-e", "trace=clone,clone3", "-o", self.tmp / "threads",
+                   *cmd]
+            env["ASAN_OPTIONS"] = "detect_leaks=0"  # the leak checker's clone fails under ptrace
+        r = subprocess.run(cmd, cwd=dest, capture_output=True, env=env)
+        if not shutil.which("strace"):
+            return r, None
+        return r, (self.tmp / "threads").read_text().count("CLONE_THREAD")
+
+    def test_no_spool_where_its_disk_lacks_room_for_it_beside_the_product(self):
+        src, whole = self.stream_of_blocks()
+        (self.tmp / "stream.xz").write_bytes(whole)
+        small = self.tmp / "small"
+        mount_tmpfs(self, small, "4m")  # the product is 1.6 MB; the margin 16 MiB
+        (self.tmp / "out").mkdir()
+        r, threads = self.extract_counting_threads(self.tmp / "stream.xz", self.tmp / "out", small)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertEqual(files_of(self.tmp / "out"), files_of(src))
+        self.assertIn(threads, (0, None))
+        self.assertEqual(os.listdir(small), [])
+
+    def test_later_blocks_decoded_ahead_give_what_one_thread_gives(self):
+        """A stream of blocks that name their sizes, as xz -T2 writes them:
+        a second thread decodes the later ones into a spool in TMPDIR. Whole,
+        damaged or cut anywhere, the files, status and words are those of
+        one thread alone, which a TMPDIR that is not there makes."""
+        src, whole = self.stream_of_blocks()
         blocks = []  # (start, header size, compressed size) of each block
         at = 12
         while whole[at] != 0:
@@ -1175,18 +1206,10 @@ class Compression(Packing):
                 for tmpdir in (self.tmp, self.tmp / "missing"):
                     dest = self.tmp / f"out-{name}-{tmpdir.name}"
                     dest.mkdir()
-                    cmd = [self.extractor, stream]
-                    env = {**os.environ, "TMPDIR": str(tmpdir)}
-                    if shutil.which("strace"):  # the threads it started
-                        cmd = ["strace", "-f", "-qq", "-e", "trace=clone,clone3", "-o",
-                               self.tmp / "threads", *cmd]
-                        # The leak checker's own clone fails under ptrace.
-                        env["ASAN_OPTIONS"] = "detect_leaks=0"
-                    r = subprocess.run(cmd, cwd=dest, capture_output=True, env=env)
+                    r, threads = self.extract_counting_threads(stream, dest, tmpdir)
                     seen.append((r.returncode, r.stdout, r.stderr.replace(os.fsencode(dest), b""),
                                  files_of(dest)))
-                    if shutil.which("strace"):
-                        threads = (self.tmp / "threads").read_text().count("CLONE_THREAD")
+                    if threads is not None:
                         self.assertEqual(threads > 0, tmpdir == self.tmp, name)
                 self.assertEqual(seen[0], seen[1])
                 self.assertEqual(seen[0][0], 0 if name == "whole" else 1, seen[0][2])

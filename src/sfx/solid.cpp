@@ -45,7 +45,7 @@ static void decode_ahead(void *arg)
     size_t at = 0, size = STREAM_HEADER_SIZE;
     uint64_t left = (uint64_t)(a->to - a->from), decoded = 0;
     enum XzResult r = XZ_MORE;
-    xz_decoder_init(&a->decoder, SOLID_MEMORY_LIMIT);
+    xz_decoder_init(&a->decoder, SOLID_DEFAULT_DICTIONARY);
     xz_decoder_stop_before(&a->decoder, a->count);
     if (plat_seek(a->file, a->from, SEEK_SET) != 0)
         return;

@@ -73,4 +73,10 @@ enum XzResult solid_close(struct SolidInput *s);
 // asks (128 MiB), less than a 32-bit process can hope to find in one piece.
 enum { SOLID_MEMORY_LIMIT = 768 << 20 };
 
+// The packer's default dictionary, and the most a second thread may take:
+// installing takes two of those at most, and never leaves the first thread
+// short of memory for a larger one of its own; a stream that needs more is
+// decoded by one thread.
+enum { SOLID_DEFAULT_DICTIONARY = 32 << 20 };
+
 #endif

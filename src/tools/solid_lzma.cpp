@@ -16,13 +16,14 @@
 #include "names/winname.h"
 #include "platform/platform.h"
 #include "progress.h"
+#include "sfx/solid.h"
 
 bool solid_available()
 {
     return true;
 }
 
-const SolidLevel SOLID_DEFAULT = {9, 32 << 20, 2, 1, 100};
+const SolidLevel SOLID_DEFAULT = {9, SOLID_DEFAULT_DICTIONARY, 2, 1, 100};
 const SolidLevel SOLID_BEST = {9 | LZMA_PRESET_EXTREME, 128 << 20, 1, 2, 62};
 
 // The size of the blocks of an archive of `size` bytes at a level.

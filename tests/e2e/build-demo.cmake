@@ -15,7 +15,7 @@ execute_process(
 execute_process(COMMAND ${CMAKE_COMMAND} --build ${BINARY_DIR} COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${MKINSTALLER} --stub ${WIN_BUILD_DIR}/stub.exe --sfx ${WIN_BUILD_DIR}/sfx.exe --check ${BINARY_DIR}/setup.exe
                 OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
-foreach(member "-lh7- .* grelm.exe" grelm.dat "040904B0 ProductName: grelm demo"
+foreach(member "LZMA stream" "-lh0- .* grelm.exe" grelm.dat "040904B0 ProductName: grelm demo"
                "041104B0 ProductVersion: 1.0")
     if(NOT listing MATCHES "${member}")
         message(FATAL_ERROR "setup.exe lacks ${member}:\n${listing}")

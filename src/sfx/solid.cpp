@@ -67,28 +67,32 @@ static void decode_ahead(void *arg)
     a->done = r == XZ_PAUSED && decoded == a->bytes;
 }
 
-// Reads the header of every block up to the index, or SOLID_BLOCKS_SEEN of
-// them, into the second thread's tables; how many, and their decoded size.
+// Reads the header of every block up to the index into the second
+// thread's tables: how many there are, and their decoded size. 0 where a
+// header names no sizes or can't be read, or there are more than
+// SOLID_BLOCKS_SEEN: the whole archive's size must be known, for the
+// spool's disk must hold it too.
 static uint64_t walk_blocks(struct SolidAhead *a, int64_t at, uint32_t check_size, uint64_t *total,
                             int64_t *starts)
 {
     unsigned char h[XZ_HEADER_MAX];
-    uint64_t n = 0, compressed;
+    uint64_t compressed;
     *total = 0;
-    for (; n < SOLID_BLOCKS_SEEN; n++) {
+    for (uint64_t n = 0; n <= SOLID_BLOCKS_SEEN; n++) {
         starts[n] = at;
-        if (plat_seek(a->file, at, SEEK_SET) != 0 || fread(h, 1, 1, a->file) != 1 || h[0] == 0)
-            break;  // the index, or nothing readable
+        if (plat_seek(a->file, at, SEEK_SET) != 0 || fread(h, 1, 1, a->file) != 1)
+            return 0;
+        if (h[0] == 0)
+            return n;  // the index
         uint32_t size = ((uint32_t)h[0] + 1) * 4;
-        if (fread(h + 1, 1, size - 1, a->file) != size - 1 ||
+        if (n == SOLID_BLOCKS_SEEN || fread(h + 1, 1, size - 1, a->file) != size - 1 ||
             !xz_block_sizes(h, size, &compressed, &a->uncompressed[n]))
-            break;
+            return 0;
         a->unpadded[n] = size + compressed + check_size;
         at += (int64_t)(((size + compressed + 3) & ~(uint64_t)3) + check_size);
         *total += a->uncompressed[n];
     }
-    starts[n] = at;
-    return n;
+    return 0;
 }
 
 void solid_decode_ahead(struct SolidInput *s, FILE *again)

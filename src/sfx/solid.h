@@ -13,8 +13,9 @@
 // Whether an .xz stream starts at in's position (which is kept).
 int solid_at(FILE *in);
 
-// Block headers looked at for a second thread's share, at most.
-enum { SOLID_BLOCKS_SEEN = 16 };
+// The most blocks a stream may have for a second thread to take a share:
+// 6 GiB of the packer's default blocks.
+enum { SOLID_BLOCKS_SEEN = 64 };
 
 // A second thread's share of the stream: a run of its later blocks, which
 // it decodes from their own place in the file into a spool while the first
@@ -58,7 +59,8 @@ void solid_open(struct SolidInput *s, FILE *file);
 
 // Has a second thread decode a later share of the stream's blocks ahead,
 // where the machine has a second processor, the stream more than one block
-// that names its sizes, and the spool's disk room for it beside the product.
+// and every block names its sizes, and the spool's disk has room for it
+// beside the whole product.
 // again is the same file, open for reading; it is closed in the end. The
 // archive's bytes and every verdict are the same as without.
 void solid_decode_ahead(struct SolidInput *s, FILE *again);

@@ -3,12 +3,6 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "../bytes/le.h"
-
-// The .xz format's stream header (section 2.1.1): magic, flags (the check's
-// type in the second's low bits), their CRC32.
-enum { STREAM_HEADER_SIZE = 12, CHECK_CRC32 = 1 };
-
 int solid_at(FILE *in)
 {
     unsigned char head[XZ_MAGIC_SIZE];
@@ -42,7 +36,7 @@ static void decode_ahead(void *arg)
 {
     struct SolidAhead *a = (struct SolidAhead *)arg;
     // The stream header comes first, in `in` already: it names the check.
-    size_t at = 0, size = STREAM_HEADER_SIZE;
+    size_t at = 0, size = XZ_STREAM_HEADER_SIZE;
     uint64_t left = (uint64_t)(a->to - a->from), decoded = 0;
     enum XzResult r = XZ_MORE;
     xz_decoder_init(&a->decoder, SOLID_DEFAULT_DICTIONARY);
@@ -70,7 +64,7 @@ static void decode_ahead(void *arg)
 // Reads the header of every block up to the index into the second
 // thread's tables: how many there are, and their decoded size. 0 where a
 // header names no sizes or can't be read, or there are more than
-// SOLID_BLOCKS_SEEN: the whole archive's size must be known, for the
+// SOLID_AHEAD_BLOCKS_MAX: the whole archive's size must be known, for the
 // spool's disk must hold it too.
 static uint64_t walk_blocks(struct SolidAhead *a, int64_t at, uint32_t check_size, uint64_t *total,
                             int64_t *starts)
@@ -78,14 +72,14 @@ static uint64_t walk_blocks(struct SolidAhead *a, int64_t at, uint32_t check_siz
     unsigned char h[XZ_HEADER_MAX];
     uint64_t compressed;
     *total = 0;
-    for (uint64_t n = 0; n <= SOLID_BLOCKS_SEEN; n++) {
+    for (uint64_t n = 0; n <= SOLID_AHEAD_BLOCKS_MAX; n++) {
         starts[n] = at;
         if (plat_seek(a->file, at, SEEK_SET) != 0 || fread(h, 1, 1, a->file) != 1)
             return 0;
         if (h[0] == 0)
             return n;  // the index
         uint32_t size = ((uint32_t)h[0] + 1) * 4;
-        if (n == SOLID_BLOCKS_SEEN || fread(h + 1, 1, size - 1, a->file) != size - 1 ||
+        if (n == SOLID_AHEAD_BLOCKS_MAX || fread(h + 1, 1, size - 1, a->file) != size - 1 ||
             !xz_block_sizes(h, size, &compressed, &a->uncompressed[n]))
             return 0;
         a->unpadded[n] = size + compressed + check_size;
@@ -98,14 +92,14 @@ static uint64_t walk_blocks(struct SolidAhead *a, int64_t at, uint32_t check_siz
 void solid_decode_ahead(struct SolidInput *s, FILE *again)
 {
     struct SolidAhead *a = &s->ahead;
-    int64_t starts[SOLID_BLOCKS_SEEN + 1];
+    int64_t starts[SOLID_AHEAD_BLOCKS_MAX + 1];
     uint64_t total, room, share = 0;
     a->file = again;
     if (again == NULL || plat_processors() < 2 || plat_seek(again, s->start, SEEK_SET) != 0 ||
-        fread(a->in, 1, STREAM_HEADER_SIZE, again) != STREAM_HEADER_SIZE)
+        fread(a->in, 1, XZ_STREAM_HEADER_SIZE, again) != XZ_STREAM_HEADER_SIZE)
         return;
-    uint32_t check_size = (a->in[7] & 0x0F) == CHECK_CRC32 ? 4 : 0;
-    uint64_t n = walk_blocks(a, s->start + STREAM_HEADER_SIZE, check_size, &total, starts);
+    uint64_t n = walk_blocks(a, s->start + XZ_STREAM_HEADER_SIZE, xz_check_size(a->in), &total,
+                             starts);
     // The later blocks, no more than three fifths of the bytes: the first
     // thread also writes the files, and then copies the spool's.
     a->first = n;

@@ -15,7 +15,7 @@ int solid_at(FILE *in);
 
 // The most blocks a stream may have for a second thread to take a share:
 // 6 GiB of the packer's default blocks.
-enum { SOLID_BLOCKS_SEEN = 64 };
+enum { SOLID_AHEAD_BLOCKS_MAX = 64 };
 
 // A second thread's share of the stream: a run of its later blocks, which
 // it decodes from their own place in the file into a spool while the first
@@ -31,7 +31,7 @@ struct SolidAhead {
     uint64_t first, count;     // its blocks: count of them from number first
     int64_t from, to;          // where they start and end in the file
     uint64_t bytes;            // their decoded size
-    uint64_t unpadded[SOLID_BLOCKS_SEEN], uncompressed[SOLID_BLOCKS_SEEN];
+    uint64_t unpadded[SOLID_AHEAD_BLOCKS_MAX], uncompressed[SOLID_AHEAD_BLOCKS_MAX];
     struct XzDecoder decoder;
     unsigned char in[1 << 16], out[1 << 16];
 };

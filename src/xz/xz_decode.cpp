@@ -9,7 +9,6 @@
 // The .xz format's fields (its documentation, xz-file-format.txt, sections 2
 // to 4).
 enum {
-    STREAM_HEADER_SIZE = 12,  // magic (6), flags (2), CRC32 of the flags
     STREAM_FOOTER_SIZE = 12,  // CRC32, backward size, flags, magic "YZ"
     CHECK_NONE = 0,
     CHECK_CRC32 = 1,
@@ -432,6 +431,11 @@ COLD static void digest_pair(uint32_t *digest, uint64_t a, uint64_t b)
     *digest = xz_crc32(*digest, bytes, sizeof bytes);
 }
 
+COLD uint32_t xz_check_size(const unsigned char *h)
+{
+    return (h[7] & CHECK_TYPE_MASK) == CHECK_CRC32 ? 4 : 0;
+}
+
 COLD static enum XzResult stream_header(struct XzDecoder *d)
 {
     const unsigned char *h = d->field;
@@ -442,7 +446,7 @@ COLD static enum XzResult stream_header(struct XzDecoder *d)
     d->check_type = h[7];
     if (d->check_type != CHECK_NONE && d->check_type != CHECK_CRC32)
         return XZ_UNSUPPORTED;
-    d->check_size = d->check_type == CHECK_CRC32 ? 4 : 0;
+    d->check_size = xz_check_size(h);
     d->step = STEP_BLOCK_START;
     return XZ_MORE;
 }
@@ -724,7 +728,7 @@ enum XzResult xz_decode(struct XzDecoder *d, const unsigned char *in, size_t *in
         enum XzResult r = XZ_MORE;
         switch (d->step) {
         case STEP_STREAM_HEADER:
-            if (!gather(d, in, in_pos, in_size, d->field, STREAM_HEADER_SIZE))
+            if (!gather(d, in, in_pos, in_size, d->field, XZ_STREAM_HEADER_SIZE))
                 return XZ_MORE;
             memcpy(d->stream_flags, d->field + 6, 2);
             r = stream_header(d);

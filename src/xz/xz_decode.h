@@ -10,8 +10,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// The bytes every .xz stream starts with.
-enum { XZ_MAGIC_SIZE = 6 };
+// The bytes every .xz stream starts with, and its whole header: magic,
+// flags (2), their CRC32.
+enum { XZ_MAGIC_SIZE = 6, XZ_STREAM_HEADER_SIZE = 12 };
 extern const unsigned char XZ_MAGIC[XZ_MAGIC_SIZE];
 
 enum XzResult {
@@ -91,6 +92,10 @@ void xz_decoder_count_block(struct XzDecoder *d, uint64_t unpadded, uint64_t unc
 // is damaged. The block's own decoding verifies them.
 int xz_block_sizes(const unsigned char *h, uint32_t size, uint64_t *compressed,
                    uint64_t *uncompressed);
+
+// The bytes of each block's check in a stream whose header h holds (4 for
+// CRC32, 0 for none); the header itself is verified by decoding.
+uint32_t xz_check_size(const unsigned char *h);
 
 // Frees the dictionary.
 void xz_decoder_end(struct XzDecoder *d);
